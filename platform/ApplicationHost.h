@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/PlatformError.h"
+
+#include <QString>
+#include <QStringList>
+
+// The running program as the operating system sees it: where it is installed, its process, and
+// leaving. Used by the self-updater.
+class ApplicationHost
+{
+public:
+    virtual ~ApplicationHost() = default;
+
+    // Absolute path of the installed application folder ("…/Tarvolin.app").
+    virtual QString bundlePath() const = 0;
+    // The program's own process identifier.
+    virtual qint64 processId() const = 0;
+    // The folder for temporary files.
+    virtual QString temporaryDirectory() const = 0;
+    // Starts a program that outlives this process, without a shell. Throws PlatformError when it
+    // cannot be started.
+    virtual void startDetached(const QString &program, const QStringList &arguments) = 0;
+    // Ends the program through its normal shutdown path.
+    virtual void quit() = 0;
+};

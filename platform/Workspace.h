@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// The desktop around the program: opening things for the user, and the computer's name.
+class Workspace
+{
+public:
+    virtual ~Workspace() = default;
+
+    // Shows a folder in the file browser or opens a link; the outcome is not reported.
+    virtual void open(const QUrl &url) = 0;
+    // The computer's name as the user knows it, or nothing when the system has none.
+    virtual std::optional<QString> computerName() const = 0;
+};

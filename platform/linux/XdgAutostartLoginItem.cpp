@@ -1,0 +1,76 @@
+#include "platform/linux/XdgAutostartLoginItem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+// Quotes an argument for the Exec key of a desktop entry.
+QString quoteExecArgument(const QString &argument)
+{
+    QString quoted = argument;
+    for (const QChar c : {QLatin1Char('\\'), QLatin1Char('"'), QLatin1Char('`'), QLatin1Char('$')})
+        quoted.replace(c, QStringLiteral("\\") + c);
+    // Inside the entry a backslash itself is escaped once more.
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : m_executable(std::move(executable)) {}
+
+QString XdgAutostartLoginItem::entryPath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/autostart/com.kavrendal.tarvolin.desktop");
+}
+
+void XdgAutostartLoginItem::registerItem()
+{
+    const QString path = entryPath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        throw PlatformError(QStringLiteral("Başlangıç klasörü oluşturulamadı: %1").arg(QFileInfo(path).absolutePath()));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw PlatformError(file.errorString());
+    QTextStream out(&file);
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=Tarvolin Masaüstü\n"
+        << "Exec=" << quoteExecArgument(m_executable) << "\n"
+        << "Icon=tarvolin\n"
+        << "Terminal=false\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    if (!file.commit())
+        throw PlatformError(file.errorString());
+}
+
+void XdgAutostartLoginItem::unregisterItem()
+{
+    QFile file(entryPath());
+    if (file.exists() && !file.remove())
+        throw PlatformError(file.errorString());
+}
+
+bool XdgAutostartLoginItem::isEnabled() const
+{
+    QFile file(entryPath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    // An entry that the desktop hides or disables does not start anything.
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false")
+            return false;
+    }
+    return true;
+}

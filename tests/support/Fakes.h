@@ -1,0 +1,171 @@
+#pragma once
+
+// Recording fakes of the platform services, for tests of the model.
+
+#include "app/AppModel.h"
+#include "platform/linux/QtHttpClient.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+
+class MemorySettingsStore : public SettingsStore
+{
+public:
+    QVariant value(const QString &key) const override { return values.value(key); }
+    void setValue(const QString &key, const QVariant &value) override
+    {
+        values.insert(key, value);
+        writes.append(key);
+    }
+
+    QHash<QString, QVariant> values;
+    QStringList writes;
+};
+
+class FakeSecretStore : public SecretStore
+{
+public:
+    QCoro::Task<> save(QString service, QString account, QByteArray data) override;
+    QCoro::Task<std::optional<QByteArray>> load(QString service, QString account) override;
+    QCoro::Task<> remove(QString service, QString account) override;
+
+    bool failing = false;                              // every operation fails silently
+    std::map<std::pair<QString, QString>, QByteArray> items;
+    QStringList calls;                                 // "save:account", "load:account", "remove:account"
+};
+
+// A gate that one coroutine waits on until something opens it.
+class Gate : public QObject
+{
+    Q_OBJECT
+public:
+    void open() { Q_EMIT opened(); }
+Q_SIGNALS:
+    void opened();
+};
+
+// Time that moves only when a sleeper is released. now() starts at a fixed date.
+class FakeClock : public QObject, public Clock
+{
+    Q_OBJECT
+public:
+    QDateTime now() const override { return current; }
+    QCoro::Task<bool> sleep(std::chrono::milliseconds duration, Cancellation &cancellation) override;
+
+    // Ends every current sleep as if its time had passed (and moves now() on by its duration).
+    void release() { Q_EMIT released(); }
+
+    QDateTime current = QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+    QList<std::chrono::milliseconds> sleeps;
+    int sleeping = 0; // sleeps waiting now
+
+Q_SIGNALS:
+    void released();
+    void sleepStarted();
+};
+
+class FakeLoginItem : public LoginItem
+{
+public:
+    void registerItem() override;
+    void unregisterItem() override;
+    bool isEnabled() const override { return enabled; }
+
+    bool enabled = false;
+    bool refuseRegister = false;
+    bool refuseUnregister = false;
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+};
+
+class FakeFolderChooser : public FolderChooser
+{
+public:
+    std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
+                                        const QString &startDirectory) override;
+
+    std::deque<std::optional<QString>> answers; // nothing left: cancelled
+    struct Call {
+        QString title, confirmText, startDirectory;
+    };
+    QList<Call> calls;
+};
+
+// Bookmarks are the path's bytes, as on the desktop; access can be refused per folder.
+class FakeFolderBookmarks : public FolderBookmarks
+{
+public:
+    QByteArray create(const QString &folderPath) override;
+    std::optional<Resolved> resolve(const QByteArray &bookmark) override;
+    bool startAccess(const QString &folderPath) override;
+    void stopAccess(const QString &folderPath) override;
+
+    QStringList refused;      // folders whose access is refused
+    bool refuseCreate = false;
+    bool reportStale = false;
+    QStringList accessed;     // folders with access held now
+    QStringList log;          // "start:path", "stop:path", "create:path"
+};
+
+class FakeWorkspace : public Workspace
+{
+public:
+    void open(const QUrl &url) override { opened.append(url); }
+    std::optional<QString> computerName() const override { return name; }
+
+    QList<QUrl> opened;
+    std::optional<QString> name = QStringLiteral("Test Bilgisayarı");
+};
+
+class FakeApplicationHost : public ApplicationHost
+{
+public:
+    QString bundlePath() const override { return bundle; }
+    qint64 processId() const override { return pid; }
+    QString temporaryDirectory() const override { return tempDir; }
+    void startDetached(const QString &program, const QStringList &arguments) override;
+    void quit() override { ++quitCalls; }
+
+    QString bundle;
+    qint64 pid = 4242;
+    QString tempDir;
+    bool refuseStart = false;
+    QList<QPair<QString, QStringList>> started;
+    int quitCalls = 0;
+};
+
+// Owns one of every fake, plus a real HTTP client (tests talk to loopback servers at the wire).
+struct TestServices {
+    explicit TestServices(QList<QSslCertificate> authorities = {}) : http(std::move(authorities)) {}
+
+    PlatformServices services()
+    {
+        return PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks, workspace,
+                                application};
+    }
+
+    MemorySettingsStore settings;
+    FakeSecretStore secrets;
+    FakeClock clock;
+    FakeLoginItem loginItem;
+    QtHttpClient http;
+    FakeFolderChooser folderChooser;
+    FakeFolderBookmarks bookmarks;
+    FakeWorkspace workspace;
+    FakeApplicationHost application;
+};
+
+// Build values for tests: empty backend values (nothing compiled in) and a site that is never reached
+// unless a test points it at a server.
+BuildValues testBuildValues(const QString &supabaseURL = {}, const QString &anonKey = {},
+                            const QString &siteOrigin = QStringLiteral("https://127.0.0.1:9"));
+
+// Runs the Qt event loop until the predicate holds or the time-out passes; returns the predicate.
+bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);
