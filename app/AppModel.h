@@ -23,6 +23,10 @@
 
 class QNetworkReply;
 
+// Tests reach the model's private operations through specialisations of this, one per subsystem.
+template<typename Subsystem>
+struct TestAccess;
+
 // The one object that owns the program's state. Views read its properties and call its operations;
 // everything runs on the main thread, and operations that wait for the network are coroutines that
 // suspend without blocking it.
@@ -241,6 +245,7 @@ private:
     // Subsystem bookkeeping beyond the published state.
     struct SessionRenewal;                          // cloud/: the refresh or sign-up in flight
     std::shared_ptr<SessionRenewal> m_sessionRenewal;
+    quint64 m_backendGeneration = 0;                // cloud/: counts discards of the backend's state
     bool m_isSyncing = false;                       // transfer/: a pass is running
     bool m_isCheckingForUpdates = false;            // update/: a check is running
 };
