@@ -1,0 +1,197 @@
+// The Linux services behind the model: settings file, autostart entry, secret store, folders, host name.
+
+#include "app/KeychainStore.h"
+#include "app/Settings.h"
+#include "platform/linux/DesktopWorkspace.h"
+#include "platform/linux/PathFolderBookmarks.h"
+#include "platform/linux/QSettingsStore.h"
+#include "platform/linux/QtKeychainSecretStore.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+TEST(SettingsFile, ValuesRoundTripThroughTheNativeFormat)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Tarvolin.conf"));
+    const QDateTime when(QDate(2026, 5, 4), QTime(3, 2, 1), Qt::UTC);
+    {
+        QSettingsStore store(path);
+        Settings settings(store);
+        settings.setBool(QStringLiteral("manualCloudConfigurationEnabled"), true);
+        settings.setText(QStringLiteral("supabaseURL"), QStringLiteral("https://ä.example/ş"));
+        settings.setBytes(QStringLiteral("targetFolderBookmark"), QByteArray("/home/x/Evrak\0y", 15));
+        settings.setDate(QStringLiteral("lastUpdateCheck"), when);
+        settings.setInteger(QStringLiteral("officialCloudConfigurationRevision"), 7);
+    }
+    QSettingsStore store(path);
+    Settings settings(store);
+    EXPECT_TRUE(settings.boolValue(QStringLiteral("manualCloudConfigurationEnabled")));
+    EXPECT_EQ(settings.text(QStringLiteral("supabaseURL")), QStringLiteral("https://ä.example/ş"));
+    EXPECT_EQ(settings.bytes(QStringLiteral("targetFolderBookmark")), QByteArray("/home/x/Evrak\0y", 15));
+    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), when);
+}
+
+TEST(SettingsFile, ValuesOfTheWrongTypeReadAsAbsent)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Tarvolin.conf"));
+    writeFile(path, "[General]\n"
+                    "manualCloudConfigurationEnabled=maybe\n"
+                    "startupChoiceInitialized=1\n"
+                    "lastUpdateCheck=yesterday\n"
+                    "supabaseURL=@ByteArray(abc)\n"
+                    "targetFolderBookmark=just text\n");
+    QSettingsStore store(path);
+    Settings settings(store);
+    EXPECT_FALSE(settings.boolValue(QStringLiteral("manualCloudConfigurationEnabled")));
+    EXPECT_FALSE(settings.boolValue(QStringLiteral("startupChoiceInitialized")));
+    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), Settings::distantPast());
+    EXPECT_EQ(settings.text(QStringLiteral("supabaseURL")), QString());
+    EXPECT_TRUE(settings.bytes(QStringLiteral("targetFolderBookmark")).isEmpty());
+    EXPECT_EQ(settings.date(QStringLiteral("neverWritten")), Settings::distantPast());
+}
+
+TEST(SettingsFile, CorruptOrUnreadableFilesReadAsEmpty)
+{
+    QTemporaryDir dir;
+    const QString garbage = dir.filePath(QStringLiteral("garbage.conf"));
+    QByteArray bytes;
+    for (int i = 0; i < 4096; ++i)
+        bytes.append(char((i * 131) % 256));
+    writeFile(garbage, bytes);
+    QSettingsStore corrupt(garbage);
+    Settings settings(corrupt);
+    EXPECT_FALSE(settings.boolValue(QStringLiteral("startupChoiceInitialized")));
+    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), Settings::distantPast());
+
+    // A folder where the file should be: nothing can be read or written, and nothing breaks.
+    const QString folder = dir.filePath(QStringLiteral("folder.conf"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QSettingsStore unreadable(folder);
+    Settings blocked(unreadable);
+    blocked.setBool(QStringLiteral("startupChoiceInitialized"), true);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+class AutostartEntry : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        previous = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    }
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", previous); }
+
+    QTemporaryDir config;
+    QByteArray previous;
+};
+
+TEST_F(AutostartEntry, IsWrittenReadBackAndRemoved)
+{
+    XdgAutostartLoginItem item(QStringLiteral("/opt/Tarvolin \"beta\"/Tarvolin.app/Contents/MacOS/Tarvolin"));
+    EXPECT_EQ(XdgAutostartLoginItem::entryPath(),
+              config.path() + QStringLiteral("/autostart/com.kavrendal.tarvolin.desktop"));
+    EXPECT_FALSE(item.isEnabled());
+
+    item.registerItem();
+    EXPECT_TRUE(item.isEnabled());
+    QFile file(XdgAutostartLoginItem::entryPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray entry = file.readAll();
+    EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(entry.contains("Type=Application\n"));
+    // Quotes inside a quoted Exec argument are escaped, and the backslash itself once more.
+    EXPECT_TRUE(entry.contains("Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\"\n"))
+        << entry.toStdString();
+
+    item.unregisterItem();
+    EXPECT_FALSE(item.isEnabled());
+    EXPECT_FALSE(QFile::exists(XdgAutostartLoginItem::entryPath()));
+    item.unregisterItem(); // removing what is not there is no error
+}
+
+TEST_F(AutostartEntry, HiddenEntriesDoNotCountAndRefusalsThrow)
+{
+    XdgAutostartLoginItem item(QStringLiteral("/usr/bin/tarvolin"));
+    item.registerItem();
+    QFile file(XdgAutostartLoginItem::entryPath());
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("Hidden=true\n");
+    file.close();
+    EXPECT_FALSE(item.isEnabled());
+
+    // The autostart folder is a file: registration is refused with a description.
+    ASSERT_TRUE(QFile::remove(XdgAutostartLoginItem::entryPath()));
+    ASSERT_TRUE(QDir(config.path()).rmdir(QStringLiteral("autostart")));
+    writeFile(config.filePath(QStringLiteral("autostart")), "not a folder");
+    try {
+        item.registerItem();
+        FAIL() << "registration should be refused";
+    } catch (const PlatformError &error) {
+        EXPECT_FALSE(error.description().isEmpty());
+    }
+    EXPECT_FALSE(item.isEnabled());
+}
+
+TEST(SecretStore, FailsSilentlyAndQuicklyWithoutASessionBus)
+{
+    // The test environment disables the session bus.
+    QtKeychainSecretStore store(std::chrono::seconds(5));
+    KeychainStore keychain(store);
+    QElapsedTimer timer;
+    timer.start();
+    QCoro::waitFor(keychain.save(QByteArray("{}"), QStringLiteral("cloud-session")));
+    EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("cloud-session"))), std::nullopt);
+    QCoro::waitFor(keychain.remove(QStringLiteral("cloud-session")));
+    EXPECT_LT(timer.elapsed(), 4000) << "a missing store must not be waited for";
+}
+
+TEST(FolderBookmarks, ResolveToExistingFoldersOnly)
+{
+    QTemporaryDir dir;
+    PathFolderBookmarks bookmarks;
+    const QByteArray bytes = bookmarks.create(dir.path());
+    const auto resolved = bookmarks.resolve(bytes);
+    ASSERT_TRUE(resolved.has_value());
+    EXPECT_EQ(resolved->path, dir.path());
+    EXPECT_FALSE(resolved->stale);
+    EXPECT_TRUE(bookmarks.startAccess(dir.path()));
+
+    EXPECT_TRUE(bookmarks.resolve((dir.path() + QStringLiteral("//")).toUtf8())->stale);
+    EXPECT_FALSE(bookmarks.resolve(QByteArray("relative/path")).has_value());
+    EXPECT_FALSE(bookmarks.resolve(dir.filePath(QStringLiteral("gone")).toUtf8()).has_value());
+    EXPECT_THROW(bookmarks.create(QStringLiteral("relative")), PlatformError);
+
+    const QString file = dir.filePath(QStringLiteral("file"));
+    writeFile(file, "x");
+    EXPECT_FALSE(bookmarks.startAccess(file));
+}
+
+TEST(ComputerName, PrettyHostNameIsReadFromMachineInfo)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("machine-info"));
+    writeFile(path, "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ayşe'nin Dizüstü\"\n");
+    EXPECT_EQ(DesktopWorkspace::prettyHostName(path), QStringLiteral("Ayşe'nin Dizüstü"));
+    writeFile(path, "PRETTY_HOSTNAME=\n");
+    EXPECT_EQ(DesktopWorkspace::prettyHostName(path), std::nullopt);
+    EXPECT_EQ(DesktopWorkspace::prettyHostName(dir.filePath(QStringLiteral("missing"))), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+// One real round trip through the desktop's Secret Service. Run by with-secret-service.sh, which
+// starts a private session bus and an unlocked keyring in a throw-away home folder.
+
+#include "app/KeychainStore.h"
+#include "platform/linux/QtKeychainSecretStore.h"
+
+#include <QCoro/QCoroTask>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SecretService, SaveReplacesLoadFindsAndRemoveForgets)
+{
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("TARVOLIN_PRIVATE_KEYRING"))
+        << "run through with-secret-service.sh, never against the user's own keyring";
+
+    QtKeychainSecretStore store(std::chrono::seconds(20));
+    KeychainStore keychain(store);
+    const QString account = QStringLiteral("cloud-session");
+
+    EXPECT_EQ(QCoro::waitFor(keychain.load(account)), std::nullopt);
+
+    const QByteArray first("{\"accessToken\":\"a1\"}");
+    const QByteArray second("{\"accessToken\":\"b2\",\"bytes\":\"\xc3\xa7\x00\x01\"}", 33);
+    QCoro::waitFor(keychain.save(first, account));
+    EXPECT_EQ(QCoro::waitFor(keychain.load(account)), first);
+    QCoro::waitFor(keychain.save(second, account));
+    EXPECT_EQ(QCoro::waitFor(keychain.load(account)), second);
+
+    // Other accounts are other items.
+    EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("other"))), std::nullopt);
+
+    QCoro::waitFor(keychain.remove(account));
+    EXPECT_EQ(QCoro::waitFor(keychain.load(account)), std::nullopt);
+    QCoro::waitFor(keychain.remove(account)); // removing nothing is no error
+}
+
+} // namespace
