@@ -1,4 +1,129 @@
-// Placeholder until the self-updater lands; replaced wholesale by its owner.
 #include "app/AppModel.h"
 
-QCoro::Task<> AppModel::checkForUpdates(bool) { co_return; }
+#include "app/CompanionError.h"
+#include "update/VersionOrder.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QCoro/QCoroNetworkReply>
+
+#include <memory>
+
+namespace {
+
+const QString appStoreText = QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir");
+const QString upToDatePrefix = QStringLiteral("Tarvolin güncel · ");
+const QString checkFailedPrefix = QStringLiteral("Güncelleme denetlenemedi: ");
+const QString lastUpdateCheckKey = QStringLiteral("lastUpdateCheck");
+const QString fallbackVersion = QStringLiteral("1.1.0");
+
+// Without it a silent peer would hold the check, and every later one, forever.
+constexpr int transferTimeoutMs = 60000;
+
+// Clears the running-check flag however the check ends, unless the model went away meanwhile.
+class CheckingFlag
+{
+public:
+    CheckingFlag(AppModel *model, bool &flag) : m_model(model), m_flag(flag) { m_flag = true; }
+    ~CheckingFlag()
+    {
+        if (m_model)
+            m_flag = false;
+    }
+    CheckingFlag(const CheckingFlag &) = delete;
+    CheckingFlag &operator=(const CheckingFlag &) = delete;
+
+private:
+    QPointer<AppModel> m_model;
+    bool &m_flag;
+};
+
+} // namespace
+
+bool AppModel::isAppStoreBuild() const
+{
+    const QString bundle = m_services.application.bundlePath();
+    if (bundle.isEmpty())
+        return false;
+    return QFileInfo::exists(bundle + QStringLiteral("/Contents/_MASReceipt/receipt"));
+}
+
+QString AppModel::currentVersion() const
+{
+    // The install step writes the version, one line, into the application folder.
+    const QString bundle = m_services.application.bundlePath();
+    if (bundle.isEmpty())
+        return fallbackVersion;
+    QFile file(bundle + QStringLiteral("/Contents/version"));
+    if (!file.open(QIODevice::ReadOnly))
+        return fallbackVersion;
+    const QString version = QString::fromUtf8(file.read(256)).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return version.isEmpty() ? fallbackVersion : version;
+}
+
+bool AppModel::isNewerVersion(const QString &version) const
+{
+    return compareVersions(version, currentVersion()) > 0;
+}
+
+QCoro::Task<> AppModel::checkForUpdates(bool silent)
+{
+    if (isAppStoreBuild()) {
+        setUpdateStatus(appStoreText);
+        if (!silent) {
+            const QUrl link(m_build.storeLink, QUrl::StrictMode);
+            if (link.isValid() && !link.scheme().isEmpty())
+                m_services.workspace.open(link);
+        }
+        co_return;
+    }
+
+    // A check that finds an update runs until the program quits; a second one must not download again.
+    if (m_isCheckingForUpdates)
+        co_return;
+    const CheckingFlag checking(this, m_isCheckingForUpdates);
+    QPointer<AppModel> self(this);
+
+    // Written first, so that a failing check also waits for the next period.
+    m_settings.setDate(lastUpdateCheckKey, m_services.clock.now());
+
+    try {
+        const QUrl url(m_build.siteOrigin + QStringLiteral("/updates/macos.json"), QUrl::StrictMode);
+        if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+            throw CompanionError::invalidURL();
+
+        QNetworkRequest request(url);
+        request.setTransferTimeout(transferTimeoutMs);
+        std::unique_ptr<QNetworkReply> reply(m_services.http.send(request, QByteArrayLiteral("GET"), {}));
+        co_await reply.get();
+        if (!self)
+            co_return;
+
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid()) {
+            if (reply->error() != QNetworkReply::NoError)
+                throw PlatformError(reply->errorString());
+            throw CompanionError::invalidResponse();
+        }
+        if (status.toInt() < 200 || status.toInt() > 299)
+            throw CompanionError::invalidResponse();
+        if (reply->error() != QNetworkReply::NoError)
+            throw PlatformError(reply->errorString());
+
+        const auto manifest = DesktopUpdateManifest::fromJson(reply->readAll());
+        if (!manifest)
+            throw PlatformError(QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı."));
+
+        if (isNewerVersion(manifest->version)) {
+            setUpdateStatus(QStringLiteral("Tarvolin ") + manifest->version + QStringLiteral(" indiriliyor…"));
+            co_await downloadAndInstallUpdate(*manifest);
+        } else {
+            setUpdateStatus(upToDatePrefix + currentVersion());
+        }
+    } catch (const std::exception &error) {
+        if (self && !silent)
+            setLastError(checkFailedPrefix + errorMessage(error));
+    }
+}

@@ -1,0 +1,146 @@
+#include "update/ArchiveUnpacker.h"
+
+#include "app/CompanionError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+
+namespace {
+
+const QString openFailedText = QStringLiteral("Güncelleme paketi açılamadı.");
+
+[[noreturn]] void refuse()
+{
+    throw CompanionError::server(openFailedText);
+}
+
+struct ReaderDeleter {
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+struct WriterDeleter {
+    void operator()(archive *a) const { archive_write_free(a); }
+};
+
+QString entryText(const char *utf8, const char *native)
+{
+    if (utf8)
+        return QString::fromUtf8(utf8);
+    if (native)
+        return QFile::decodeName(native);
+    return {};
+}
+
+// A name inside the archive that stays inside the destination: relative, without "..", not empty.
+bool isContainedName(const QString &name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return false;
+    for (const QString &part : parts) {
+        if (part == QLatin1String(".."))
+            return false;
+    }
+    return true;
+}
+
+// A link target, read from the link's own folder, that does not leave the destination.
+bool isContainedLinkTarget(const QString &linkName, const QString &target)
+{
+    if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
+        return false;
+    const QString linkFolder = QFileInfo(linkName).path(); // "." for a top-level link
+    const QString resolved = QDir::cleanPath(linkFolder + QLatin1Char('/') + target);
+    return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"));
+}
+
+void copyData(archive *reader, archive *writer)
+{
+    const void *block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    for (;;) {
+        const int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
+            return;
+        if (status < ARCHIVE_WARN)
+            refuse();
+        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
+            refuse();
+    }
+}
+
+} // namespace
+
+void unpackUpdateArchive(const QString &archivePath, const QString &destination)
+{
+    // libarchive resolves names against the working directory; every entry therefore gets an absolute
+    // name under the destination's real path (no link in it, or the symlink guard would refuse it).
+    const QString root = QFileInfo(destination).canonicalFilePath();
+    if (root.isEmpty())
+        refuse();
+
+    std::unique_ptr<archive, ReaderDeleter> reader(archive_read_new());
+    std::unique_ptr<archive, WriterDeleter> writer(archive_write_disk_new());
+    if (!reader || !writer)
+        refuse();
+    archive_read_support_format_zip(reader.get());
+    // Our own checks above replace the absolute-path guard, which would refuse the rebased names.
+    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS
+                                                     | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), 64 * 1024)
+        != ARCHIVE_OK)
+        refuse();
+
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status < ARCHIVE_WARN)
+            refuse();
+
+        const QString name = entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry));
+        if (!isContainedName(name))
+            refuse();
+
+        const QString hardlink = entryText(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry));
+        if (!hardlink.isEmpty()) {
+            if (!isContainedName(hardlink))
+                refuse();
+            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + hardlink).constData());
+        } else {
+            switch (archive_entry_filetype(entry)) {
+            case AE_IFREG:
+            case AE_IFDIR:
+                break;
+            case AE_IFLNK:
+                if (!isContainedLinkTarget(name,
+                                           entryText(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry))))
+                    refuse();
+                break;
+            default:
+                refuse(); // devices, pipes and sockets have no place in an application folder
+            }
+        }
+
+        archive_entry_copy_pathname(entry, QFile::encodeName(root + QLatin1Char('/') + name).constData());
+        // A warning (say, a time that could not be set) is no reason to refuse the update.
+        if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
+            refuse();
+        if (archive_entry_size(entry) > 0 || archive_entry_size_is_set(entry) == 0)
+            copyData(reader.get(), writer.get());
+        if (archive_write_finish_entry(writer.get()) < ARCHIVE_WARN)
+            refuse();
+    }
+    // Folder times are applied when the writer closes.
+    if (archive_write_close(writer.get()) < ARCHIVE_WARN)
+        refuse();
+}
