@@ -1,0 +1,230 @@
+// How names from the phone become files in the target folder, and which bytes may be saved.
+
+#include "app/AppModel.h"
+#include "app/CompanionError.h"
+#include "tests/support/Fakes.h"
+#include "transfer/FileNaming.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray pdfBytes = QByteArrayLiteral("%PDF-1.7\n% test document\n");
+const QByteArray jpegBytes = QByteArrayLiteral("\xFF\xD8\xFF\xE0 test photo");
+
+AppModel::DocumentDigest digestOf(const QByteArray &bytes)
+{
+    return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+}
+
+QString savedName(const QString &original)
+{
+    return FileNaming::candidateName(FileNaming::splitName(FileNaming::cleanName(original)), 1);
+}
+
+TEST(FileNaming, NamesFromThePhoneBecomeOneSafeFileName)
+{
+    struct Case {
+        QString original, saved;
+    };
+    const QList<Case> cases = {
+        {QStringLiteral("fatura.pdf"), QStringLiteral("fatura.pdf")},
+        {QStringLiteral("belgeler/2024-01-05 10:30\\fiş.pdf"), QStringLiteral("belgeler_2024-01-05 10_30_fiş.pdf")},
+        {QStringLiteral("a//b.pdf"), QStringLiteral("a__b.pdf")},
+        {QStringLiteral("makbuz"), QStringLiteral("makbuz.jpg")},
+        {QStringLiteral("RAPOR.PDF"), QStringLiteral("RAPOR.PDF")},
+        {QStringLiteral(" boşluk .jpg "), QStringLiteral(" boşluk .jpg ")},
+        {QStringLiteral("../../x.pdf"), QStringLiteral(".._.._x.pdf")},
+        {QStringLiteral("..\\..\\x.jpg"), QStringLiteral(".._.._x.jpg")},
+        {QStringLiteral("/etc/passwd"), QStringLiteral("_etc_passwd.jpg")},
+        {QStringLiteral("."), QStringLiteral(".jpg")},
+        {QStringLiteral(".."), QStringLiteral("..jpg")},
+        {QStringLiteral(""), QStringLiteral(".jpg")},
+        {QStringLiteral(".pdf"), QStringLiteral(".pdf")},
+        {QStringLiteral("scan."), QStringLiteral("scan.jpg")},
+        {QStringLiteral("a\nb.jpg"), QStringLiteral("a\nb.jpg")},
+        {QString::fromUtf8("x\0y.pdf", 7), QStringLiteral("x_y.pdf")},
+        {QStringLiteral("Ağaç 🌳 Ünlü.jpeg"), QStringLiteral("Ağaç 🌳 Ünlü.jpeg")},
+    };
+    for (const Case &c : cases) {
+        const QString saved = savedName(c.original);
+        EXPECT_EQ(saved, c.saved) << c.original.toStdString();
+        EXPECT_NE(saved, QStringLiteral("."));
+        EXPECT_NE(saved, QStringLiteral(".."));
+        EXPECT_FALSE(saved.contains(u'/'));
+        EXPECT_FALSE(saved.contains(QChar(0)));
+    }
+    EXPECT_EQ(FileNaming::candidateName(FileNaming::splitName(QStringLiteral("rapor.pdf")), 2),
+              QStringLiteral("rapor_2.pdf"));
+    EXPECT_EQ(FileNaming::candidateName(FileNaming::splitName(QStringLiteral("rapor.pdf")), 13),
+              QStringLiteral("rapor_13.pdf"));
+}
+
+TEST(FileNaming, OverlongNamesAreShortenedKeepingExtensionAndNumber)
+{
+    const QString longBase = QString(100, u'ş') + QString(100, u'a'); // 300 bytes of UTF-8
+    const auto parts = FileNaming::splitName(longBase + QStringLiteral(".pdf"));
+    QStringList seen;
+    for (int number : {1, 2, 10, 123456}) {
+        const QString name = FileNaming::candidateName(parts, number);
+        EXPECT_LE(name.toUtf8().size(), FileNaming::maxNameBytes);
+        EXPECT_TRUE(name.endsWith(number == 1 ? QStringLiteral(".pdf") : QStringLiteral("_%1.pdf").arg(number)));
+        EXPECT_TRUE(longBase.startsWith(name.section(u'.', 0, 0).section(u'_', 0, 0)));
+        EXPECT_FALSE(seen.contains(name));
+        seen.append(name);
+    }
+    // Characters outside the basic plane are never cut in half.
+    const QString emoji = QString(80, u'x') + QStringLiteral("🌳").repeated(60);
+    const QString cut = FileNaming::candidateName(FileNaming::splitName(emoji), 1);
+    EXPECT_LE(cut.toUtf8().size(), FileNaming::maxNameBytes);
+    EXPECT_EQ(QString::fromUtf8(cut.toUtf8()), cut);
+    EXPECT_TRUE(cut.endsWith(QStringLiteral(".jpg")));
+
+    const QString hugeExtension = QStringLiteral("a.") + QString(300, u'e');
+    EXPECT_LE(FileNaming::candidateName(FileNaming::splitName(hugeExtension), 7).toUtf8().size(),
+              FileNaming::maxNameBytes);
+}
+
+TEST(FileNaming, StoragePathsAreEscapedPieceByPiece)
+{
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("abc/Fiş 1.pdf")), QStringLiteral("abc/Fi%C5%9F%201.pdf"));
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("/abc//x.jpg")), QStringLiteral("abc/x.jpg"));
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("a/100%.pdf")), QStringLiteral("a/100%25.pdf"));
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("u/a?b#c;d.pdf")), QStringLiteral("u/a%3Fb%23c%3Bd.pdf"));
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("u/-._~!$&'()*+,=:@.jpg")),
+              QStringLiteral("u/-._~!$&'()*+,=:@.jpg"));
+}
+
+TEST(DocumentValidation, LeadingBytesMustMatchTheKindTheNamePromises)
+{
+    struct Case {
+        QByteArray bytes;
+        QString name;
+        bool accepted;
+    };
+    const QList<Case> cases = {
+        {pdfBytes, QStringLiteral("fatura.pdf"), true},
+        {pdfBytes, QStringLiteral("FATURA.PDF"), true},
+        {jpegBytes, QStringLiteral("foto.jpg"), true},
+        {jpegBytes, QStringLiteral("makbuz"), true},
+        {jpegBytes, QStringLiteral("ekran.png"), true},
+        {QByteArrayLiteral("\x89PNG\r\n\x1a\n"), QStringLiteral("ekran.png"), false},
+        {pdfBytes, QStringLiteral("foto.jpg"), false},
+        {jpegBytes, QStringLiteral("fatura.pdf"), false},
+        {QByteArray(), QStringLiteral("foto.jpg"), false},
+        {QByteArrayLiteral("\xFF\xD8"), QStringLiteral("foto.jpg"), false},
+        {QByteArrayLiteral("%PDF"), QStringLiteral("fatura.pdf"), false},
+        {QByteArrayLiteral("%PDF-"), QStringLiteral("fatura.pdf"), true},
+    };
+    for (const Case &c : cases) {
+        if (c.accepted) {
+            EXPECT_NO_THROW(AppModel::validateDocument(c.bytes, c.name)) << c.name.toStdString();
+            continue;
+        }
+        try {
+            AppModel::validateDocument(c.bytes, c.name);
+            ADD_FAILURE() << "accepted " << c.name.toStdString();
+        } catch (const CompanionError &error) {
+            EXPECT_EQ(error.message(), QStringLiteral("İndirilen evrak doğrulanamadı; dosya kaydedilmedi."));
+        }
+    }
+}
+
+class DestinationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
+        model = std::make_unique<AppModel>(services.services(), testBuildValues());
+    }
+
+    void put(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    AppModel::Destination choose(const QString &name, const QByteArray &bytes)
+    {
+        return model->uniqueDestination(name, digestOf(bytes));
+    }
+
+    QTemporaryDir folder;
+    TestServices services;
+    std::unique_ptr<AppModel> model;
+};
+
+TEST_F(DestinationTest, DifferentDocumentsAreNumberedAndRepeatsAreRecognised)
+{
+    const QByteArray second = pdfBytes + "second";
+    const QByteArray third = pdfBytes + "third!";
+
+    EXPECT_EQ(choose(QStringLiteral("fatura.pdf"), pdfBytes).path, folder.filePath(QStringLiteral("fatura.pdf")));
+    put(QStringLiteral("fatura.pdf"), pdfBytes);
+
+    const auto again = choose(QStringLiteral("fatura.pdf"), pdfBytes);
+    EXPECT_EQ(again.path, folder.filePath(QStringLiteral("fatura.pdf")));
+    EXPECT_TRUE(again.identicalExists);
+
+    const auto numbered = choose(QStringLiteral("fatura.pdf"), second);
+    EXPECT_EQ(numbered.path, folder.filePath(QStringLiteral("fatura_2.pdf")));
+    EXPECT_FALSE(numbered.identicalExists);
+    put(QStringLiteral("fatura_2.pdf"), second);
+
+    // Same size as the second document, different bytes: it must not pass for a copy.
+    EXPECT_EQ(choose(QStringLiteral("fatura.pdf"), third).path, folder.filePath(QStringLiteral("fatura_3.pdf")));
+    const auto secondAgain = choose(QStringLiteral("fatura.pdf"), second);
+    EXPECT_EQ(secondAgain.path, folder.filePath(QStringLiteral("fatura_2.pdf")));
+    EXPECT_TRUE(secondAgain.identicalExists);
+
+    // A gap is filled by the next different document.
+    put(QStringLiteral("fatura_3.pdf"), third);
+    ASSERT_TRUE(QFile::remove(folder.filePath(QStringLiteral("fatura_2.pdf"))));
+    EXPECT_EQ(choose(QStringLiteral("fatura.pdf"), pdfBytes + "fourth").path,
+              folder.filePath(QStringLiteral("fatura_2.pdf")));
+}
+
+TEST_F(DestinationTest, FoldersLinksAndUnreadableFilesCountAsDifferent)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("fatura.pdf")));
+    EXPECT_EQ(choose(QStringLiteral("fatura.pdf"), pdfBytes).path, folder.filePath(QStringLiteral("fatura_2.pdf")));
+
+    // A dangling link is something at that name, even though nothing can be read through it.
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("nowhere")), folder.filePath(QStringLiteral("foto.jpg"))));
+    EXPECT_EQ(choose(QStringLiteral("foto.jpg"), jpegBytes).path, folder.filePath(QStringLiteral("foto_2.jpg")));
+
+    put(QStringLiteral("gizli.jpg"), jpegBytes);
+    QFile::setPermissions(folder.filePath(QStringLiteral("gizli.jpg")), QFileDevice::WriteOwner);
+    if (QFile(folder.filePath(QStringLiteral("gizli.jpg"))).open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with rights that read any file";
+    const auto unreadable = choose(QStringLiteral("gizli.jpg"), jpegBytes);
+    EXPECT_EQ(unreadable.path, folder.filePath(QStringLiteral("gizli_2.jpg")));
+    EXPECT_FALSE(unreadable.identicalExists);
+}
+
+TEST_F(DestinationTest, HostileNamesStayInsideTheFolder)
+{
+    put(QStringLiteral("x.pdf"), pdfBytes + "someone else's");
+    const QStringList hostile = {
+        QStringLiteral("../../x.pdf"), QStringLiteral("..\\..\\x.jpg"), QStringLiteral("/tmp/x.pdf"),
+        QStringLiteral("."), QStringLiteral(".."), QStringLiteral(".pdf"), QStringLiteral("scan."),
+        QString::fromUtf8("x\0.pdf", 6), QStringLiteral("x\n.pdf"), QString(300, u'ğ') + QStringLiteral(".pdf"),
+        QStringLiteral("Ölçüm/../../x.pdf"),
+    };
+    for (const QString &name : hostile) {
+        const auto destination = choose(name, pdfBytes);
+        EXPECT_EQ(QFileInfo(destination.path).absolutePath(), QDir(folder.path()).absolutePath())
+            << name.toStdString();
+        EXPECT_FALSE(destination.identicalExists);
+        EXPECT_FALSE(QFileInfo::exists(destination.path)) << name.toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,80 @@
+#include "transfer/FileNaming.h"
+
+#include <QStringList>
+#include <QUrl>
+
+namespace FileNaming {
+
+namespace {
+
+int utf8Size(const QString &text) { return int(text.toUtf8().size()); }
+
+// The longest prefix of `text` that fits in maxBytes of UTF-8, never splitting a surrogate pair.
+QString truncatedToBytes(const QString &text, int maxBytes)
+{
+    int bytes = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const bool pair = text.at(end).isHighSurrogate() && end + 1 < text.size()
+                          && text.at(end + 1).isLowSurrogate();
+        const qsizetype step = pair ? 2 : 1;
+        const int width = utf8Size(text.mid(end, step));
+        if (bytes + width > maxBytes)
+            break;
+        bytes += width;
+        end += step;
+    }
+    return text.left(end);
+}
+
+// Extensions longer than this are cut when a name must be shortened; real ones are far shorter.
+constexpr int maxExtensionBytes = 32;
+
+} // namespace
+
+QString cleanName(const QString &original)
+{
+    QString cleaned = original;
+    for (QChar &c : cleaned) {
+        if (c == u'/' || c == u':' || c == u'\\' || c == QChar(0))
+            c = u'_';
+    }
+    return cleaned;
+}
+
+NameParts splitName(const QString &cleaned)
+{
+    const qsizetype dot = cleaned.lastIndexOf(u'.');
+    if (dot < 0)
+        return {cleaned, QStringLiteral("jpg")};
+    QString extension = cleaned.mid(dot + 1);
+    if (extension.isEmpty())
+        extension = QStringLiteral("jpg");
+    return {cleaned.left(dot), extension};
+}
+
+QString candidateName(const NameParts &parts, int number, int maxBytes)
+{
+    const QString numberPart = number >= 2 ? QStringLiteral("_%1").arg(number) : QString();
+    QString extension = parts.extension;
+    const QString whole = parts.base + numberPart + u'.' + extension;
+    if (utf8Size(whole) <= maxBytes)
+        return whole;
+
+    if (utf8Size(extension) > maxExtensionBytes)
+        extension = truncatedToBytes(extension, maxExtensionBytes);
+    const int room = maxBytes - utf8Size(numberPart) - 1 - utf8Size(extension);
+    return truncatedToBytes(parts.base, room) + numberPart + u'.' + extension;
+}
+
+QString escapedStoragePath(const QString &storagePath)
+{
+    // Besides the unreserved characters, these sub-delimiters may stand unescaped in a path.
+    static const QByteArray keptAsIs = QByteArrayLiteral("!$&'()*+,=:@");
+    QStringList pieces;
+    for (const QString &piece : storagePath.split(u'/', Qt::SkipEmptyParts))
+        pieces.append(QString::fromLatin1(QUrl::toPercentEncoding(piece, keptAsIs)));
+    return pieces.join(u'/');
+}
+
+} // namespace FileNaming

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QString>
+#include <QTemporaryFile>
+
+// A document on its way into the target folder: a hidden temporary file in that folder, hashed as
+// the bytes arrive, so nothing of the document needs to be held in memory. Until it is committed the
+// file is removed when this object goes away, whichever way the download ended.
+class IncomingDocument
+{
+public:
+    // Throws PlatformError when the temporary file cannot be created in the folder.
+    explicit IncomingDocument(const QString &folder);
+
+    // Throws PlatformError when the bytes cannot be written.
+    void append(const QByteArray &bytes);
+    // Makes the written bytes durable; throws PlatformError on failure.
+    void finish();
+
+    qint64 size() const { return m_size; }
+    QByteArray sha256() const { return m_hash.result(); }
+    // The first few bytes, enough to tell a PDF from a JPEG.
+    const QByteArray &leadingBytes() const { return m_leading; }
+
+    // Moves the file to `path` unless something already exists there (then false, nothing
+    // changes). Never replaces an existing file. Throws PlatformError on any other failure.
+    bool commitAs(const QString &path);
+
+private:
+    QTemporaryFile m_file;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    QByteArray m_leading;
+    qint64 m_size = 0;
+};
+
+// Whether anything, even a dangling link, exists at the path.
+bool pathIsOccupied(const QString &path);
+
+// Whether the path is a regular file of exactly `size` bytes whose SHA-256 is `sha256`. Sizes are
+// compared first, so files of another size are never read; unreadable files count as different.
+bool fileHoldsDigest(const QString &path, qint64 size, const QByteArray &sha256);
+
+// Creates the folder and its missing parents; throws PlatformError with the system's reason.
+void createFolder(const QString &path);
