@@ -29,7 +29,7 @@ Split split(std::int64_t micros)
 
 std::string dateTime(const std::tm &tm)
 {
-    char buffer[32];
+    char buffer[96];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buffer;
@@ -61,7 +61,7 @@ std::string formatTimestamptz(std::int64_t micros)
     const Split s = split(micros);
     std::string out = dateTime(s.tm);
     if (s.fraction != 0) {
-        char buffer[8];
+        char buffer[32];
         std::snprintf(buffer, sizeof buffer, ".%06lld", static_cast<long long>(s.fraction));
         std::string fraction = buffer;
         while (fraction.back() == '0')
@@ -74,7 +74,7 @@ std::string formatTimestamptz(std::int64_t micros)
 std::string formatIsoMillis(std::int64_t micros)
 {
     const Split s = split(micros);
-    char buffer[8];
+    char buffer[32];
     std::snprintf(buffer, sizeof buffer, ".%03lld", static_cast<long long>(s.fraction / 1000));
     return dateTime(s.tm) + buffer + "Z";
 }

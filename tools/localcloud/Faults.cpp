@@ -1,0 +1,144 @@
+#include "Faults.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace localcloud {
+
+namespace {
+
+FaultRule::Kind kindFromText(const std::string &text)
+{
+    if (text == "status")
+        return FaultRule::Kind::Status;
+    if (text == "delay")
+        return FaultRule::Kind::Delay;
+    if (text == "drop")
+        return FaultRule::Kind::Drop;
+    if (text == "malformed")
+        return FaultRule::Kind::Malformed;
+    if (text == "truncate")
+        return FaultRule::Kind::Truncate;
+    throw std::invalid_argument("unknown fault kind: " + text);
+}
+
+const char *kindText(FaultRule::Kind kind)
+{
+    switch (kind) {
+    case FaultRule::Kind::Status:
+        return "status";
+    case FaultRule::Kind::Delay:
+        return "delay";
+    case FaultRule::Kind::Drop:
+        return "drop";
+    case FaultRule::Kind::Malformed:
+        return "malformed";
+    case FaultRule::Kind::Truncate:
+        return "truncate";
+    }
+    return "?";
+}
+
+template <typename T> T field(const nlohmann::json &spec, const char *name, T fallback)
+{
+    if (!spec.contains(name))
+        return fallback;
+    try {
+        return spec.at(name).get<T>();
+    } catch (const nlohmann::json::exception &) {
+        throw std::invalid_argument(std::string("bad type for ") + name);
+    }
+}
+
+} // namespace
+
+FaultRule faultFromJson(const nlohmann::json &spec)
+{
+    if (!spec.is_object())
+        throw std::invalid_argument("a fault is a JSON object");
+    FaultRule rule;
+    rule.kind = kindFromText(field<std::string>(spec, "kind", "status"));
+    rule.method = field<std::string>(spec, "method", "*");
+    rule.pathPrefix = field<std::string>(spec, "path", "");
+    if (rule.kind == FaultRule::Kind::Malformed)
+        rule.status = 200;
+    rule.status = field<int>(spec, "status", rule.status);
+    rule.body = field<std::string>(spec, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
+    rule.contentType = field<std::string>(spec, "contentType", rule.contentType);
+    rule.delayMs = field<int>(spec, "delayMs", 0);
+    rule.fraction = field<double>(spec, "fraction", 0.0);
+    if (spec.contains("times"))
+        rule.times = field<int>(spec, "times", 1);
+    else if (rule.fraction == 0)
+        rule.times = 1;
+    if (rule.status < 100 || rule.status > 599)
+        throw std::invalid_argument("status must be from 100 to 599");
+    if (rule.delayMs < 0 || rule.delayMs > 600000)
+        throw std::invalid_argument("delayMs must be from 0 to 600000");
+    if (rule.fraction < 0 || rule.fraction > 1 || std::isnan(rule.fraction))
+        throw std::invalid_argument("fraction must be from 0 to 1");
+    if (rule.times && *rule.times < 1)
+        throw std::invalid_argument("times must be at least 1");
+    if (rule.pathPrefix.empty() || rule.pathPrefix.front() != '/')
+        throw std::invalid_argument("path must begin with /");
+    return rule;
+}
+
+int FaultTable::add(FaultRule rule)
+{
+    std::lock_guard lock(mutex_);
+    entries_.push_back(Entry{nextId_, std::move(rule)});
+    return nextId_++;
+}
+
+void FaultTable::clear()
+{
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+}
+
+std::optional<FaultRule> FaultTable::take(const std::string &method, const std::string &target)
+{
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        const FaultRule &rule = it->rule;
+        if ((rule.method != "*" && rule.method != method) || target.rfind(rule.pathPrefix, 0) != 0)
+            continue;
+        const std::int64_t k = it->seen++;
+        bool hit = true;
+        if (rule.fraction > 0) {
+            // Deterministic spacing: a fraction of 0.25 hits the 4th, 8th, 12th ... request.
+            hit = std::floor(static_cast<double>(k + 1) * rule.fraction) >
+                  std::floor(static_cast<double>(k) * rule.fraction);
+        }
+        if (!hit)
+            continue;
+        FaultRule chosen = rule;
+        ++it->injected;
+        if (rule.times && it->injected >= *rule.times)
+            entries_.erase(it);
+        return chosen;
+    }
+    return std::nullopt;
+}
+
+nlohmann::json FaultTable::describe()
+{
+    std::lock_guard lock(mutex_);
+    nlohmann::json out = nlohmann::json::array();
+    for (const Entry &e : entries_) {
+        out.push_back({{"id", e.id},
+                       {"kind", kindText(e.rule.kind)},
+                       {"method", e.rule.method},
+                       {"path", e.rule.pathPrefix},
+                       {"status", e.rule.status},
+                       {"delayMs", e.rule.delayMs},
+                       {"fraction", e.rule.fraction},
+                       {"times", e.rule.times ? nlohmann::json(*e.rule.times) : nlohmann::json(nullptr)},
+                       {"seen", e.seen},
+                       {"injected", e.injected}});
+    }
+    return out;
+}
+
+} // namespace localcloud
