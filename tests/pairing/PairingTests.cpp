@@ -1,0 +1,83 @@
+// The pairing answer, its QR image, and the renewal's behaviour without a backend.
+
+#include "app/AppModel.h"
+#include "tests/support/Fakes.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+struct PairingTests;
+template<>
+struct TestAccess<PairingTests> {
+    static QImage qrCode(const QString &text) { return AppModel::makeQRCode(text); }
+};
+using Access = TestAccess<PairingTests>;
+
+namespace {
+
+TEST(PairingResponse, DecodesOnlyCompleteAnswersOfStrings)
+{
+    const auto full = PairingResponse::fromJson(
+        R"({"computerId":"c-1","computerName":"Ofis","code":"482913","expiresAt":"2026-03-01T09:10:00Z",
+            "qrText":"tarvolin://pair?code=482913","extra":42})");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->computerId, QStringLiteral("c-1"));
+    EXPECT_EQ(full->code, QStringLiteral("482913"));
+    EXPECT_EQ(full->expiresAt, QStringLiteral("2026-03-01T09:10:00Z"));
+    EXPECT_EQ(full->qrText, QStringLiteral("tarvolin://pair?code=482913"));
+
+    EXPECT_FALSE(PairingResponse::fromJson(R"({"computerId":"c","computerName":"n","code":"1","expiresAt":"e"})"));
+    EXPECT_FALSE(PairingResponse::fromJson(
+        R"({"computerId":"c","computerName":"n","code":123456,"expiresAt":"e","qrText":"q"})"));
+    EXPECT_FALSE(PairingResponse::fromJson(
+        R"({"computerId":null,"computerName":"n","code":"1","expiresAt":"e","qrText":"q"})"));
+    EXPECT_FALSE(PairingResponse::fromJson(R"([{"computerId":"c"}])"));
+    EXPECT_FALSE(PairingResponse::fromJson("not json"));
+}
+
+// Reads the module grid back from the image: 9 pixels a module, dark where the module is set.
+bool moduleIsDark(const QImage &image, int column, int row)
+{
+    return qGray(image.pixel(column * 9 + 4, row * 9 + 4)) < 128;
+}
+
+TEST(QRCode, ImagesAreNineTimesTheModulesShownAt270)
+{
+    for (const QString &text : {QStringLiteral("tarvolin://pair?code=1"), QString(400, u'ş')}) {
+        const QImage image = Access::qrCode(text);
+        ASSERT_FALSE(image.isNull()) << text.size();
+        EXPECT_EQ(image.width(), image.height());
+        EXPECT_EQ(image.width() % 9, 0);
+        EXPECT_DOUBLE_EQ(image.width() / image.devicePixelRatio(), 270.0);
+        // Sharp module edges: only black and white, no smoothing in between.
+        for (int x = 0; x < image.width(); ++x) {
+            const int gray = qGray(image.pixel(x, image.height() / 2));
+            ASSERT_TRUE(gray == 0 || gray == 255);
+        }
+        // The top-left finder pattern sits right after the 4-module margin.
+        EXPECT_FALSE(moduleIsDark(image, 3, 3));
+        EXPECT_TRUE(moduleIsDark(image, 4, 4));
+        EXPECT_TRUE(moduleIsDark(image, 10, 4));
+        EXPECT_FALSE(moduleIsDark(image, 5, 5));
+        EXPECT_TRUE(moduleIsDark(image, 6, 6));
+    }
+    EXPECT_TRUE(Access::qrCode(QString()).isNull());
+    EXPECT_TRUE(Access::qrCode(QString(5000, u'x')).isNull()); // beyond what a QR code can carry
+}
+
+TEST(Pairing, RenewalWithoutConfigurationOpensTheSettingsAndSendsNothing)
+{
+    TestServices services;
+    AppModel model(services.services(), testBuildValues());
+    QSignalSpy busy(&model, &AppModel::isWorkingChanged);
+    const QString statusBefore = model.status();
+
+    auto task = model.refreshPairing();
+    EXPECT_TRUE(task.isReady());
+    EXPECT_TRUE(model.showingCloudSettings());
+    EXPECT_EQ(model.status(), statusBefore);
+    EXPECT_EQ(busy.count(), 0);
+    EXPECT_TRUE(services.secrets.calls.isEmpty()); // no session was even looked for
+}
+
+} // namespace
