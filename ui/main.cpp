@@ -1,3 +1,4 @@
+// The program's entry point: the one place that knows which platform it runs on.
 #include "app/AppModel.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/DialogFolderChooser.h"
@@ -8,14 +9,13 @@
 #include "platform/linux/QtKeychainSecretStore.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
+#include "ui/ApplicationScene.h"
+#include "ui/Symbols.h"
 
 #include "CompiledInValues.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QTimer>
-#include <QVBoxLayout>
-#include <QWidget>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -23,6 +23,11 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Kavrendal"));
     QApplication::setApplicationName(QStringLiteral("Tarvolin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));
+    QApplication::setApplicationVersion(QStringLiteral(TARVOLIN_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("tarvolin"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
+                                                 QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
+    // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
     QSettingsStore settings;
@@ -38,16 +43,9 @@ int main(int argc, char *argv[])
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
                                     workspace, application});
 
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Tarvolin Masaüstü"));
-    auto *layout = new QVBoxLayout(&window);
-    auto *status = new QLabel(model.status(), &window);
-    layout->addWidget(status);
-    QObject::connect(&model, &AppModel::statusChanged, status, [&] { status->setText(model.status()); });
-    window.resize(420, 200);
-    window.show();
-    QTimer::singleShot(0, &model, [&] { model.start(); });
-    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
-
-    return app.exec();
+    ApplicationScene scene(model);
+    scene.show();
+    const int result = app.exec();
+    model.stop();
+    return result;
 }

@@ -1,0 +1,120 @@
+// The cloud settings sheet: when it is open, its live binding to the model and its save rule.
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/CloudSettingsDialog.h"
+#include "ui/ContentView.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CloudSettingsSheet : public ::testing::Test
+{
+protected:
+    CloudSettingsSheet() : f(/*configured=*/false), view(*f.model)
+    {
+        view.show();
+        f.model->setShowingCloudSettings(true);
+    }
+
+    CloudSettingsDialog *sheet() { return view.cloudSettingsSheet(); }
+    QLineEdit *address() { return sheet()->findChild<QLineEdit *>(QStringLiteral("addressField")); }
+    QLineEdit *key() { return sheet()->findChild<QLineEdit *>(QStringLiteral("keyField")); }
+    QPushButton *button(const char *name) { return sheet()->findChild<QPushButton *>(QString::fromLatin1(name)); }
+
+    UiFixture f;
+    ContentView view;
+};
+
+TEST_F(CloudSettingsSheet, OpensAndClosesWithTheModelsFlag)
+{
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_TRUE(sheet()->isModal());
+    EXPECT_EQ(sheet()->width(), 470);
+    f.model->setShowingCloudSettings(false);
+    EXPECT_EQ(sheet(), nullptr);
+    f.model->setShowingCloudSettings(true);
+    EXPECT_NE(sheet(), nullptr);
+}
+
+TEST_F(CloudSettingsSheet, SaveNeedsBothRawTextsNonEmpty)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QPushButton *save = button("saveButton");
+    EXPECT_FALSE(save->isEnabled());
+
+    QTest::keyClicks(address(), QStringLiteral("h"));
+    EXPECT_FALSE(save->isEnabled());
+    // A key of blanks counts as typed here; saving trims it later.
+    QTest::keyClicks(key(), QStringLiteral(" "));
+    EXPECT_TRUE(save->isEnabled());
+
+    QTest::keyClick(address(), Qt::Key_Backspace);
+    EXPECT_TRUE(f.model->supabaseURL().isEmpty());
+    EXPECT_FALSE(save->isEnabled());
+}
+
+TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndModelChangesShow)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QTest::keyClicks(address(), QStringLiteral("https://abc.supabase.co"));
+    EXPECT_EQ(f.model->supabaseURL(), QStringLiteral("https://abc.supabase.co"));
+    QTest::keyClicks(key(), QStringLiteral("sb_publishable_x"));
+    EXPECT_EQ(f.model->anonKey(), QStringLiteral("sb_publishable_x"));
+    EXPECT_TRUE(f.model->isConfigured());
+
+    f.model->setSupabaseURL(QStringLiteral("https://other.supabase.co"));
+    EXPECT_EQ(address()->text(), QStringLiteral("https://other.supabase.co"));
+}
+
+TEST_F(CloudSettingsSheet, KeyFieldNeverShowsTheKey)
+{
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(key()->echoMode(), QLineEdit::Password);
+    QTest::keyClicks(key(), QStringLiteral("secretkey"));
+    EXPECT_FALSE(key()->displayText().contains(QStringLiteral("secret")));
+    EXPECT_EQ(key()->placeholderText(), QStringLiteral("sb_publishable_…"));
+    EXPECT_TRUE(address()->placeholderText().startsWith(QStringLiteral("https://")));
+}
+
+TEST_F(CloudSettingsSheet, CancelKeepsWhatWasTypedAndReopeningShowsIt)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QTest::keyClicks(address(), QStringLiteral("https://typed.supabase.co"));
+    button("cancelButton")->click();
+    EXPECT_FALSE(f.model->showingCloudSettings());
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(f.model->supabaseURL(), QStringLiteral("https://typed.supabase.co"));
+    // Nothing was stored.
+    EXPECT_FALSE(f.services.settings.values.contains(QStringLiteral("supabaseURL")));
+
+    f.model->setShowingCloudSettings(true);
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(address()->text(), QStringLiteral("https://typed.supabase.co"));
+}
+
+TEST_F(CloudSettingsSheet, EscapeClosesItLikeCancel)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QTest::keyClick(address(), Qt::Key_Escape);
+    EXPECT_FALSE(f.model->showingCloudSettings());
+    EXPECT_EQ(sheet(), nullptr);
+}
+
+TEST_F(CloudSettingsSheet, SavingStoresTrimmedValuesAndCloses)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QTest::keyClicks(address(), QStringLiteral("  https://abc.supabase.co/ "));
+    QTest::keyClicks(key(), QStringLiteral("   "));
+    button("saveButton")->click();
+    EXPECT_FALSE(f.model->showingCloudSettings());
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(f.services.settings.values.value(QStringLiteral("supabaseURL")).toString(),
+              QStringLiteral("https://abc.supabase.co"));
+    EXPECT_EQ(f.services.settings.values.value(QStringLiteral("supabaseAnonKey")).toString(), QString());
+}
+
+} // namespace

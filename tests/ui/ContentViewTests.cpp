@@ -1,0 +1,253 @@
+// The main window's content: what each control calls, and what the cards show for each model state.
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/CloudSettingsDialog.h"
+#include "ui/ContentView.h"
+#include "ui/Widgets.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+template<typename T = QWidget>
+T *part(QWidget &view, const char *name)
+{
+    T *widget = view.findChild<T *>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+bool shown(QWidget &view, const char *name)
+{
+    return part(view, name)->isVisibleTo(&view);
+}
+
+QString textOf(QWidget &view, const char *name)
+{
+    return part<QLabel>(view, name)->text();
+}
+
+TEST(ContentView, EachControlCallsItsModelOperation)
+{
+    UiFixture f(/*configured=*/true);
+    AppModel &model = *f.model;
+    ContentView view(model);
+
+    part<QPushButton>(view, "settingsButton")->click();
+    EXPECT_TRUE(model.showingCloudSettings());
+
+    // The change button asks for a folder, and as a change rather than the first setup: a cancelled
+    // choice leaves no error behind.
+    part<QPushButton>(view, "changeFolderButton")->click();
+    ASSERT_EQ(f.services.folderChooser.calls.size(), 1);
+    EXPECT_EQ(f.services.folderChooser.calls[0].title, QStringLiteral("Evrakların kaydedileceği klasörü seçin"));
+    EXPECT_FALSE(model.lastError().has_value());
+
+    part<QPushButton>(view, "openFolderButton")->click();
+    ASSERT_EQ(f.services.workspace.opened.size(), 1);
+    EXPECT_EQ(f.services.workspace.opened[0], model.targetFolder());
+
+    // The first launch registered the login item, so the switch starts on and a click turns it off.
+    auto *loginSwitch = part<ToggleSwitch>(view, "loginSwitch");
+    ASSERT_TRUE(loginSwitch->isOn());
+    loginSwitch->click();
+    EXPECT_EQ(f.services.loginItem.unregisterCalls, 1);
+    EXPECT_FALSE(model.launchAtLogin());
+    EXPECT_FALSE(loginSwitch->isOn());
+
+    // A pass against a backend that refuses connections ends in an error the window shows.
+    part<QPushButton>(view, "syncButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return model.lastError().has_value() && !model.isWorking(); }));
+    EXPECT_TRUE(shown(view, "errorBanner"));
+}
+
+TEST(ContentView, BothPairingButtonsRenewTheCode)
+{
+    // Without a configuration a renewal asks for the cloud settings, which makes the call visible.
+    UiFixture f(/*configured=*/false);
+    AppModel &model = *f.model;
+    ContentView view(model);
+
+    part<QPushButton>(view, "renewCodeButton")->click();
+    EXPECT_TRUE(model.showingCloudSettings());
+
+    model.setShowingCloudSettings(false);
+    Ui::setLastError(model, QStringLiteral("Sunucuya ulaşılamadı"));
+    ASSERT_TRUE(shown(view, "errorBox"));
+    part<QPushButton>(view, "retryButton")->click();
+    EXPECT_TRUE(model.showingCloudSettings());
+}
+
+TEST(ContentView, SyncButtonAndSpinnerFollowConfigurationAndWork)
+{
+    UiFixture unconfigured(false);
+    ContentView idle(*unconfigured.model);
+    EXPECT_FALSE(part<QPushButton>(idle, "syncButton")->isEnabled());
+
+    UiFixture f(true);
+    AppModel &model = *f.model;
+    ContentView view(model);
+    auto *sync = part<QPushButton>(view, "syncButton");
+    EXPECT_TRUE(sync->isEnabled());
+    EXPECT_FALSE(shown(view, "statusSpinner"));
+    {
+        auto busy = Ui::busy(model);
+        EXPECT_FALSE(sync->isEnabled());
+        EXPECT_TRUE(shown(view, "statusSpinner"));
+        // The pairing buttons stay usable while a pass runs.
+        EXPECT_TRUE(part<QPushButton>(view, "renewCodeButton")->isEnabled());
+    }
+    EXPECT_TRUE(sync->isEnabled());
+    EXPECT_FALSE(shown(view, "statusSpinner"));
+
+    // Losing the configuration while idle disables the button again.
+    model.setSupabaseURL(QStringLiteral("http://insecure.example"));
+    EXPECT_FALSE(sync->isEnabled());
+    EXPECT_EQ(part<RoundedBox>(view, "statusDot")->fill(), QColor(255, 149, 0));
+    model.setSupabaseURL(configuredURL);
+    EXPECT_EQ(part<RoundedBox>(view, "statusDot")->fill(), QColor(52, 199, 89));
+}
+
+TEST(ContentView, PairingCardPicksTheFirstPanelThatApplies)
+{
+    struct Case {
+        bool configured, qr, error;
+        const char *panel;
+    };
+    const Case cases[] = {
+        {true, true, true, "qrPanel"},    {false, true, false, "qrPanel"},
+        {true, false, true, "errorBox"},  {false, false, true, "errorBox"},
+        {true, false, false, "placeholderBox"}, {false, false, false, "placeholderBox"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "configured " << c.configured << " qr " << c.qr << " error " << c.error);
+        UiFixture f(c.configured);
+        ContentView view(*f.model);
+        if (c.qr)
+            Ui::setQrImage(*f.model, checkerImage());
+        if (c.error)
+            Ui::setLastError(*f.model, QStringLiteral("Bağlantı kurulamadı"));
+        for (const char *panel : {"qrPanel", "errorBox", "placeholderBox"})
+            EXPECT_EQ(shown(view, panel), qstrcmp(panel, c.panel) == 0) << panel;
+        if (qstrcmp(c.panel, "placeholderBox") == 0) {
+            EXPECT_EQ(shown(view, "placeholderSpinner"), c.configured);
+            EXPECT_EQ(shown(view, "placeholderText"), !c.configured);
+        }
+        if (qstrcmp(c.panel, "errorBox") == 0) {
+            EXPECT_EQ(textOf(view, "errorBoxText"), QStringLiteral("Bağlantı kurulamadı"));
+        }
+    }
+}
+
+TEST(ContentView, CodeLineAndImageFollowThePairing)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    const QImage qr = checkerImage();
+    Ui::setQrImage(*f.model, qr);
+    EXPECT_EQ(textOf(view, "codeLine"), QStringLiteral("Tek kullanımlık kod: "));
+    Ui::setPairing(*f.model, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"),
+                                             QStringLiteral("482913"), QStringLiteral("soon"), QStringLiteral("qr")});
+    EXPECT_EQ(textOf(view, "codeLine"), QStringLiteral("Tek kullanımlık kod: 482913"));
+    auto *image = part<PixelImageView>(view, "qrImage");
+    EXPECT_EQ(image->image(), qr);
+    EXPECT_EQ(image->size(), QSize(230, 230));
+}
+
+TEST(ContentView, ErrorBannerOnlyWhileThereIsAnError)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    EXPECT_FALSE(shown(view, "errorBanner"));
+    Ui::setLastError(*f.model, QStringLiteral("Evrak indirilemedi."));
+    EXPECT_TRUE(shown(view, "errorBanner"));
+    EXPECT_EQ(textOf(view, "errorBannerText"), QStringLiteral("Evrak indirilemedi."));
+    Ui::setLastError(*f.model, std::nullopt);
+    EXPECT_FALSE(shown(view, "errorBanner"));
+    // An empty text is still an error the model holds.
+    Ui::setLastError(*f.model, QString());
+    EXPECT_TRUE(shown(view, "errorBanner"));
+}
+
+TEST(ContentView, StatusCardShowsTheStatusAndTheLastCheck)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    Ui::setStatus(*f.model, QStringLiteral("2/5 evrak indiriliyor…"));
+    EXPECT_EQ(textOf(view, "statusLine"), QStringLiteral("2/5 evrak indiriliyor…"));
+    EXPECT_EQ(textOf(view, "lastSyncLine"), QStringLiteral("Belgeler otomatik kontrol edilir"));
+
+    // The time in the user's short form, hour and minutes, without the date or seconds.
+    const QLocale previous;
+    for (const auto &[locale, expected] : {std::pair{QLocale(QLocale::Turkish, QLocale::Turkey), "14:07"},
+                                           std::pair{QLocale::c(), "14:07"},
+                                           std::pair{QLocale(QLocale::English, QLocale::UnitedStates), "2:07 PM"}}) {
+        QLocale::setDefault(locale);
+        Ui::setLastSync(*f.model, QDateTime(QDate(2026, 3, 1), QTime(14, 7, 31), Qt::LocalTime));
+        EXPECT_EQ(textOf(view, "lastSyncLine"), QStringLiteral("Son kontrol: ") + QString::fromUtf8(expected));
+        Ui::setLastSync(*f.model, std::nullopt);
+    }
+    QLocale::setDefault(previous);
+}
+
+TEST(ContentView, CountsAreShownAsPlainDigits)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("0"));
+    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 0"));
+    Ui::setPendingCount(*f.model, 12345);
+    Ui::setDownloadedToday(*f.model, 1000);
+    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("12345"));
+    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 1000"));
+}
+
+TEST(ContentView, RefusedLoginChangeSpringsBackAndIsReported)
+{
+    UiFixture f(true);
+    AppModel &model = *f.model;
+    ContentView view(model);
+    // Start from "off", then let the system refuse the registration.
+    part<ToggleSwitch>(view, "loginSwitch")->click();
+    ASSERT_FALSE(model.launchAtLogin());
+    f.services.loginItem.refuseRegister = true;
+    part<ToggleSwitch>(view, "loginSwitch")->click();
+    EXPECT_FALSE(part<ToggleSwitch>(view, "loginSwitch")->isOn());
+    EXPECT_TRUE(shown(view, "errorBanner"));
+    EXPECT_TRUE(textOf(view, "errorBannerText").startsWith(QStringLiteral("Otomatik başlatma değiştirilemedi: ")));
+}
+
+TEST(ContentView, FolderCardShowsThePathOfTheTargetFolder)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    Ui::setTargetFolder(*f.model, QUrl::fromLocalFile(QStringLiteral("/home/ayşe/Masaüstü/Fişler/")));
+    EXPECT_EQ(textOf(view, "folderPath"), QStringLiteral("/home/ayşe/Masaüstü/Fişler/"));
+}
+
+TEST(ContentView, ShowingTheViewStartsTheModelOnce)
+{
+    // Nothing is configured, so the start sequence ends by asking for the cloud settings.
+    UiFixture f(/*configured=*/false, /*startable=*/true);
+    AppModel &model = *f.model;
+    ContentView view(model);
+    EXPECT_FALSE(model.isRunning());
+    view.show();
+    ASSERT_TRUE(waitUntil([&] { return model.showingCloudSettings(); }));
+    EXPECT_TRUE(model.isRunning());
+    EXPECT_EQ(model.status(), QStringLiteral("Bulut ayarları bekleniyor"));
+    ASSERT_TRUE(waitUntil([&] { return view.cloudSettingsSheet() != nullptr; }));
+
+    // Showing it again does not start anything new: no second folder question, no second sheet.
+    view.cloudSettingsSheet()->reject();
+    view.hide();
+    view.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.services.folderChooser.calls.isEmpty());
+    EXPECT_FALSE(model.showingCloudSettings());
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// The shell around the model: the tray menu, the application menu, and what closing the window does.
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/ApplicationScene.h"
+#include "ui/MainWindow.h"
+#include "ui/TrayMenu.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <gtest/gtest.h>
+
+namespace {
+
+class Scene : public ::testing::Test
+{
+protected:
+    explicit Scene(bool configured = true) : f(configured)
+    {
+        scene = std::make_unique<ApplicationScene>(
+            *f.model, ApplicationScene::Options{[this] { ++quitRequests; }, [this] { return trayAvailable; }});
+    }
+
+    QAction *trayAction(const char *name)
+    {
+        return scene->trayMenu()->menu()->findChild<QAction *>(QString::fromLatin1(name));
+    }
+
+    QAction *applicationMenuAction(const char *name)
+    {
+        const QList<QAction *> menus = scene->mainWindow()->menuBar()->actions();
+        for (QAction *menu : menus)
+            for (QAction *action : menu->menu()->actions())
+                if (action->objectName() == QLatin1String(name))
+                    return action;
+        return nullptr;
+    }
+
+    UiFixture f;
+    bool trayAvailable = true;
+    int quitRequests = 0;
+    std::unique_ptr<ApplicationScene> scene;
+};
+
+TEST_F(Scene, TrayMenuHasItsItemsInOrder)
+{
+    QStringList items;
+    for (QAction *action : scene->trayMenu()->menu()->actions())
+        items << (action->isSeparator() ? QStringLiteral("—") : action->text());
+    EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
+                                  QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
+                                  QStringLiteral("—"), QStringLiteral("Tamamen Çık")}));
+
+    // The first line is text, not a command, and follows the status.
+    QAction *status = scene->trayMenu()->menu()->actions().first();
+    EXPECT_FALSE(status->isEnabled());
+    Ui::setStatus(*f.model, QStringLiteral("Yeni evrak bekleniyor"));
+    EXPECT_EQ(status->text(), QStringLiteral("Yeni evrak bekleniyor"));
+}
+
+TEST_F(Scene, TrayCommandsReachTheModelAndTheShell)
+{
+    MainWindow *window = scene->mainWindow();
+    EXPECT_FALSE(window->isVisible());
+    trayAction("openWindow")->trigger();
+    EXPECT_TRUE(window->isVisible());
+
+    trayAction("quit")->trigger();
+    EXPECT_EQ(quitRequests, 1);
+
+    // "Check now" is never disabled; a pass against a refusing backend reports its failure.
+    EXPECT_TRUE(trayAction("syncNow")->isEnabled());
+    trayAction("syncNow")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return f.model->lastError().has_value() && !f.model->isWorking(); }));
+}
+
+TEST_F(Scene, BothUpdateCommandsRunAReportedCheck)
+{
+    QAction *fromMenu = applicationMenuAction("checkForUpdates");
+    ASSERT_NE(fromMenu, nullptr);
+    EXPECT_EQ(fromMenu->text(), QStringLiteral("Güncellemeleri Denetle…"));
+
+    // The site refuses connections: a check the user asked for says so.
+    for (QAction *command : {fromMenu, trayAction("checkForUpdates")}) {
+        Ui::setLastError(*f.model, std::nullopt);
+        command->trigger();
+        ASSERT_TRUE(waitUntil([&] { return f.model->lastError().has_value(); })) << command->text().toStdString();
+        EXPECT_TRUE(f.model->lastError()->startsWith(QStringLiteral("Güncelleme denetlenemedi: ")));
+    }
+
+    QAction *quit = applicationMenuAction("quit");
+    ASSERT_NE(quit, nullptr);
+    quit->trigger();
+    EXPECT_EQ(quitRequests, 1);
+}
+
+TEST(SceneLifecycle, ClosingTheWindowLeavesTheRepeatingTaskRunning)
+{
+    UiFixture f(/*configured=*/true, /*startable=*/true);
+    ApplicationScene scene(*f.model, ApplicationScene::Options{[] {}, [] { return true; }});
+    scene.show();
+    // The start sequence fails against the refusing backend, runs its first pass and sleeps.
+    ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeping == 1; }));
+    EXPECT_TRUE(f.model->isRunning());
+
+    scene.mainWindow()->close();
+    EXPECT_FALSE(scene.mainWindow()->isVisible());
+    EXPECT_TRUE(f.model->isRunning());
+    f.services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeps.size() == 2 && f.services.clock.sleeping == 1; }));
+
+    // Back from the tray, the window shows the current state at once and the model is not restarted.
+    Ui::setStatus(*f.model, QStringLiteral("Tüm evraklar indirildi"));
+    scene.openMainWindow();
+    EXPECT_TRUE(scene.mainWindow()->isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.services.clock.sleeps.size(), 2);
+    EXPECT_EQ(f.model->status(), QStringLiteral("Tüm evraklar indirildi"));
+}
+
+TEST_F(Scene, WithoutATrayClosingOnlyMinimises)
+{
+    trayAvailable = false;
+    MainWindow *window = scene->mainWindow();
+    window->show();
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
+    scene->openMainWindow();
+    EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(Scene, CloudSettingsRequestBringsAHiddenWindowBack)
+{
+    MainWindow *window = scene->mainWindow();
+    ASSERT_FALSE(window->isVisible());
+    f.model->setShowingCloudSettings(true);
+    EXPECT_TRUE(window->isVisible());
+}
+
+} // namespace

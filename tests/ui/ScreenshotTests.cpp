@@ -1,0 +1,156 @@
+// Pictures of the main window in its main states. They are written under the build folder for people
+// to look at, and checked for the size and the colours that a layout regression would change first.
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/ContentView.h"
+#include "ui/MainWindow.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool near(QColor actual, QColor expected, int tolerance = 3)
+{
+    return qAbs(actual.red() - expected.red()) <= tolerance && qAbs(actual.green() - expected.green()) <= tolerance
+        && qAbs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+QString describe(QColor c)
+{
+    return c.name();
+}
+
+// Renders the window as it would appear, saves it and returns the picture.
+QImage render(MainWindow &window, const QString &name)
+{
+    window.show();
+    QCoreApplication::processEvents();
+    const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QString dir = QStringLiteral(TARVOLIN_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    EXPECT_TRUE(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+    return image;
+}
+
+QColor colourAt(const QImage &image, QWidget &window, const char *part, QPoint offsetInPart)
+{
+    auto *widget = window.findChild<QWidget *>(QString::fromLatin1(part));
+    EXPECT_NE(widget, nullptr) << part;
+    if (!widget)
+        return {};
+    return image.pixelColor(widget->mapTo(&window, offsetInPart));
+}
+
+struct State {
+    const char *name;
+    bool configured;
+    void (*prepare)(AppModel &);
+};
+
+const State states[] = {
+    {"not-configured", false,
+     [](AppModel &m) {
+         Ui::setStatus(m, QStringLiteral("Bulut ayarları bekleniyor"));
+     }},
+    {"waiting-for-code", true,
+     [](AppModel &m) {
+         Ui::setStatus(m, QStringLiteral("QR kod hazırlanıyor…"));
+     }},
+    {"code-shown", true,
+     [](AppModel &m) {
+         Ui::setStatus(m, QStringLiteral("QR kod hazır"));
+         Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+                                           QStringLiteral("soon"), QStringLiteral("qr")});
+         Ui::setQrImage(m, checkerImage(29));
+     }},
+    {"error-shown", true,
+     [](AppModel &m) {
+         Ui::setStatus(m, QStringLiteral("Bağlantı bekleniyor"));
+         Ui::setLastError(m, QStringLiteral("Sunucuya bağlanılamadı. İnternet bağlantınızı kontrol edin."));
+     }},
+    {"after-a-pass", true,
+     [](AppModel &m) {
+         Ui::setStatus(m, QStringLiteral("Tüm evraklar indirildi"));
+         Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+                                           QStringLiteral("soon"), QStringLiteral("qr")});
+         Ui::setQrImage(m, checkerImage(29));
+         Ui::setPendingCount(m, 3);
+         Ui::setDownloadedToday(m, 12);
+         Ui::setLastSync(m, QDateTime(QDate(2026, 3, 1), QTime(14, 7), Qt::LocalTime));
+     }},
+};
+
+TEST(Screenshots, MainWindowInItsMainStates)
+{
+    for (const State &state : states) {
+        SCOPED_TRACE(state.name);
+        UiFixture f(state.configured);
+        state.prepare(*f.model);
+        MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
+        const QImage image = render(window, QString::fromLatin1(state.name));
+
+        EXPECT_EQ(image.size(), QSize(620, 760));
+        ContentView *content = window.content();
+        const QColor background = image.pixelColor(content->mapTo(&window, QPoint(6, 6)));
+        EXPECT_TRUE(near(background, QColor(0xF7, 0xF4, 0xED))) << describe(background).toStdString();
+
+        // The header starts 22 points in, and is navy across its top.
+        auto *header = window.findChild<QWidget *>(QStringLiteral("header"));
+        ASSERT_NE(header, nullptr);
+        EXPECT_EQ(header->mapTo(content, QPoint(0, 0)).x(), 22);
+        const QColor headerColour = colourAt(image, window, "header", QPoint(header->width() / 2, 6));
+        EXPECT_TRUE(near(headerColour, QColor(0x10, 0x23, 0x3F))) << describe(headerColour).toStdString();
+        const QColor tile = colourAt(image, window, "logoTile", QPoint(4, 23));
+        EXPECT_TRUE(near(tile, QColor(0xD9, 0xA4, 0x41))) << describe(tile).toStdString();
+
+        // The cards are white, in their order, below one another.
+        int previousBottom = header->mapTo(content, QPoint(0, header->height())).y();
+        for (const char *card : {"statusCard", "folderCard", "pairingCard", "syncCard"}) {
+            auto *widget = window.findChild<QWidget *>(QString::fromLatin1(card));
+            ASSERT_NE(widget, nullptr);
+            const int top = widget->mapTo(content, QPoint(0, 0)).y();
+            EXPECT_EQ(top - previousBottom, 16) << card;
+            previousBottom = top + widget->height();
+            // Inside the top padding; with a QR code the last card starts below the fold and is scrolled to.
+            const QPoint probe = widget->mapTo(&window, QPoint(widget->width() / 2, 8));
+            if (!image.rect().contains(probe))
+                continue;
+            const QColor inside = image.pixelColor(probe);
+            EXPECT_TRUE(near(inside, Qt::white)) << card << " " << describe(inside).toStdString();
+        }
+
+        const QColor dot = colourAt(image, window, "statusDot", QPoint(5, 5));
+        EXPECT_TRUE(near(dot, state.configured ? QColor(52, 199, 89) : QColor(255, 149, 0), 6))
+            << describe(dot).toStdString();
+    }
+}
+
+TEST(Screenshots, QrModulesStaySharp)
+{
+    UiFixture f(true);
+    Ui::setQrImage(*f.model, checkerImage(29));
+    MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
+    const QImage image = render(window, QStringLiteral("qr-detail"));
+    auto *qr = window.findChild<QWidget *>(QStringLiteral("qrImage"));
+    ASSERT_NE(qr, nullptr);
+    const QRect area(qr->mapTo(&window, QPoint(0, 0)), QSize(230, 230));
+    ASSERT_TRUE(image.rect().contains(area)) << "the code must be on screen in the default size";
+    int black = 0, other = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (p == qRgb(0, 0, 0))
+                ++black;
+            else if (p != qRgb(255, 255, 255))
+                ++other;
+        }
+    }
+    // Smoothing would blend the module edges into greys.
+    EXPECT_EQ(other, 0);
+    EXPECT_GT(black, 230 * 230 / 5);
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+#pragma once
+
+// A model on recording fakes for the window tests, and a way to put it into any state the views show.
+
+#include "app/AppModel.h"
+#include "tests/support/Fakes.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+struct UiTests;
+template<>
+struct TestAccess<UiTests> {
+    static void setStatus(AppModel &m, const QString &s) { m.setStatus(s); }
+    static void setLastError(AppModel &m, const std::optional<QString> &e) { m.setLastError(e); }
+    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.setPairing(p); }
+    static void setQrImage(AppModel &m, const QImage &image) { m.setQrImage(image); }
+    static void setPendingCount(AppModel &m, int n) { m.setPendingCount(n); }
+    static void setDownloadedToday(AppModel &m, int n) { m.setDownloadedToday(n); }
+    static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.setLastSync(t); }
+    static void setTargetFolder(AppModel &m, const QUrl &folder) { m.setTargetFolder(folder); }
+    static void setLaunchAtLogin(AppModel &m, bool on) { m.setLaunchAtLoginValue(on); }
+    // Holds isWorking true for as long as the returned object lives.
+    static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }
+    // Makes start() a no-op, so showing a window does not set off the start sequence.
+    static void markStarted(AppModel &m) { m.m_didStart = true; }
+};
+using Ui = TestAccess<UiTests>;
+
+// What a configured model looks like to the views: an https address and a key. The address refuses
+// connections, so anything that does reach the network fails at once.
+inline const QString configuredURL = QStringLiteral("https://127.0.0.1:9");
+inline const QString configuredKey = QStringLiteral("sb_publishable_ui_tests");
+
+class UiFixture
+{
+public:
+    explicit UiFixture(bool configured, bool startable = false)
+    {
+        // A remembered folder inside the temporary directory: the start never asks for one, and
+        // opening the folder never touches the real home.
+        folder = dir.path() + QStringLiteral("/Gider");
+        services.settings.values.insert(QString::fromLatin1(AppModel::targetFolderBookmarkKey), folder.toUtf8());
+        QDir().mkpath(folder);
+        model = std::make_unique<AppModel>(
+            services.services(),
+            configured ? testBuildValues(configuredURL, configuredKey) : testBuildValues());
+        if (!startable)
+            Ui::markStarted(*model);
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    TestServices services;
+    std::unique_ptr<AppModel> model;
+};
+
+// A small QR-like picture with sharp black and white modules.
+QImage checkerImage(int modules = 25);

@@ -1,0 +1,72 @@
+#include "ui/MainWindow.h"
+
+#include "app/AppModel.h"
+#include "ui/ContentView.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+
+MainWindow::MainWindow(AppModel &model, Hooks hooks, QWidget *parent)
+    : QMainWindow(parent), m_model(model), m_hooks(std::move(hooks)), m_content(new ContentView(model, this))
+{
+    setWindowTitle(QStringLiteral("Tarvolin Masaüstü"));
+    setCentralWidget(m_content);
+    buildApplicationMenu();
+    resize(620, 760);
+
+    // The model may ask for the cloud settings while the window is in the tray: the sheet needs its window.
+    connect(&model, &AppModel::showingCloudSettingsChanged, this, [this] {
+        if (m_model.showingCloudSettings() && !isVisible())
+            bringForward();
+    });
+}
+
+void MainWindow::buildApplicationMenu()
+{
+    QMenu *menu = menuBar()->addMenu(QStringLiteral("Tarvolin Masaüstü"));
+    menu->setObjectName(QStringLiteral("applicationMenu"));
+
+    QAction *about = menu->addAction(QStringLiteral("Tarvolin Masaüstü Hakkında"));
+    about->setObjectName(QStringLiteral("about"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, QStringLiteral("Tarvolin Masaüstü Hakkında"),
+                           QStringLiteral("Tarvolin Masaüstü\nSürüm ") + QCoreApplication::applicationVersion());
+    });
+
+    QAction *update = menu->addAction(QStringLiteral("Güncellemeleri Denetle…"));
+    update->setObjectName(QStringLiteral("checkForUpdates"));
+    update->setMenuRole(QAction::ApplicationSpecificRole);
+    connect(update, &QAction::triggered, this, [this] { m_model.checkForUpdates(false); });
+    menu->addSeparator();
+
+    QAction *quit = menu->addAction(QStringLiteral("Tarvolin Masaüstü'nden Çık"));
+    quit->setObjectName(QStringLiteral("quit"));
+    quit->setMenuRole(QAction::QuitRole);
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, [this] { m_hooks.quit(); });
+}
+
+void MainWindow::bringForward()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Documents keep arriving after the window closes. Without a tray icon to bring a hidden window
+    // back the user would be stranded, so there the window only goes to the task bar.
+    if (m_hooks.canHideToTray()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    showMinimized();
+}

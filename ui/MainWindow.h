@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+
+class AppModel;
+class ContentView;
+
+// The one main window: the content view under the application menu. Closing it leaves the process
+// and the model running.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    struct Hooks {
+        std::function<void()> quit;            // leaves the program
+        std::function<bool()> canHideToTray;   // whether a tray icon can bring the window back
+    };
+
+    MainWindow(AppModel &model, Hooks hooks, QWidget *parent = nullptr);
+
+    ContentView *content() const { return m_content; }
+    // Shows the window, restores it when minimised, and brings it in front.
+    void bringForward();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildApplicationMenu();
+
+    AppModel &m_model;
+    Hooks m_hooks;
+    ContentView *m_content;
+};

@@ -1,0 +1,9 @@
+# Runs at install time: writes the desktop entry with the installed executable's absolute path.
+# Expects TARVOLIN_DESKTOP_TEMPLATE and TARVOLIN_DESKTOP_DIR (relative to the prefix).
+set(exec "${CMAKE_INSTALL_PREFIX}/Tarvolin.app/Contents/MacOS/Tarvolin")
+# Inside the quotes of an Exec line, these four characters need a backslash.
+string(REGEX REPLACE "([\\\"`$])" "\\\\\\1" exec "${exec}")
+set(TARVOLIN_EXEC "\"${exec}\"")
+set(entry "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${TARVOLIN_DESKTOP_DIR}/tarvolin.desktop")
+message(STATUS "Installing: ${entry}")
+configure_file("${TARVOLIN_DESKTOP_TEMPLATE}" "${entry}" @ONLY)
