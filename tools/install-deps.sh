@@ -9,7 +9,7 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl
-    zip unzip curl time
+    zip unzip curl time sqlite3
 )
 
 missing=()
