@@ -1,0 +1,41 @@
+#include "tests/cloud/CloudTestSupport.h"
+
+#include "app/CompanionError.h"
+#include "platform/PlatformError.h"
+
+QString messageOf(const std::exception_ptr &error)
+{
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return errorMessage(e);
+    }
+}
+
+std::optional<CompanionError::Kind> kindOf(const std::exception_ptr &error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const CompanionError &e) {
+        return e.kind();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool isPlatformError(const std::exception_ptr &error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

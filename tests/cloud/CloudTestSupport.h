@@ -1,0 +1,97 @@
+#pragma once
+
+// What the cloud tests share: access to the model's private cloud operations, a model wired to a
+// loopback server, and a way to wait for a coroutine from a test.
+
+#include "app/AppModel.h"
+#include "app/CompanionError.h"
+#include "tests/cloud/WireServer.h"
+#include "tests/support/Fakes.h"
+
+#include <QCoro/QCoroTask>
+
+#include <exception>
+#include <memory>
+
+struct CloudTests;
+template<>
+struct TestAccess<CloudTests> {
+    static QCoro::Task<QByteArray> request(AppModel &m, QString path, QByteArray method,
+                                           std::optional<QByteArray> body = std::nullopt,
+                                           std::optional<QString> token = std::nullopt,
+                                           std::optional<QString> prefer = std::nullopt)
+    {
+        return m.request(std::move(path), std::move(method), std::move(body), std::move(token), std::move(prefer));
+    }
+    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.ensureSession(); }
+    static CloudSession saveAuthResponse(AppModel &m, const QByteArray &answer) { return m.saveAuthResponse(answer); }
+    static std::optional<CloudSession> &session(AppModel &m) { return m.m_session; }
+    static QCoro::Task<> loadOfficial(AppModel &m) { return m.loadOfficialCloudConfiguration(); }
+    static bool isValid(const QString &url, const QString &key) { return AppModel::isValidCloudConfiguration(url, key); }
+    static void apply(AppModel &m, const QString &url, const QString &key) { m.applyCloudConfiguration(url, key); }
+    static bool usesManual(const AppModel &m) { return m.m_usesManualCloudConfiguration; }
+    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.setPairing(pairing); }
+};
+using Cloud = TestAccess<CloudTests>;
+
+// A publishable key of exactly 46 characters, as the real ones are.
+inline const QString testKey = QStringLiteral("sb_publishable_0123456789abcdefghijklmnopqrstu");
+
+// Waits for the task and hands back its value, or the exception it ended with.
+template<typename T>
+struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+    QString message() const;
+};
+
+// QCoro::waitFor never returns when the task throws, so the exception is caught inside a coroutine.
+template<typename T>
+QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
+{
+    Outcome<T> outcome;
+    try {
+        outcome.value = co_await std::move(task);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    co_return outcome;
+}
+
+template<typename T>
+Outcome<T> settle(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(capture(std::move(task)));
+}
+
+// For tasks without a value: the exception they ended with, if any.
+struct Failure {
+    std::exception_ptr error;
+};
+
+inline QCoro::Task<Failure> captureVoid(QCoro::Task<> task)
+{
+    Failure failure;
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        failure.error = std::current_exception();
+    }
+    co_return failure;
+}
+
+inline std::exception_ptr settleVoid(QCoro::Task<> task)
+{
+    return QCoro::waitFor(captureVoid(std::move(task))).error;
+}
+
+QString messageOf(const std::exception_ptr &error);
+// The kind of a CompanionError, or nothing for any other error.
+std::optional<CompanionError::Kind> kindOf(const std::exception_ptr &error);
+bool isPlatformError(const std::exception_ptr &error);
+
+template<typename T>
+QString Outcome<T>::message() const
+{
+    return messageOf(error);
+}

@@ -1,0 +1,256 @@
+// The backend request layer at the wire: what goes out, and what every kind of answer turns into.
+
+#include "cloud/BackendError.h"
+#include "cloud/HttpExchange.h"
+#include "tests/cloud/CloudTestSupport.h"
+
+#include <QNetworkRequest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Passes requests on to the real client, remembering each one; can shorten the idle time-out so a
+// stalled server is noticed within the test's patience.
+class RecordingHttpClient : public HttpClient
+{
+public:
+    explicit RecordingHttpClient(HttpClient &inner) : m_inner(inner) {}
+
+    QNetworkReply *send(QNetworkRequest request, const QByteArray &method, const QByteArray &body) override
+    {
+        sent.append(request);
+        if (shortTimeoutMs)
+            request.setTransferTimeout(shortTimeoutMs);
+        return m_inner.send(request, method, body);
+    }
+
+    QList<QNetworkRequest> sent;
+    int shortTimeoutMs = 0;
+
+private:
+    HttpClient &m_inner;
+};
+
+class RequestTest : public ::testing::Test
+{
+protected:
+    RequestTest()
+        : services(WireServer::authorities()),
+          http(services.http),
+          model(PlatformServices{services.settings, services.secrets, services.clock, services.loginItem, http,
+                                 services.folderChooser, services.bookmarks, services.workspace,
+                                 services.application},
+                testBuildValues(server.baseUrl(), testKey))
+    {
+    }
+
+    Outcome<QByteArray> send(QString path, QByteArray method, std::optional<QByteArray> body = std::nullopt,
+                             std::optional<QString> token = std::nullopt,
+                             std::optional<QString> prefer = std::nullopt)
+    {
+        return settle(Cloud::request(model, path, method, body, token, prefer));
+    }
+
+    WireServer server;
+    TestServices services;
+    RecordingHttpClient http;
+    AppModel model;
+};
+
+TEST_F(RequestTest, SendsKeyTypeTokenAndPreferenceInThatOrderAndNothingElseOfOurOwn)
+{
+    const auto outcome = send(QStringLiteral("/rest/v1/transfer_items?id=eq.7"), "PATCH",
+                              QByteArray(R"({"status":"downloaded"})"), QStringLiteral("tok-123"),
+                              QStringLiteral("return=minimal"));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    ASSERT_EQ(server.requests.size(), 1);
+    const WireRequest &sent = server.requests.first();
+    EXPECT_EQ(sent.method, "PATCH");
+    EXPECT_EQ(sent.target, "/rest/v1/transfer_items?id=eq.7");
+    EXPECT_EQ(sent.body, R"({"status":"downloaded"})");
+    EXPECT_EQ(sent.header("apikey"), testKey.toUtf8());
+    EXPECT_EQ(sent.header("content-type"), "application/json");
+    EXPECT_EQ(sent.header("authorization"), "Bearer tok-123");
+    EXPECT_EQ(sent.header("prefer"), "return=minimal");
+    EXPECT_FALSE(sent.has("accept"));
+
+    const QList<QByteArray> names = sent.headerNames();
+    EXPECT_LT(names.indexOf("apikey"), names.indexOf("content-type"));
+    EXPECT_LT(names.indexOf("content-type"), names.indexOf("authorization"));
+    EXPECT_LT(names.indexOf("authorization"), names.indexOf("prefer"));
+
+    ASSERT_EQ(http.sent.size(), 1);
+    EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
+    EXPECT_EQ(http.sent.first().attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
+              QNetworkRequest::SameOriginRedirectPolicy);
+}
+
+TEST_F(RequestTest, BodilessGetWithoutTokenCarriesContentTypeButNoAuthorization)
+{
+    const auto outcome = send(QStringLiteral("/rest/v1/transfer_items?select=id"), "GET");
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    ASSERT_EQ(server.requests.size(), 1);
+    const WireRequest &sent = server.requests.first();
+    EXPECT_EQ(sent.method, "GET");
+    EXPECT_EQ(sent.header("content-type"), "application/json");
+    EXPECT_EQ(sent.header("apikey"), testKey.toUtf8());
+    EXPECT_FALSE(sent.has("authorization"));
+    EXPECT_FALSE(sent.has("prefer"));
+    EXPECT_TRUE(sent.body.isEmpty());
+}
+
+TEST_F(RequestTest, SuccessfulAnswersReturnTheirBodyAsItIs)
+{
+    server.responder = [](const WireRequest &) { return WireServer::http(204, {}); };
+    auto outcome = send(QStringLiteral("/x"), "DELETE");
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_TRUE(outcome.value->isEmpty());
+
+    // The content type plays no part.
+    server.responder = [](const WireRequest &) { return WireServer::http(299, "<html>ok</html>", "text/html"); };
+    outcome = send(QStringLiteral("/x"), "GET");
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_EQ(*outcome.value, "<html>ok</html>");
+}
+
+TEST_F(RequestTest, ErrorStatusesBecomeTheBackendsMessageOrTheGenericText)
+{
+    server.responder = [](const WireRequest &) {
+        return WireServer::http(401, R"({"message":"INVALID API KEY"})");
+    };
+    auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(outcome.message(), QStringLiteral("Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı "
+                                                "kontrol edip tekrar deneyin."));
+
+    server.responder = [](const WireRequest &) {
+        return WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html");
+    };
+    outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::Server);
+    EXPECT_EQ(outcome.message(), QStringLiteral("Sunucu hatası (502)."));
+    EXPECT_EQ(server.requests.size(), 2); // never retried
+}
+
+struct ErrorBodyCase {
+    int status;
+    QByteArray body;
+    QString expected;
+};
+
+TEST(BackendErrorTest, ReadsTheFirstKeyPresentAndOnlyTrustsTexts)
+{
+    const QString outdated = QStringLiteral(
+        "Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.");
+    const QList<ErrorBodyCase> cases = {
+        {401, R"({"message":"Invalid API key"})", outdated},
+        {401, R"({"error":"invalid api KEY given"})", outdated},
+        {403, R"({"message":"Invalid API key"})", QStringLiteral("Invalid API key")},
+        {401, R"({"message":"JWT expired"})", QStringLiteral("JWT expired")},
+        {400, R"({"error_description":"Refresh Token Not Found","error":"invalid_grant"})",
+         QStringLiteral("Refresh Token Not Found")},
+        {400, R"({"error":"invalid_grant"})", QStringLiteral("invalid_grant")},
+        {500, R"({"message":null,"error":"boom"})", QStringLiteral("Sunucu hatası (500).")},
+        {500, R"({"message":42,"error":"boom"})", QStringLiteral("Sunucu hatası (500).")},
+        {500, R"({"message":{"text":"x"}})", QStringLiteral("Sunucu hatası (500).")},
+        {404, R"(["message","not an object"])", QStringLiteral("Sunucu hatası (404).")},
+        {503, "", QStringLiteral("Sunucu hatası (503).")},
+        {500, R"({"message":"trunc)", QStringLiteral("Sunucu hatası (500).")},
+        {418, R"({"msg":"other key"})", QStringLiteral("Sunucu hatası (418).")},
+        {422, R"({"message":""})", QString()},
+    };
+    for (const auto &c : cases) {
+        const CompanionError error = backendError(c.status, c.body);
+        EXPECT_EQ(error.kind(), CompanionError::Kind::Server) << c.body.toStdString();
+        EXPECT_EQ(error.message(), c.expected) << c.status << " " << c.body.toStdString();
+    }
+}
+
+TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
+{
+    model.setSupabaseURL(QStringLiteral("http://127.0.0.1:1"));
+    auto outcome = send(QStringLiteral("/auth/v1/signup"), "POST", QByteArray("{}"));
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
+    EXPECT_EQ(outcome.message(), QStringLiteral("Bulut bağlantı bilgileri eksik."));
+
+    model.setSupabaseURL(server.baseUrl());
+    model.setAnonKey(QStringLiteral("   \n"));
+    outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
+
+    model.setAnonKey(testKey);
+    outcome = send(QStringLiteral("/a path with spaces"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidURL);
+
+    // A key with a line break inside would smuggle a header of its own.
+    model.setAnonKey(testKey + QStringLiteral("\r\nX-Injected: 1"));
+    outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
+
+    EXPECT_TRUE(server.requests.isEmpty());
+    EXPECT_TRUE(http.sent.isEmpty());
+}
+
+TEST_F(RequestTest, AStalledServerEndsInTheNetworkTimeOut)
+{
+    server.stall = true;
+    http.shortTimeoutMs = 300;
+    const auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_TRUE(isPlatformError(outcome.error));
+    EXPECT_FALSE(outcome.message().isEmpty());
+    ASSERT_EQ(http.sent.size(), 1);
+    EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
+}
+
+TEST_F(RequestTest, APeerThatSpeaksNoHttpIsAnInvalidResponse)
+{
+    server.responder = [](const WireRequest &) { return QByteArray("SSH-2.0-OpenSSH_9.2\r\n"); };
+    const auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+}
+
+TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
+{
+    // Nothing listens on the port of a closed server.
+    const QString refusedBase = [] {
+        WireServer closed;
+        const QString url = closed.baseUrl();
+        closed.close();
+        return url;
+    }();
+    model.setSupabaseURL(refusedBase);
+    auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_TRUE(isPlatformError(outcome.error));
+    EXPECT_FALSE(outcome.message().isEmpty());
+
+    // A body cut off before its announced length is a failed transfer, not a short success.
+    model.setSupabaseURL(server.baseUrl());
+    server.responder = [](const WireRequest &) {
+        return QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n"
+                          "Connection: close\r\n\r\n{\"access_token\":\"abc");
+    };
+    outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_TRUE(isPlatformError(outcome.error)) << outcome.message().toStdString();
+}
+
+TEST_F(RequestTest, AHugeBodyIsRefusedInsteadOfCollected)
+{
+    server.responder = [](const WireRequest &) {
+        return WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'));
+    };
+    const auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+}
+
+TEST_F(RequestTest, RedirectsToAnotherOriginAreNotFollowed)
+{
+    WireServer elsewhere;
+    // Another port is another origin.
+    server.responder = [&elsewhere](const WireRequest &) {
+        return WireServer::http(302, {}, "text/plain", {{"Location", (elsewhere.baseUrl() + "/steal").toUtf8()}});
+    };
+    const auto outcome = send(QStringLiteral("/x"), "GET", std::nullopt, QStringLiteral("secret-token"));
+    EXPECT_TRUE(outcome.error);
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
+}
+
+} // namespace
