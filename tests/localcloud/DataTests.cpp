@@ -1,0 +1,178 @@
+#include "CloudFixture.h"
+
+#include <cstdio>
+
+using nlohmann::json;
+
+TEST_F(CloudTest, CreatePairingAnswersAOneTimeCodeForTheUsersComputer)
+{
+    const Session session = signUp();
+    const std::string body = R"({"computerName":"Tarvolin Masaüstü · Mac","targetFolderName":"Gider"})";
+    const auto first = api("POST", "/functions/v1/create-pairing", body, session.accessToken);
+    ASSERT_EQ(first.status, 200) << first.body;
+    const json j = json::parse(first.body);
+    for (const char *key : {"computerId", "computerName", "code", "expiresAt", "qrText"})
+        EXPECT_TRUE(j.at(key).is_string()) << key;
+    EXPECT_EQ(j.at("computerName"), "Tarvolin Masaüstü · Mac");
+    EXPECT_NE(j.at("qrText").get<std::string>().find(j.at("code").get<std::string>()), std::string::npos);
+
+    // The same user keeps its computer; each call gives a fresh code.
+    const json again = parsed(api("POST", "/functions/v1/create-pairing", body, session.accessToken));
+    EXPECT_EQ(again.at("computerId"), j.at("computerId"));
+    EXPECT_NE(again.at("code"), j.at("code"));
+
+    const auto claimed = cloud.claimPairing(j.at("code"));
+    EXPECT_EQ(claimed.computerId, j.at("computerId"));
+    EXPECT_THROW(cloud.claimPairing(j.at("code")), std::runtime_error) << "codes are one-time";
+    cloud.setClockOffset(std::chrono::minutes(11));
+    EXPECT_THROW(cloud.claimPairing(again.at("code")), std::runtime_error) << "codes are short-lived";
+}
+
+TEST_F(CloudTest, CreatePairingRefusesBadBodies)
+{
+    const Session session = signUp();
+    for (const std::string body : {"", "nope", "[]", R"({"computerName":"Mac"})",
+                                   R"({"computerName":7,"targetFolderName":"Gider"})",
+                                   R"({"computerName":"Mac","targetFolderName":null})"}) {
+        const auto response = api("POST", "/functions/v1/create-pairing", body, session.accessToken);
+        EXPECT_EQ(response.status, 400) << body;
+        EXPECT_TRUE(parsed(response).at("error").is_string()) << body;
+    }
+    EXPECT_EQ(api("POST", "/functions/v1/other", "{}", session.accessToken).status, 404);
+}
+
+TEST_F(CloudTest, ListingGivesOwnPendingRowsOldestFirstWithinTheLimit)
+{
+    const Paired paired = pair();
+    for (int i = 0; i < 600; ++i) {
+        char created[40];
+        // Inserted newest first, so only the server's ordering can put them right.
+        std::snprintf(created, sizeof created, "2024-01-01T00:%02d:%02dZ", (599 - i) / 60, (599 - i) % 60);
+        cloud.enqueueRaw({.computerId = paired.computerId,
+                          .storagePath = "p/" + std::to_string(599 - i),
+                          .originalFilename = std::to_string(599 - i) + ".pdf",
+                          .createdAt = created});
+    }
+    cloud.enqueueRaw({.computerId = paired.computerId, .storagePath = "done", .originalFilename = "done.pdf",
+                      .createdAt = "2000-01-01T00:00:00Z", .status = "downloaded"});
+
+    const auto response = api("GET", listingPath(paired.computerId), {}, paired.session.accessToken);
+    ASSERT_EQ(response.status, 200) << response.body;
+    const json rows = json::parse(response.body);
+    ASSERT_EQ(rows.size(), 500u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at("original_filename"), std::to_string(i) + ".pdf");
+        EXPECT_EQ(rows[i].size(), 3u) << "only the selected columns";
+    }
+    EXPECT_EQ(rows[0].begin().key(), "id") << "columns in the order selected";
+}
+
+TEST_F(CloudTest, UsersNeverSeeOrTouchEachOthersRows)
+{
+    const Paired alice = pair();
+    const Paired bob = pair();
+    const auto row = cloud.sendDocument(alice.computerId, "a.pdf", "%PDF-1.4 alice");
+
+    EXPECT_EQ(parsed(api("GET", listingPath(alice.computerId), {}, bob.session.accessToken)).size(), 0u);
+    EXPECT_EQ(parsed(api("GET", "/rest/v1/transfer_items?select=*", {}, bob.session.accessToken)).size(), 0u);
+    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, R"({"status":"downloaded"})",
+                           bob.session.accessToken, "return=minimal");
+    EXPECT_EQ(patch.status, 204);
+    EXPECT_EQ(cloud.rows().at(0).status, "pending");
+
+    const std::string sign = "/storage/v1/object/sign/expenses/" + escapePath(row.storagePath);
+    const auto signBob = api("POST", sign, R"({"expiresIn":120})", bob.session.accessToken);
+    EXPECT_EQ(signBob.status, 400);
+    EXPECT_EQ(parsed(signBob).at("statusCode"), "404");
+    const auto deleteBob = api("DELETE", "/storage/v1/object/expenses", json{{"prefixes", {row.storagePath}}}.dump(),
+                               bob.session.accessToken);
+    EXPECT_EQ(deleteBob.status, 200);
+    EXPECT_EQ(parsed(deleteBob).size(), 0u);
+    EXPECT_EQ(cloud.objects().size(), 1u);
+
+    EXPECT_EQ(parsed(api("GET", listingPath(alice.computerId), {}, alice.session.accessToken)).size(), 1u);
+}
+
+TEST_F(CloudTest, AcknowledgedRowIsNoLongerListed)
+{
+    const Paired paired = pair();
+    const auto row = cloud.sendDocument(paired.computerId, "Fiş 1.pdf", "%PDF-1.4");
+    const std::string body = R"({"status":"downloaded","completed_at":"2024-05-01T10:20:30Z","downloaded_filename":"Fiş 1 (2).pdf"})";
+    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, body, paired.session.accessToken,
+                           "return=minimal");
+    EXPECT_EQ(patch.status, 204);
+    EXPECT_TRUE(patch.body.empty());
+
+    const auto stored = cloud.rows().at(0);
+    EXPECT_EQ(stored.status, "downloaded");
+    EXPECT_EQ(stored.downloadedFilename, "Fiş 1 (2).pdf");
+    EXPECT_EQ(stored.completedAt, "2024-05-01T10:20:30+00:00");
+    EXPECT_EQ(parsed(api("GET", listingPath(paired.computerId), {}, paired.session.accessToken)).size(), 0u);
+
+    const auto shown = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, R"({"status":"pending"})",
+                           paired.session.accessToken, "return=representation");
+    EXPECT_EQ(shown.status, 200);
+    EXPECT_EQ(parsed(shown).at(0).at("status"), "pending");
+}
+
+TEST_F(CloudTest, RestErrorsComeInPostgrestShape)
+{
+    const Paired paired = pair();
+    const auto row = cloud.sendDocument(paired.computerId, "a.pdf", "%PDF-1.4");
+    const std::string byId = "/rest/v1/transfer_items?id=eq." + row.id;
+    const std::string token = paired.session.accessToken;
+    const struct {
+        std::string method, path, body;
+        int status;
+        std::string code;
+    } cases[] = {
+        {"GET", "/rest/v1/transfer_items?computer_id=eq.not-a-uuid", "", 400, "22P02"},
+        {"GET", "/rest/v1/transfer_items?nope=eq.1", "", 400, "42703"},
+        {"GET", "/rest/v1/transfer_items?status=like.x", "", 400, "PGRST100"},
+        {"GET", "/rest/v1/transfer_items?limit=many", "", 400, "PGRST100"},
+        {"GET", "/rest/v1/transfer_items?select=id,secret", "", 400, "42703"},
+        {"GET", "/rest/v1/other_table", "", 404, "PGRST205"},
+        {"PATCH", "/rest/v1/transfer_items", R"({"status":"downloaded"})", 400, "21000"},
+        {"PATCH", byId, "{oops", 400, "PGRST102"},
+        {"PATCH", byId, "[1,2]", 400, "PGRST102"},
+        {"PATCH", byId, R"({"colour":"red"})", 400, "PGRST204"},
+        {"PATCH", byId, R"({"status":"lost"})", 400, "23514"},
+        {"PATCH", byId, R"({"status":5})", 400, "23514"},
+        {"PATCH", byId, R"({"status":null})", 400, "23502"},
+        {"PATCH", byId, R"({"completed_at":"yesterday"})", 400, "22007"},
+        {"PATCH", byId, R"({"completed_at":1714557630})", 400, "22007"},
+        {"PATCH", byId, R"({"downloaded_filename":["a"]})", 400, "22P02"},
+        {"PATCH", byId, R"({"storage_path":"../../etc/passwd"})", 403, "42501"},
+    };
+    for (const auto &c : cases) {
+        const auto response = api(c.method, c.path, c.body, token, "return=minimal");
+        EXPECT_EQ(response.status, c.status) << c.method << ' ' << c.path << ' ' << c.body;
+        const json j = parsed(response);
+        ASSERT_TRUE(j.is_object()) << response.body;
+        EXPECT_EQ(j.value("code", ""), c.code) << c.method << ' ' << c.path << ' ' << c.body;
+        for (const char *key : {"message", "details", "hint"})
+            EXPECT_TRUE(j.contains(key)) << key;
+    }
+    EXPECT_EQ(cloud.rows().at(0).status, "pending") << "no refused change went through";
+}
+
+TEST_F(CloudTest, PhoneCommandPairsAndSends)
+{
+    const Session session = signUp();
+    const json pairing = parsed(api("POST", "/functions/v1/create-pairing",
+                                  R"({"computerName":"Mac","targetFolderName":"Gider"})", session.accessToken));
+    const std::string file = cloud.dataDir() + "/Fiş 1.pdf";
+    std::FILE *f = std::fopen(file.c_str(), "wb");
+    std::fputs("%PDF-1.4 from the phone", f);
+    std::fclose(f);
+    const std::string command = std::string("'") + LOCALCLOUD_BINARY + "' phone --url " + cloud.baseUrl() +
+                                " --ca '" + cloud.caCertPath() + "' send --code " +
+                                pairing.at("code").get<std::string>() + " '" + file + "' --name 'Fiş 1.pdf' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto rows = cloud.rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].computerId, pairing.at("computerId"));
+    EXPECT_EQ(rows[0].originalFilename, "Fiş 1.pdf");
+    EXPECT_EQ(rows[0].status, "pending");
+    EXPECT_EQ(cloud.objects().at(0).size, 23);
+}

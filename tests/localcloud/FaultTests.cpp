@@ -1,0 +1,124 @@
+#include "CloudFixture.h"
+
+#include <chrono>
+
+using nlohmann::json;
+using Kind = LocalCloud::FaultKind;
+
+namespace {
+constexpr const char *config = "/config/cloud.json";
+}
+
+TEST_F(CloudTest, StatusFaultAnswersTheGivenStatusAndBodyForNextNRequests)
+{
+    cloud.injectFault({.kind = Kind::Status, .path = "/auth/v1/signup", .status = 503,
+                       .body = R"({"message":"down for maintenance"})", .times = 2});
+    for (int i = 0; i < 2; ++i) {
+        const auto response = api("POST", "/auth/v1/signup", R"({"data":{}})");
+        EXPECT_EQ(response.status, 503);
+        EXPECT_EQ(parsed(response).at("message"), "down for maintenance");
+    }
+    EXPECT_EQ(api("POST", "/auth/v1/signup", R"({"data":{}})").status, 200);
+    EXPECT_EQ(cloud.requestLog().at(0).fault, "status");
+}
+
+TEST_F(CloudTest, FaultsMatchMethodAndPathPrefix)
+{
+    cloud.injectFault({.kind = Kind::Status, .path = "/config/", .method = "POST", .status = 500});
+    EXPECT_EQ(cloud.request("GET", config).status, 200) << "other method";
+    cloud.clearFaults();
+    cloud.injectFault({.kind = Kind::Status, .path = "/updates/", .status = 404});
+    EXPECT_EQ(cloud.request("GET", config).status, 200) << "other path";
+    EXPECT_EQ(cloud.request("GET", "/updates/macos.json").status, 404);
+}
+
+TEST_F(CloudTest, FractionHitsAFixedShareOfRequests)
+{
+    cloud.injectFault({.kind = Kind::Status, .path = config, .status = 502, .fraction = 0.25});
+    std::string pattern;
+    for (int i = 0; i < 12; ++i)
+        pattern += cloud.request("GET", config).status == 502 ? 'x' : '.';
+    EXPECT_EQ(pattern, "...x...x...x");
+    cloud.clearFaults();
+    EXPECT_EQ(cloud.request("GET", config).status, 200);
+}
+
+TEST_F(CloudTest, DelayHoldsTheAnswerBack)
+{
+    cloud.injectFault({.kind = Kind::Delay, .path = config, .delayMs = 400});
+    const auto start = std::chrono::steady_clock::now();
+    const auto response = cloud.request("GET", config);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(response.status, 200);
+    EXPECT_GE(waited, std::chrono::milliseconds(400));
+}
+
+TEST_F(CloudTest, DropClosesTheConnectionWithoutAnAnswer)
+{
+    cloud.injectFault({.kind = Kind::Drop, .path = "/auth/v1/"});
+    const auto response = api("POST", "/auth/v1/signup", R"({"data":{}})");
+    EXPECT_EQ(response.status, 0);
+    EXPECT_FALSE(response.error.empty());
+    EXPECT_EQ(cloud.requestLog().at(0).status, 0);
+    EXPECT_EQ(api("POST", "/auth/v1/signup", R"({"data":{}})").status, 200) << "the server carries on";
+}
+
+TEST_F(CloudTest, MalformedAnswersSuccessWithABodyThatIsNotJson)
+{
+    cloud.injectFault({.kind = Kind::Malformed, .path = "/auth/v1/signup"});
+    const auto response = api("POST", "/auth/v1/signup", R"({"data":{}})");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_TRUE(parsed(response).is_discarded());
+}
+
+TEST_F(CloudTest, TruncateCutsTheRealAnswerShort)
+{
+    const Paired paired = pair();
+    const auto row = cloud.sendDocument(paired.computerId, "big.pdf", std::string(300000, 'x'));
+    const auto sign = api("POST", "/storage/v1/object/sign/expenses/" + escapePath(row.storagePath),
+                          R"({"expiresIn":60})", paired.session.accessToken);
+    const std::string link = "/storage/v1" + parsed(sign).at("signedURL").get<std::string>();
+
+    cloud.injectFault({.kind = Kind::Truncate, .path = "/storage/v1/object/sign/", .method = "GET"});
+    const auto cut = cloud.request("GET", link);
+    EXPECT_TRUE(cut.status == 0 || cut.body.size() < 300000) << "a short body must not pass as whole";
+    EXPECT_EQ(cloud.request("GET", link).body.size(), 300000u);
+
+    cloud.injectFault({.kind = Kind::Truncate, .path = "/auth/v1/signup"});
+    const auto answer = api("POST", "/auth/v1/signup", R"({"data":{}})");
+    EXPECT_TRUE(answer.status == 0 || nlohmann::json::parse(answer.body, nullptr, false).is_discarded());
+}
+
+TEST_F(CloudTest, BadFaultSpecificationsAreRefused)
+{
+    for (const std::string body : {R"({"kind":"explode","path":"/"})", R"({"path":"relative"})",
+                                   R"({"path":"/","fraction":2})", R"({"path":"/","times":0})", "[]"}) {
+        const auto response = cloud.request("POST", "/_admin/faults", body, {{"Content-Type", "application/json"}});
+        EXPECT_EQ(response.status, 400) << body;
+    }
+}
+
+TEST_F(CloudTest, HostileInputGets4xxAndNeverACrash)
+{
+    const Session session = signUp();
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::string huge(2 * 1024 * 1024, ' ');
+    const std::string bad_utf8 = "{\"computerName\":\"\xff\xfe\",\"targetFolderName\":\"x\"}";
+    const std::vector<std::pair<std::string, std::string>> calls{
+        {"/auth/v1/signup", deep},
+        {"/auth/v1/signup", huge},
+        {"/functions/v1/create-pairing", deep},
+        {"/functions/v1/create-pairing", bad_utf8},
+        {"/storage/v1/object/sign/expenses/a", deep},
+        {"/auth/v1/token?grant_type=refresh_token", std::string("{\"refresh_token\":\"\0\"}", 21)},
+    };
+    for (const auto &[path, body] : calls) {
+        const auto response = api("POST", path, body, session.accessToken);
+        EXPECT_GE(response.status, 400) << path;
+        EXPECT_LT(response.status, 500) << path;
+    }
+    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq.00000000-0000-0000-0000-000000000000", deep,
+                           session.accessToken);
+    EXPECT_EQ(patch.status, 400);
+    EXPECT_EQ(api("POST", "/auth/v1/signup", R"({"data":{}})").status, 200) << "still serving";
+}

@@ -1,0 +1,190 @@
+#pragma once
+
+// Starts the local cloud (tools/localcloud) for a test and talks to its test controls.
+//
+// Typical use:
+//
+//     LocalCloud cloud;                       // fresh data folder, free port, ready on return
+//     app.useBackend(cloud.baseUrl(), cloud.anonKey(), cloud.caCertPath());
+//     ... app pairs; the test reads the code the app shows ...
+//     auto pairing = cloud.claimPairing(code);
+//     cloud.sendDocument(pairing.computerId, "Fiş 1.pdf", pdfBytes);
+//     ... app syncs ...
+//     EXPECT_EQ(cloud.rows().at(0).status, "downloaded");
+//
+// Every call is synchronous and throws std::runtime_error when the server cannot be reached or
+// refuses; nothing here needs Qt. The server process ends with the object (and with the test
+// process, should that crash). Calls are safe from any thread. Constructing one makes the test
+// process ignore SIGPIPE, so a connection the server drops fails a request instead of the test.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class LocalCloud {
+public:
+    struct Options {
+        int port = 0;                            // 0: a free port
+        std::optional<int> tokenLifetimeSeconds{}; // "expires_in" of new sessions (default 3600)
+        std::string siteDir{};                     // extra folder served as the product web site
+        std::string dataDir{};                     // empty: a fresh temporary folder, removed afterwards
+    };
+
+    // Starts the server and waits (up to 20 s) until it is ready.
+    explicit LocalCloud(Options options);
+    LocalCloud();
+    // Stops the server (SIGTERM, then SIGKILL after 5 s) and removes a temporary data folder.
+    ~LocalCloud();
+    LocalCloud(const LocalCloud &) = delete;
+    LocalCloud &operator=(const LocalCloud &) = delete;
+
+    const std::string &baseUrl() const { return baseUrl_; }       // "https://127.0.0.1:PORT", no trailing "/"
+    const std::string &caCertPath() const { return caCertPath_; } // PEM of the CA to trust
+    const std::string &anonKey() const { return anonKey_; }       // the publishable key ("apikey")
+    const std::string &siteUrl() const { return siteUrl_; }       // the product web site (same server)
+    const std::string &dataDir() const { return options_.dataDir; }
+    int port() const { return port_; }
+
+    // Stops and starts the server again on the same data folder and port: state must survive.
+    void restart();
+
+    // --- the phone's side ---
+
+    struct Pairing {
+        std::string userId{}; // the phone's user
+        std::string computerId{};
+        std::string computerName{};
+        std::string targetFolderName{};
+    };
+    // Claims a pairing code the application showed. Throws if it is unknown, expired or used.
+    Pairing claimPairing(const std::string &code);
+
+    // A transfer_items row, every column.
+    struct Row {
+        std::string id{};
+        std::string computerId{};
+        std::string userId{};
+        std::string storagePath{};
+        std::string originalFilename{};
+        std::string status{}; // "pending" or "downloaded"
+        std::string createdAt{};
+        std::optional<std::string> completedAt{};
+        std::optional<std::string> downloadedFilename{};
+    };
+    // Uploads a document as the phone does (object at "<phoneUser>/<uuid>/<name>") and queues
+    // its pending row for the computer. Returns the new row.
+    Row sendDocument(const std::string &computerId, const std::string &originalFilename, const std::string &bytes);
+
+    // A row with exactly the given values, for hostile names and paths ("a//b", "%", "..").
+    struct RawItem {
+        std::string computerId{};
+        std::string storagePath{};
+        std::string originalFilename{};
+        std::optional<std::string> bytes{}; // stored as the object at storagePath; none: no object
+        std::string contentType{};          // empty: guessed from originalFilename
+        std::string createdAt{};            // ISO 8601; empty: now. Decides the listing order.
+        std::string status = "pending";
+    };
+    Row enqueueRaw(const RawItem &item);
+
+    // --- inspection ---
+
+    std::vector<Row> rows(); // every row of every user, oldest first
+
+    struct StoredObject {
+        std::string name{}; // the object key in the bucket "expenses"
+        std::int64_t size = 0;
+        std::string mimetype{};
+        std::string owner{};
+    };
+    std::vector<StoredObject> objects(); // objects still in the bucket
+
+    struct LoggedRequest {
+        std::int64_t seq = 0;
+        std::string method{};
+        std::string path{}; // path and query exactly as sent (still percent-encoded)
+        std::map<std::string, std::string> headers{}; // names in lower case
+        std::string body{}; // as sent when UTF-8, else base64 (bodyIsBase64); first 64 KiB only
+        bool bodyIsBase64 = false;
+        std::optional<int> status{}; // the answer; 0 when the connection was dropped
+        std::string fault{};         // the fault that hit it, if any ("status", "drop", ...)
+
+        // The header's value, or "" when absent; `name` in any case.
+        std::string header(const std::string &name) const;
+        bool hasHeader(const std::string &name) const;
+    };
+    // Every request the server received (test controls excluded), oldest first.
+    std::vector<LoggedRequest> requestLog();
+    void clearLog();
+
+    // --- making things go wrong ---
+
+    enum class FaultKind {
+        Status,    // answer `status` with `body` instead
+        Delay,     // wait delayMs, then answer normally
+        Drop,      // close the connection without any answer
+        Malformed, // answer `status` (200 by default) with a body that is not JSON (or `body`)
+        Truncate,  // real headers, then only half the body, then close
+    };
+    struct Fault {
+        FaultKind kind = FaultKind::Status;
+        std::string path{};          // prefix of the raw path+query, e.g. "/rest/v1/transfer_items"
+        std::string method = "*";  // or "GET", "POST", ...
+        int status = 0;            // 0: 500 for Status, 200 for Malformed
+        std::string body{};          // for Status and Malformed
+        std::string contentType = "application/json";
+        int delayMs = 0;           // waited before any kind
+        std::optional<int> times{};  // requests to hit; default 1, or every one when `fraction` is set
+        double fraction = 0;       // hit the 1/f-th, 2/f-th ... matching request (deterministic)
+    };
+    // Faults are tried in the order given; a request gets at most one.
+    void injectFault(const Fault &fault);
+    void clearFaults();
+
+    // "expires_in" of sessions issued from now on.
+    void setTokenLifetime(int seconds);
+    // Moves the server's clock (tokens, signed links, pairing codes, created_at) ahead or back.
+    void setClockOffset(std::chrono::seconds offset);
+
+    // Serves `bytes` at `path` (e.g. "/updates/macos.json") from now on, over whatever was there.
+    // In JSON files "{{baseURL}}" and "{{anonKey}}" are replaced by this server's values.
+    void putSiteFile(const std::string &path, const std::string &bytes);
+    void removeSiteFile(const std::string &path);
+
+    // --- raw access, for contract tests ---
+
+    struct Response {
+        int status = 0;            // 0 when no HTTP answer arrived (see `error`)
+        std::string body{};
+        std::multimap<std::string, std::string> headers{};
+        std::string error{};         // transport error text when status is 0
+        std::string header(const std::string &name) const;
+    };
+    // One HTTPS request to this server, trusting only its CA. `headers` are sent as given.
+    Response request(const std::string &method, const std::string &pathAndQuery, const std::string &body = {},
+                     const std::multimap<std::string, std::string> &headers = {});
+
+private:
+    void start();
+    void stop();
+    Response admin(const std::string &method, const std::string &path, const std::string &body,
+                   const std::string &contentType = "application/json");
+    Response checked(const std::string &method, const std::string &path, const std::string &body,
+                     const std::string &contentType = "application/json");
+
+    Options options_;
+    bool ownsDataDir_ = false;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string baseUrl_;
+    std::string caCertPath_;
+    std::string anonKey_;
+    std::string siteUrl_;
+    std::mutex mutex_;
+};
