@@ -108,38 +108,42 @@ QCoro::Task<CloudSession> AppModel::ensureSession()
 
     const QDateTime limit = m_services.clock.now().addSecs(renewalMarginSeconds);
     if (m_session && m_session->expiresAt > limit)
-        co_return *m_session;
+        co_return CloudSession(*m_session);
     co_return co_await obtainFreshSession();
 }
 
 QCoro::Task<CloudSession> AppModel::obtainFreshSession()
 {
-    if (const std::shared_ptr<SessionRenewal> running = m_sessionRenewal) {
+    // Results are handed out as copies: QCoro moves from any non-const lvalue given to co_return,
+    // which would empty the shared result for the next waiter.
+    const std::shared_ptr<SessionRenewal> running = m_sessionRenewal;
+    if (running) {
         if (!running->done)
             co_await qCoro(&running->signal, &RenewalSignal::finished);
         if (running->error)
             std::rethrow_exception(running->error);
-        co_return *running->result;
+        co_return CloudSession(*running->result);
     }
 
     const auto renewal = std::make_shared<SessionRenewal>();
     m_sessionRenewal = renewal;
     const quint64 generation = m_backendGeneration;
-    try {
-        if (m_session) {
-            const CloudSession current = *m_session;
-            try {
-                renewal->result = co_await refreshSession(current);
-            } catch (const std::exception &) {
-                // A refused or failed refresh is not the caller's concern: a new user replaces it.
-                if (generation == m_backendGeneration)
-                    m_session.reset();
-            }
+    const std::optional<CloudSession> current = m_session;
+    if (current) {
+        try {
+            renewal->result = co_await refreshSession(*current);
+        } catch (const std::exception &) {
+            // A refused or failed refresh is not the caller's concern: a new user replaces it.
+            if (generation == m_backendGeneration)
+                m_session.reset();
         }
-        if (!renewal->result)
+    }
+    if (!renewal->result) {
+        try {
             renewal->result = co_await createAnonymousSession();
-    } catch (...) {
-        renewal->error = std::current_exception();
+        } catch (...) {
+            renewal->error = std::current_exception();
+        }
     }
 
     renewal->done = true;
@@ -148,7 +152,7 @@ QCoro::Task<CloudSession> AppModel::obtainFreshSession()
     Q_EMIT renewal->signal.finished();
     if (renewal->error)
         std::rethrow_exception(renewal->error);
-    co_return *renewal->result;
+    co_return CloudSession(*renewal->result);
 }
 
 QCoro::Task<CloudSession> AppModel::refreshSession(CloudSession current)

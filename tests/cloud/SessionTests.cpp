@@ -1,0 +1,253 @@
+// The anonymous session: its stored form, the strict reading of authentication answers, the 90-second
+// margin, the refresh-then-sign-up fallback and the one renewal shared by concurrent callers.
+
+#include "tests/cloud/CloudTestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::pair<QString, QString> sessionItem{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")};
+
+QByteArray authAnswer(const QString &access, const QString &refresh = QStringLiteral("refresh-1"),
+                      const QByteArray &expiresIn = "3600")
+{
+    return "{\"access_token\":\"" + access.toUtf8() + "\",\"refresh_token\":\"" + refresh.toUtf8()
+           + "\",\"expires_in\":" + expiresIn + ",\"token_type\":\"bearer\",\"user\":{\"id\":\"user-1\"}}";
+}
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    SessionTest() : services(WireServer::authorities()), model(services.services(), testBuildValues(server.baseUrl(), testKey))
+    {
+        server.responder = [this](const WireRequest &request) {
+            if (request.target == "/auth/v1/signup") {
+                ++signups;
+                return WireServer::http(200, authAnswer(QStringLiteral("signup-%1").arg(signups)));
+            }
+            if (request.target == "/auth/v1/token?grant_type=refresh_token")
+                return refreshAnswer;
+            return WireServer::http(404, R"({"message":"no route"})");
+        };
+    }
+
+    void storeSession(const QDateTime &expiresAt, const QString &access = QStringLiteral("stored"))
+    {
+        services.secrets.items[sessionItem] =
+            CloudSession{access, QStringLiteral("stored-refresh"), expiresAt, QStringLiteral("user-0")}.toJson();
+    }
+
+    std::optional<CloudSession> storedSession() const
+    {
+        const auto it = services.secrets.items.find(sessionItem);
+        if (it == services.secrets.items.end())
+            return std::nullopt;
+        return CloudSession::fromJson(it->second);
+    }
+
+    QDateTime now() const { return services.clock.current; }
+
+    WireServer server;
+    TestServices services;
+    AppModel model;
+    int signups = 0;
+    QByteArray refreshAnswer = WireServer::http(200, authAnswer(QStringLiteral("refreshed"), QStringLiteral("refresh-2")));
+};
+
+TEST(CloudSessionRecordTest, StoresExpiryAsSecondsSince2001AndReadsBackStrictly)
+{
+    const QDateTime expiresAt = QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC);
+    const CloudSession session{QStringLiteral("a"), QStringLiteral("r"), expiresAt, QStringLiteral("u")};
+    const QJsonObject stored = QJsonDocument::fromJson(session.toJson()).object();
+    EXPECT_EQ(stored.size(), 4);
+    EXPECT_DOUBLE_EQ(stored.value(QLatin1String("expiresAt")).toDouble(), 1.5);
+    EXPECT_FALSE(session.toJson().contains('\n'));
+    EXPECT_EQ(CloudSession::fromJson(session.toJson()), session);
+
+    EXPECT_EQ(CloudSession::fromJson(
+                  R"({"accessToken":"a","refreshToken":"r","expiresAt":1.5,"userId":"u","extra":[1]})"),
+              session);
+    const QList<QByteArray> refused = {
+        R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-01T09:00:00Z","userId":"u"})",
+        R"({"accessToken":"a","refreshToken":"r","userId":"u"})",
+        R"({"accessToken":"a","refreshToken":"r","expiresAt":1.5,"userId":7})",
+        R"({"accessToken":null,"refreshToken":"r","expiresAt":1.5,"userId":"u"})",
+        R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,"userId":"u"})",
+        R"([{"accessToken":"a"}])",
+        R"({"accessToken":"a","refr)",
+        "",
+    };
+    for (const QByteArray &json : refused)
+        EXPECT_FALSE(CloudSession::fromJson(json)) << json.toStdString();
+}
+
+TEST_F(SessionTest, AuthAnswersAreReadStrictlyAndABadOneChangesNothing)
+{
+    const CloudSession before{QStringLiteral("old"), QStringLiteral("old-r"), now(), QStringLiteral("u")};
+    struct Case {
+        QByteArray answer;
+        std::optional<CompanionError::Kind> kind; // nothing: the parser's own error
+    };
+    const QList<Case> cases = {
+        {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\""), CompanionError::Kind::InvalidResponse},
+        {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "null"), CompanionError::Kind::InvalidResponse},
+        {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "1e200"), CompanionError::Kind::InvalidResponse},
+        {R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})", CompanionError::Kind::InvalidResponse},
+        {R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":"u"})", CompanionError::Kind::InvalidResponse},
+        {R"({"access_token":"a","expires_in":3600,"user":{"id":"u"}})", CompanionError::Kind::InvalidResponse},
+        {R"({"access_token":5,"refresh_token":"r","expires_in":3600,"user":{"id":"u"}})", CompanionError::Kind::InvalidResponse},
+        {R"([1,2,3])", CompanionError::Kind::InvalidResponse},
+        {"<html><body>502 Bad Gateway</body></html>", std::nullopt},
+        {R"({"access_token":"a","refresh_tok)", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        Cloud::session(model) = before;
+        services.secrets.items.clear();
+        std::exception_ptr error;
+        try {
+            Cloud::saveAuthResponse(model, c.answer);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        ASSERT_TRUE(error) << c.answer.toStdString();
+        if (c.kind)
+            EXPECT_EQ(kindOf(error), c.kind) << c.answer.toStdString();
+        else
+            EXPECT_TRUE(isPlatformError(error)) << c.answer.toStdString();
+        EXPECT_EQ(Cloud::session(model), before);
+        EXPECT_TRUE(services.secrets.items.empty());
+    }
+
+    const CloudSession saved = Cloud::saveAuthResponse(model, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "90.5"));
+    EXPECT_EQ(saved.expiresAt, now().addMSecs(90500));
+    EXPECT_EQ(saved.userId, QStringLiteral("user-1"));
+    EXPECT_EQ(Cloud::session(model), saved);
+    EXPECT_EQ(storedSession(), saved);
+}
+
+TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
+{
+    storeSession(now().addSecs(91));
+    auto outcome = settle(Cloud::ensureSession(model));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("stored"));
+    EXPECT_TRUE(server.requests.isEmpty());
+
+    // Exactly at the margin it is due.
+    services.clock.current = services.clock.current.addSecs(1);
+    outcome = settle(Cloud::ensureSession(model));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("refreshed"));
+    ASSERT_EQ(server.requests.size(), 1);
+    EXPECT_EQ(server.requests.first().body, R"({"refresh_token":"stored-refresh"})");
+    EXPECT_FALSE(server.requests.first().has("authorization"));
+    EXPECT_EQ(storedSession()->accessToken, QStringLiteral("refreshed"));
+    EXPECT_EQ(signups, 0);
+}
+
+TEST_F(SessionTest, AStoredItemWithADateTextIsIgnoredAndANewUserSignedUp)
+{
+    services.secrets.items[sessionItem] =
+        R"({"accessToken":"a","refreshToken":"r","expiresAt":"2099-01-01T00:00:00Z","userId":"u"})";
+    const auto outcome = settle(Cloud::ensureSession(model));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
+    ASSERT_EQ(server.requests.size(), 1);
+    EXPECT_EQ(server.requests.first().body, R"({"data":{}})");
+    EXPECT_EQ(storedSession()->accessToken, QStringLiteral("signup-1"));
+}
+
+TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUp)
+{
+    const QList<QByteArray> refusals = {
+        WireServer::http(400, R"({"error_description":"Invalid Refresh Token"})"),
+        WireServer::http(200, R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})"),
+        WireServer::http(200, "not json"),
+    };
+    for (const QByteArray &refusal : refusals) {
+        refreshAnswer = refusal;
+        Cloud::session(model).reset();
+        storeSession(now().addSecs(10));
+        const int signupsBefore = signups;
+        const auto outcome = settle(Cloud::ensureSession(model));
+        ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+        EXPECT_EQ(signups, signupsBefore + 1);
+        EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-%1").arg(signups));
+        EXPECT_EQ(Cloud::session(model), outcome.value);
+    }
+}
+
+TEST_F(SessionTest, WhenTheSignUpFailsTooTheCallerGetsItsErrorAndNoSessionRemains)
+{
+    storeSession(now().addSecs(-5));
+    refreshAnswer = WireServer::http(400, R"({"error":"invalid_grant"})");
+    server.responder = [this, inner = server.responder](const WireRequest &request) {
+        if (request.target == "/auth/v1/signup")
+            return WireServer::http(429, R"({"message":"Request rate limit reached"})");
+        return inner(request);
+    };
+    const auto outcome = settle(Cloud::ensureSession(model));
+    EXPECT_EQ(outcome.message(), QStringLiteral("Request rate limit reached"));
+    EXPECT_FALSE(Cloud::session(model));
+}
+
+TEST_F(SessionTest, ConcurrentCallersShareOneSignUp)
+{
+    auto first = capture(Cloud::ensureSession(model));
+    auto second = capture(Cloud::ensureSession(model));
+    auto third = capture(Cloud::ensureSession(model));
+    const auto a = QCoro::waitFor(std::move(first));
+    const auto b = QCoro::waitFor(std::move(second));
+    const auto c = QCoro::waitFor(std::move(third));
+    ASSERT_FALSE(a.error || b.error || c.error);
+    EXPECT_EQ(signups, 1);
+    EXPECT_EQ(a.value, b.value);
+    EXPECT_EQ(b.value, c.value);
+
+    // Once it is over, a due session starts a renewal of its own again.
+    services.clock.current = services.clock.current.addSecs(3600);
+    const auto later = settle(Cloud::ensureSession(model));
+    ASSERT_FALSE(later.error);
+    EXPECT_EQ(later.value->accessToken, QStringLiteral("refreshed"));
+}
+
+TEST_F(SessionTest, ConcurrentCallersShareTheFailureToo)
+{
+    server.responder = [](const WireRequest &) { return WireServer::http(500, {}); };
+    auto first = capture(Cloud::ensureSession(model));
+    auto second = capture(Cloud::ensureSession(model));
+    const auto a = QCoro::waitFor(std::move(first));
+    const auto b = QCoro::waitFor(std::move(second));
+    EXPECT_EQ(a.message(), QStringLiteral("Sunucu hatası (500)."));
+    EXPECT_EQ(b.message(), QStringLiteral("Sunucu hatası (500)."));
+    EXPECT_EQ(server.requests.size(), 1);
+}
+
+TEST_F(SessionTest, AChangeOfBackendMakesTheNextCallerSignUpAnew)
+{
+    storeSession(now().addSecs(3600));
+    ASSERT_EQ(settle(Cloud::ensureSession(model)).value->accessToken, QStringLiteral("stored"));
+
+    Cloud::apply(model, server.baseUrl() + QStringLiteral("/"), testKey + QStringLiteral("X"));
+    EXPECT_FALSE(storedSession());
+    const auto outcome = settle(Cloud::ensureSession(model));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
+    EXPECT_EQ(server.requests.last().header("apikey"), (testKey + QStringLiteral("X")).toUtf8());
+}
+
+TEST_F(SessionTest, AnAnswerArrivingAfterAChangeOfBackendIsNotKept)
+{
+    auto pending = capture(Cloud::ensureSession(model)); // the sign-up is on its way
+    Cloud::apply(model, server.baseUrl(), testKey + QStringLiteral("X"));
+    const auto outcome = QCoro::waitFor(std::move(pending));
+    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    EXPECT_FALSE(Cloud::session(model));
+    EXPECT_FALSE(storedSession());
+}
+
+} // namespace
