@@ -1,0 +1,235 @@
+// Where the backend's address and key come from: validation, the official document and its
+// fallbacks, the user's own settings, and the discarding of the previous backend's session.
+
+#include "tests/cloud/CloudTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString preparingSecureText = QStringLiteral("Güvenli bağlantı hazırlanıyor…");
+const QString otherKey = QStringLiteral("sb_publishable_ZYXWVUTSRQPONMLKJIHGFEDCBA9876543210");
+
+QByteArray document(const QString &url, const QString &key, const QByteArray &revision = "7")
+{
+    return "{\"supabaseUrl\":\"" + url.toUtf8() + "\",\"supabaseAnonKey\":\"" + key.toUtf8()
+           + "\",\"revision\":" + revision + ",\"note\":\"ignored\"}";
+}
+
+TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowerCaseHttps)
+{
+    const QString url = QStringLiteral("https://project.example.co");
+    EXPECT_TRUE(Cloud::isValid(url, QString(40, QLatin1Char('k'))));
+    EXPECT_FALSE(Cloud::isValid(url, QString(39, QLatin1Char('k'))));
+    EXPECT_FALSE(Cloud::isValid(url, QStringLiteral("  ") + QString(38, QLatin1Char('k'))));
+    EXPECT_TRUE(Cloud::isValid(url, QStringLiteral(" \n") + QString(40, QLatin1Char('k')) + QStringLiteral("\t ")));
+    // "e" with a combining accent is one character to the reader, two code points to the machine.
+    QString accented;
+    for (int i = 0; i < 40; ++i)
+        accented += QStringLiteral("e\u0301");
+    EXPECT_TRUE(Cloud::isValid(url, accented));
+    EXPECT_FALSE(Cloud::isValid(url, accented.left(78)));
+
+    EXPECT_FALSE(Cloud::isValid(QStringLiteral("HTTPS://project.example.co"), testKey));
+    EXPECT_FALSE(Cloud::isValid(QStringLiteral("http://project.example.co"), testKey));
+    EXPECT_FALSE(Cloud::isValid(QStringLiteral(" https://project.example.co"), testKey));
+    EXPECT_FALSE(Cloud::isValid(QString(), testKey));
+    EXPECT_TRUE(Cloud::isValid(QStringLiteral("https://127.0.0.1:8443/"), testKey));
+}
+
+TEST(CloudConfigurationTest, TheDocumentNeedsAllThreeFieldsWithTheirTypes)
+{
+    const auto parsed = CloudConfiguration::fromJson(document(QStringLiteral("https://a.example"), testKey, "12"));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->supabaseUrl, QStringLiteral("https://a.example"));
+    EXPECT_EQ(parsed->supabaseAnonKey, testKey);
+    EXPECT_EQ(parsed->revision, 12);
+    EXPECT_EQ(CloudConfiguration::fromJson(document(QStringLiteral("u"), QStringLiteral("k"), "3.0"))->revision, 3);
+
+    const QList<QByteArray> refused = {
+        document(QStringLiteral("u"), QStringLiteral("k"), "\"12\""),
+        document(QStringLiteral("u"), QStringLiteral("k"), "12.5"),
+        document(QStringLiteral("u"), QStringLiteral("k"), "1e30"),
+        document(QStringLiteral("u"), QStringLiteral("k"), "null"),
+        R"({"supabaseUrl":"u","supabaseAnonKey":"k"})",
+        R"({"supabaseUrl":1,"supabaseAnonKey":"k","revision":1})",
+        R"({"supabaseAnonKey":"k","revision":1})",
+        R"([{"supabaseUrl":"u","supabaseAnonKey":"k","revision":1}])",
+        "<html>Not Found</html>",
+        "",
+    };
+    for (const QByteArray &json : refused)
+        EXPECT_FALSE(CloudConfiguration::fromJson(json)) << json.toStdString();
+}
+
+class ConfigurationTest : public ::testing::Test
+{
+protected:
+    ConfigurationTest() : services(WireServer::authorities())
+    {
+        site.responder = [this](const WireRequest &) { return siteAnswer; };
+        makeModel();
+    }
+
+    void makeModel()
+    {
+        model = std::make_unique<AppModel>(services.services(),
+                                           testBuildValues(backend.baseUrl(), testKey, site.baseUrl()));
+    }
+
+    void storeSession()
+    {
+        services.secrets.items[{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")}] =
+            CloudSession{QStringLiteral("a"), QStringLiteral("r"), services.clock.current.addSecs(3600),
+                         QStringLiteral("u")}
+                .toJson();
+    }
+
+    bool sessionRemoved() const { return services.secrets.calls.contains(QStringLiteral("remove:cloud-session")); }
+    QVariant setting(const QString &key) const { return services.settings.values.value(key); }
+    void load() { ASSERT_FALSE(settleVoid(Cloud::loadOfficial(*model))); }
+
+    WireServer backend;
+    WireServer site;
+    TestServices services;
+    std::unique_ptr<AppModel> model;
+    QByteArray siteAnswer;
+};
+
+TEST_F(ConfigurationTest, AnOfficialDocumentNamingAnotherBackendIsAppliedCachedAndDropsTheSession)
+{
+    storeSession();
+    siteAnswer = WireServer::http(200, document(QStringLiteral("https://other.example.co/"), otherKey, "9"));
+    load();
+
+    ASSERT_EQ(site.requests.size(), 1);
+    EXPECT_EQ(site.requests.first().method, "GET");
+    EXPECT_EQ(site.requests.first().target, "/config/cloud.json");
+    EXPECT_EQ(site.requests.first().header("accept"), "application/json");
+    EXPECT_FALSE(site.requests.first().has("apikey"));
+
+    EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://other.example.co"));
+    EXPECT_EQ(model->anonKey(), otherKey);
+    EXPECT_TRUE(sessionRemoved());
+    EXPECT_TRUE(services.secrets.items.empty());
+    // Cached as received, before normalisation.
+    EXPECT_EQ(setting(QStringLiteral("cachedOfficialSupabaseURL")).toString(), QStringLiteral("https://other.example.co/"));
+    EXPECT_EQ(setting(QStringLiteral("cachedOfficialSupabaseAnonKey")).toString(), otherKey);
+    EXPECT_EQ(setting(QStringLiteral("officialCloudConfigurationRevision")).toLongLong(), 9);
+    EXPECT_EQ(model->status(), preparingSecureText);
+    EXPECT_FALSE(model->lastError());
+}
+
+TEST_F(ConfigurationTest, AnOfficialDocumentEqualToTheCompiledInValuesKeepsTheSession)
+{
+    storeSession();
+    siteAnswer = WireServer::http(200, document(backend.baseUrl(), testKey, "1"));
+    load();
+    EXPECT_FALSE(sessionRemoved());
+    EXPECT_EQ(model->supabaseURL(), backend.baseUrl());
+    EXPECT_EQ(setting(QStringLiteral("officialCloudConfigurationRevision")).toLongLong(), 1);
+}
+
+TEST_F(ConfigurationTest, AnUnusableDocumentFallsBackToTheCacheAndThenToTheCurrentValues)
+{
+    const QList<QByteArray> unusable = {
+        WireServer::http(500, document(QStringLiteral("https://other.example.co"), otherKey)),
+        WireServer::http(200, document(QStringLiteral("https://other.example.co"), otherKey, "\"7\"")),
+        WireServer::http(200, R"({"supabaseUrl":"https://other.example.co","supabaseAnonKey":"sb_publishable_ZYXWVUTSRQPONMLKJIHGFEDCBA9876543210"})"),
+        WireServer::http(200, document(QStringLiteral("http://other.example.co"), otherKey)),
+        WireServer::http(200, document(QStringLiteral("https://other.example.co"), QStringLiteral("short"))),
+        WireServer::http(200, "<html>maintenance</html>", "text/html"),
+        WireServer::http(200, {}),
+        QByteArray("no http here\r\n"),
+    };
+    const QString cachedURL = QStringLiteral("https://cached.example.co//");
+    for (const QByteArray &answer : unusable) {
+        siteAnswer = answer;
+
+        services.settings.values.clear();
+        makeModel();
+        load();
+        EXPECT_EQ(model->supabaseURL(), backend.baseUrl()) << answer.toStdString();
+        EXPECT_EQ(model->anonKey(), testKey);
+        EXPECT_EQ(model->status(), preparingSecureText);
+        EXPECT_FALSE(model->lastError());
+
+        services.settings.values.insert(QStringLiteral("cachedOfficialSupabaseURL"), cachedURL);
+        services.settings.values.insert(QStringLiteral("cachedOfficialSupabaseAnonKey"), otherKey);
+        makeModel();
+        load();
+        EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://cached.example.co")) << answer.toStdString();
+        EXPECT_EQ(model->anonKey(), otherKey);
+        EXPECT_FALSE(setting(QStringLiteral("officialCloudConfigurationRevision")).isValid());
+    }
+}
+
+TEST_F(ConfigurationTest, ValidManualSettingsAreUsedWithoutAskingTheWebSite)
+{
+    services.settings.values.insert(QStringLiteral("manualCloudConfigurationEnabled"), true);
+    services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("https://mine.example.co"));
+    services.settings.values.insert(QStringLiteral("supabaseAnonKey"), otherKey);
+    makeModel();
+    const QString statusBefore = model->status();
+    load();
+    EXPECT_TRUE(site.requests.isEmpty());
+    EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://mine.example.co"));
+    EXPECT_EQ(model->anonKey(), otherKey);
+    EXPECT_EQ(model->status(), statusBefore);
+    EXPECT_TRUE(Cloud::usesManual(*model));
+}
+
+TEST_F(ConfigurationTest, InvalidManualSettingsAreSwitchedOffButKept)
+{
+    services.settings.values.insert(QStringLiteral("manualCloudConfigurationEnabled"), true);
+    services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("http://mine.example.co"));
+    services.settings.values.insert(QStringLiteral("supabaseAnonKey"), otherKey);
+    makeModel();
+    siteAnswer = WireServer::http(200, document(QStringLiteral("https://official.example.co"), otherKey));
+    load();
+    EXPECT_FALSE(Cloud::usesManual(*model));
+    EXPECT_EQ(setting(QStringLiteral("manualCloudConfigurationEnabled")), QVariant(false));
+    EXPECT_EQ(setting(QStringLiteral("supabaseURL")).toString(), QStringLiteral("http://mine.example.co"));
+    EXPECT_EQ(site.requests.size(), 1);
+    EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://official.example.co"));
+}
+
+TEST_F(ConfigurationTest, SavingNormalisesStoresAndDiscardsOnlyWhenTheValuesChange)
+{
+    backend.responder = [](const WireRequest &) { return WireServer::http(503, {}); };
+    model->setShowingCloudSettings(true);
+    model->setSupabaseURL(QStringLiteral("  ") + backend.baseUrl() + QStringLiteral("///  "));
+    model->setAnonKey(QStringLiteral("\n") + testKey + QStringLiteral(" "));
+    Cloud::setPairing(*model, PairingResponse{});
+    model->saveCloudSettings();
+
+    EXPECT_EQ(model->supabaseURL(), backend.baseUrl());
+    EXPECT_EQ(model->anonKey(), testKey);
+    EXPECT_EQ(setting(QStringLiteral("supabaseURL")).toString(), backend.baseUrl());
+    EXPECT_EQ(setting(QStringLiteral("supabaseAnonKey")).toString(), testKey);
+    EXPECT_EQ(setting(QStringLiteral("manualCloudConfigurationEnabled")), QVariant(true));
+    EXPECT_FALSE(model->showingCloudSettings());
+    // Nothing was stored before, so even the compiled-in values count as a change.
+    EXPECT_TRUE(sessionRemoved());
+    EXPECT_FALSE(model->pairing());
+    // The connection is prepared in the background.
+    ASSERT_TRUE(waitUntil([&] { return model->lastError().has_value(); }));
+    EXPECT_EQ(*model->lastError(), QStringLiteral("Sunucu hatası (503)."));
+
+    services.secrets.calls.clear();
+    model->saveCloudSettings();
+    EXPECT_FALSE(sessionRemoved());
+}
+
+TEST_F(ConfigurationTest, SavingANonHttpsAddressEndsInMissingConfiguration)
+{
+    model->setSupabaseURL(QStringLiteral("http://plain.example.co"));
+    model->saveCloudSettings();
+    EXPECT_TRUE(sessionRemoved());
+    ASSERT_TRUE(waitUntil([&] { return model->lastError().has_value(); }));
+    EXPECT_EQ(*model->lastError(), QStringLiteral("Bulut bağlantı bilgileri eksik."));
+    EXPECT_EQ(model->status(), QStringLiteral("Bağlantı bekleniyor"));
+    EXPECT_TRUE(backend.requests.isEmpty());
+}
+
+} // namespace
