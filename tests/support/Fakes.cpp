@@ -23,7 +23,7 @@ QCoro::Task<std::optional<QByteArray>> FakeSecretStore::load(QString service, QS
     const auto it = items.find({service, account});
     if (it == items.end())
         co_return std::nullopt;
-    co_return it->second;
+    co_return QByteArray(it->second); // QCoro moves from what it is given: hand it a copy
 }
 
 QCoro::Task<> FakeSecretStore::remove(QString service, QString account)
