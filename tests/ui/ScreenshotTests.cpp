@@ -2,12 +2,12 @@
 // to look at, and checked for the size and the colours that a layout regression would change first.
 
 #include "tests/ui/UiTestSupport.h"
+#include "ui/CloudSettingsDialog.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
 #include <QDir>
 #include <QImage>
-#include <QLabel>
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,6 +151,23 @@ TEST(Screenshots, QrModulesStaySharp)
     // Smoothing would blend the module edges into greys.
     EXPECT_EQ(other, 0);
     EXPECT_GT(black, 230 * 230 / 5);
+}
+
+TEST(Screenshots, CloudSettingsSheet)
+{
+    UiFixture f(false);
+    f.model->setSupabaseURL(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"));
+    f.model->setAnonKey(QStringLiteral("sb_publishable_secret"));
+    MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
+    window.show();
+    f.model->setShowingCloudSettings(true);
+    QWidget *sheet = window.content()->cloudSettingsSheet();
+    ASSERT_NE(sheet, nullptr);
+    QCoreApplication::processEvents();
+    const QImage image = sheet->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(image.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/cloud-settings.png")));
+    EXPECT_EQ(image.width(), 470);
+    EXPECT_TRUE(near(image.pixelColor(4, 4), QColor(0xF7, 0xF4, 0xED)));
 }
 
 } // namespace
