@@ -220,14 +220,6 @@ TEST(ContentView, RefusedLoginChangeSpringsBackAndIsReported)
     EXPECT_TRUE(textOf(view, "errorBannerText").startsWith(QStringLiteral("Otomatik başlatma değiştirilemedi: ")));
 }
 
-TEST(ContentView, FolderCardShowsThePathOfTheTargetFolder)
-{
-    UiFixture f(true);
-    ContentView view(*f.model);
-    Ui::setTargetFolder(*f.model, QUrl::fromLocalFile(QStringLiteral("/home/ayşe/Masaüstü/Fişler/")));
-    EXPECT_EQ(textOf(view, "folderPath"), QStringLiteral("/home/ayşe/Masaüstü/Fişler/"));
-}
-
 TEST(ContentView, ShowingTheViewStartsTheModelOnce)
 {
     // Nothing is configured, so the start sequence ends by asking for the cloud settings.

@@ -3,6 +3,8 @@
 set(exec "${CMAKE_INSTALL_PREFIX}/Tarvolin.app/Contents/MacOS/Tarvolin")
 # Inside the quotes of an Exec line, these four characters need a backslash.
 string(REGEX REPLACE "([\\\"`$])" "\\\\\\1" exec "${exec}")
+# The key file's own string escaping comes on top: every backslash is doubled once more.
+string(REPLACE "\\" "\\\\" exec "${exec}")
 set(TARVOLIN_EXEC "\"${exec}\"")
 set(entry "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${TARVOLIN_DESKTOP_DIR}/tarvolin.desktop")
 message(STATUS "Installing: ${entry}")
