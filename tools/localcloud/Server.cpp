@@ -153,6 +153,8 @@ Server::Server(ServerOptions options) : options_(std::move(options))
 
     // Each keep-alive connection holds a worker while open; leave room for several clients.
     http_->new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // Small answers must not wait for delayed acknowledgements (about 40 ms each on loopback).
+    http_->set_tcp_nodelay(true);
     http_->set_keep_alive_max_count(100000);
     http_->set_keep_alive_timeout(5);
     http_->set_read_timeout(30);
