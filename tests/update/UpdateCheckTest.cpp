@@ -1,0 +1,160 @@
+#include "tests/update/UpdateTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QCoro/QCoroTask>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString manifestPath = QStringLiteral("/updates/macos.json");
+const QString lastCheckKey = QStringLiteral("lastUpdateCheck");
+
+void check(UpdateFixture &f, bool silent)
+{
+    QCoro::waitFor(f.model->checkForUpdates(silent));
+}
+
+void makeStoreInstallation(UpdateFixture &f)
+{
+    QDir().mkpath(f.installed + QStringLiteral("/Contents/_MASReceipt"));
+    QFile receipt(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
+    ASSERT_TRUE(receipt.open(QIODevice::WriteOnly));
+}
+
+TEST(UpdateCheck, StoreInstallationLeavesUpdatesToTheStore)
+{
+    const QString storeText = QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir");
+    for (const bool silent : {false, true}) {
+        UpdateFixture f;
+        makeStoreInstallation(f);
+        ASSERT_TRUE(f.model->isAppStoreBuild());
+
+        check(f, silent);
+
+        EXPECT_EQ(f.model->updateStatus(), storeText);
+        EXPECT_FALSE(f.services.settings.writes.contains(lastCheckKey));
+        EXPECT_TRUE(f.site.requests().isEmpty());
+        if (silent)
+            EXPECT_TRUE(f.services.workspace.opened.isEmpty());
+        else
+            EXPECT_EQ(f.services.workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://store.example/tarvolin"))});
+    }
+}
+
+TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
+{
+    UpdateFixture f;
+    f.services.clock.current = QDateTime(QDate(2026, 5, 4), QTime(10, 30), Qt::UTC);
+    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.1.2"));
+
+    check(f, false);
+
+    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · 1.1.2"));
+    EXPECT_EQ(f.services.settings.values.value(lastCheckKey).toDateTime(), f.services.clock.current);
+    EXPECT_EQ(f.model->lastError(), std::nullopt);
+    EXPECT_EQ(f.site.requests(), QStringList{manifestPath}); // a lower or equal offer is never fetched
+
+    // An older offer is no reason to go back; a folder without a version counts as 1.1.0.
+    QFile::remove(f.installed + QStringLiteral("/Contents/version"));
+    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
+    check(f, false);
+    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · 1.1.0"));
+    EXPECT_TRUE(f.services.application.started.isEmpty());
+}
+
+TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
+{
+    const QString prefix = QStringLiteral("Güncelleme denetlenemedi: ");
+    struct Row {
+        const char *name;
+        int status;
+        QByteArray body;
+        QString expected; // empty: only the prefix and some description
+    };
+    const QList<Row> rows = {
+        {"missing manifest", 404, "{}", prefix + QStringLiteral("Sunucudan geçersiz yanıt alındı.")},
+        {"server error", 500, "{}", prefix + QStringLiteral("Sunucudan geçersiz yanıt alındı.")},
+        {"no digest", 200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})", {}},
+        {"digest not text", 200,
+         R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip","macUniversalSha256":7})", {}},
+        {"not JSON", 200, "<html>", {}},
+    };
+    for (const Row &row : rows) {
+        for (const bool silent : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (silent ? " (silent)" : " (loud)"));
+            UpdateFixture f;
+            if (row.status != 404)
+                f.site.put(manifestPath, row.body, row.status);
+            const QString statusBefore = f.model->updateStatus();
+            QSignalSpy errorChanges(f.model.get(), &AppModel::lastErrorChanged);
+
+            check(f, silent);
+
+            EXPECT_EQ(f.services.settings.values.value(lastCheckKey).toDateTime(), f.services.clock.current);
+            EXPECT_EQ(f.model->updateStatus(), statusBefore);
+            EXPECT_EQ(f.site.requests(), QStringList{manifestPath}); // nothing downloaded
+            if (silent) {
+                EXPECT_EQ(f.model->lastError(), std::nullopt);
+                EXPECT_EQ(errorChanges.count(), 0);
+            } else if (!row.expected.isEmpty()) {
+                EXPECT_EQ(f.model->lastError(), row.expected);
+            } else {
+                ASSERT_TRUE(f.model->lastError().has_value());
+                EXPECT_TRUE(f.model->lastError()->startsWith(prefix));
+                EXPECT_GT(f.model->lastError()->size(), prefix.size());
+            }
+        }
+    }
+}
+
+TEST(UpdateCheck, UnreachableSiteIsAFailureWithThePlatformsDescription)
+{
+    UpdateFixture f;
+    f.model = std::make_unique<AppModel>(f.services.services(),
+                                         testBuildValues({}, {}, QStringLiteral("https://127.0.0.1:9")));
+    check(f, false);
+    ASSERT_TRUE(f.model->lastError().has_value());
+    EXPECT_TRUE(f.model->lastError()->startsWith(QStringLiteral("Güncelleme denetlenemedi: ")));
+    EXPECT_GT(f.model->lastError()->size(), 30);
+
+    f.model = std::make_unique<AppModel>(f.services.services(), testBuildValues({}, {}, QStringLiteral("::")));
+    check(f, false);
+    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Bulut adresi geçerli değil."));
+}
+
+TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAgain)
+{
+    UpdateFixture f;
+    const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n"));
+    const DesktopUpdateManifest manifest = f.publish(archive, QStringLiteral("1.1.10"));
+    const QString archivePath = QUrl(manifest.macUniversalUrl).path();
+    f.site.put(archivePath, archive, 200, 600); // slow enough for a second check to arrive meanwhile
+
+    auto first = f.model->checkForUpdates(true);
+    ASSERT_TRUE(waitUntil([&] { return f.site.requests().contains(archivePath); }));
+    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin 1.1.10 indiriliyor…"));
+
+    check(f, false); // returns at once while the first one is downloading
+    QCoro::waitFor(std::move(first));
+
+    EXPECT_EQ(f.site.requests(), (QStringList{manifestPath, archivePath}));
+    EXPECT_EQ(f.services.application.started.size(), 1);
+    EXPECT_EQ(f.services.application.quitCalls, 1);
+    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));
+    EXPECT_EQ(f.model->lastError(), std::nullopt);
+}
+
+TEST(UpdateCheck, InstallationFailureOfALoudCheckIsShownAndTheDownloadTextStays)
+{
+    UpdateFixture f;
+    f.publish(QByteArrayLiteral("not a zip at all"), QStringLiteral("2.0"));
+    check(f, false);
+    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketi açılamadı."));
+    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin 2.0 indiriliyor…"));
+    EXPECT_EQ(f.services.application.quitCalls, 0);
+}
+
+} // namespace

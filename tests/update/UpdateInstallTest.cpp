@@ -1,0 +1,256 @@
+#include "tests/update/UpdateTestSupport.h"
+
+#include "update/SwapScript.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString notSecure = QStringLiteral("Güncelleme paketi güvenli değil.");
+const QString unreadable = QStringLiteral("Güncelleme paketi açılamadı.");
+const QString incomplete = QStringLiteral("Güncelleme paketi eksik.");
+
+// Nothing was handed over and the running program was left alone.
+void expectNotHandedOver(const UpdateFixture &f)
+{
+    EXPECT_TRUE(f.services.application.started.isEmpty());
+    EXPECT_EQ(f.services.application.quitCalls, 0);
+    EXPECT_NE(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));
+    EXPECT_EQ(readFile(f.installed + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.1.2\n"));
+}
+
+TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
+{
+    for (const bool upperCaseDigest : {false, true}) {
+        SCOPED_TRACE(upperCaseDigest ? "upper-case digest" : "lower-case digest");
+        UpdateFixture f;
+        QList<ZipEntry> entries = bundleEntries("#!/bin/sh\necho new\n");
+        entries.append({QStringLiteral("Tarvolin.app/Contents/MacOS/current"), ZipEntry::Symlink, "Tarvolin"});
+        const QByteArray archive = makeZip(entries);
+        DesktopUpdateManifest manifest = f.publish(archive);
+        if (upperCaseDigest)
+            manifest.macUniversalSha256 = manifest.macUniversalSha256.toUpper();
+
+        ASSERT_EQ(f.install(manifest), std::nullopt);
+
+        ASSERT_EQ(f.services.application.started.size(), 1);
+        const auto &[program, arguments] = f.services.application.started.first();
+        EXPECT_EQ(program, QStringLiteral("/bin/sh"));
+        ASSERT_EQ(arguments.size(), 4);
+
+        const QString uuid = QStringLiteral("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+        const QString script = arguments[0];
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1/Tarvolin-Updater-%2\\.sh$")
+                                           .arg(QRegularExpression::escape(f.temporary), uuid))
+                        .match(script)
+                        .hasMatch())
+            << script.toStdString();
+        EXPECT_EQ(readFile(script), swapScriptText());
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(script).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        EXPECT_EQ(arguments[1], QStringLiteral("4242"));
+        EXPECT_EQ(arguments[3], f.installed);
+
+        const QStringList work = workFolders(f.temporary);
+        ASSERT_EQ(work.size(), 1);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^Tarvolin-Update-%1$").arg(uuid)).match(work[0]).hasMatch());
+        const QString workFolder = QFileInfo(f.temporary + QLatin1Char('/') + work[0]).canonicalFilePath();
+        EXPECT_EQ(arguments[2], workFolder + QStringLiteral("/stage/Tarvolin.app"));
+        EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), archive);
+        EXPECT_TRUE(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
+        EXPECT_EQ(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/current")).symLinkTarget(),
+                  arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin"));
+        // The download went into the working folder whole; no partial file remains beside it.
+        EXPECT_EQ(QDir(f.temporary).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(script).fileName()});
+
+        EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));
+        EXPECT_EQ(f.services.application.quitCalls, 1);
+    }
+}
+
+TEST(UpdateInstall, UnsafeManifestIsRefusedBeforeAnyDownload)
+{
+    UpdateFixture f;
+    const DesktopUpdateManifest good = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+    QString httpAddress = good.macUniversalUrl;
+    httpAddress.replace(QStringLiteral("https:"), QStringLiteral("http:"));
+    QString upperScheme = good.macUniversalUrl;
+    upperScheme.replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"));
+
+    const QList<DesktopUpdateManifest> manifests = {
+        {good.version, httpAddress, good.macUniversalSha256},
+        {good.version, upperScheme, good.macUniversalSha256},
+        {good.version, QStringLiteral("https://"), good.macUniversalSha256},
+        {good.version, QStringLiteral("Tarvolin.zip"), good.macUniversalSha256},
+        {good.version, good.macUniversalUrl, good.macUniversalSha256.left(63)},
+        {good.version, good.macUniversalUrl, good.macUniversalSha256 + QLatin1Char('0')},
+        {good.version, good.macUniversalUrl, QString()},
+    };
+    for (const DesktopUpdateManifest &manifest : manifests) {
+        SCOPED_TRACE(manifest.macUniversalUrl.toStdString() + " " + manifest.macUniversalSha256.toStdString());
+        EXPECT_EQ(f.install(manifest), notSecure);
+    }
+    EXPECT_TRUE(f.site.requests().isEmpty());
+    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    expectNotHandedOver(f);
+}
+
+TEST(UpdateInstall, ArchiveThatFailsDownloadOrVerificationLeavesNothingBehind)
+{
+    UpdateFixture f;
+    const DesktopUpdateManifest good = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+
+    DesktopUpdateManifest nonHex = good;
+    nonHex.macUniversalSha256 = QString(64, QLatin1Char('g'));
+    EXPECT_EQ(f.install(nonHex), QStringLiteral("Güncelleme paketi doğrulanamadı."));
+
+    DesktopUpdateManifest otherDigest = good;
+    otherDigest.macUniversalSha256 = sha256Hex("something else");
+    EXPECT_EQ(f.install(otherDigest), QStringLiteral("Güncelleme paketi doğrulanamadı."));
+
+    DesktopUpdateManifest missing = good;
+    missing.macUniversalUrl = f.site.origin() + QStringLiteral("/downloads/gone.zip");
+    EXPECT_EQ(f.install(missing), QStringLiteral("Güncelleme indirilemedi."));
+
+    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    expectNotHandedOver(f);
+}
+
+TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
+{
+    const QByteArray program = "#!/bin/sh\n";
+    auto with = [&](QList<ZipEntry> extra) {
+        QList<ZipEntry> entries = bundleEntries(program);
+        entries.append(extra);
+        return makeZip(entries);
+    };
+    QList<ZipEntry> noProgram = bundleEntries(program);
+    noProgram.removeAt(3);
+    QList<ZipEntry> programIsFolder = bundleEntries(program);
+    programIsFolder[3] = {QStringLiteral("Tarvolin.app/Contents/MacOS/Tarvolin/"), ZipEntry::Folder, {}, 0755};
+
+    struct Row {
+        const char *name;
+        QByteArray archive;
+        QString expected;
+        QString mustNotExist; // relative to the working folder
+    };
+    const QList<Row> rows = {
+        {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable, {}},
+        {"dot-dot entry", with({{QStringLiteral("../escaped"), ZipEntry::File, "x"}}), unreadable,
+         QStringLiteral("escaped")},
+        {"nested dot-dot entry", with({{QStringLiteral("Tarvolin.app/../../escaped"), ZipEntry::File, "x"}}),
+         unreadable, QStringLiteral("escaped")},
+        {"absolute entry", with({{QStringLiteral("/tmp/tarvolin-update-test-escaped"), ZipEntry::File, "x"}}),
+         unreadable, {}},
+        {"escaping symlink", with({{QStringLiteral("Tarvolin.app/Contents/out"), ZipEntry::Symlink, "../../.."}}),
+         unreadable, {}},
+        {"absolute symlink", with({{QStringLiteral("Tarvolin.app/etc"), ZipEntry::Symlink, "/etc"}}), unreadable,
+         {}},
+        {"write through a symlink",
+         with({{QStringLiteral("Tarvolin.app/inner"), ZipEntry::Symlink, "Contents"},
+               {QStringLiteral("Tarvolin.app/inner/through"), ZipEntry::File, "x"}}),
+         unreadable, QStringLiteral("stage/Tarvolin.app/Contents/through")},
+        {"misnamed top folder", makeZip(bundleEntries(program, QStringLiteral("Tarvolin 2.app"))), incomplete, {}},
+        {"no program", makeZip(noProgram), incomplete, {}},
+        {"program is a folder", makeZip(programIsFolder), incomplete, {}},
+        {"empty archive", makeZip({}), incomplete, {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        UpdateFixture f;
+        const DesktopUpdateManifest manifest = f.publish(row.archive);
+
+        EXPECT_EQ(f.install(manifest), row.expected);
+
+        // The working folder with its verified archive stays for the system to clear.
+        const QStringList work = workFolders(f.temporary);
+        ASSERT_EQ(work.size(), 1);
+        const QString workFolder = f.temporary + QLatin1Char('/') + work[0];
+        EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), row.archive);
+        if (row.expected == unreadable) {
+            EXPECT_FALSE(QFileInfo::exists(workFolder + QStringLiteral("/stage"))); // no half-unpacked folder
+        }
+        if (!row.mustNotExist.isEmpty()) {
+            EXPECT_FALSE(QFileInfo::exists(workFolder + QLatin1Char('/') + row.mustNotExist));
+        }
+        EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/tarvolin-update-test-escaped")));
+        expectNotHandedOver(f);
+    }
+}
+
+TEST(UpdateInstall, ProgramRunningOutsideAnApplicationFolderIsNeverSwapped)
+{
+    UpdateFixture f;
+    const DesktopUpdateManifest manifest = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+    // A development build runs from a build tree: replacing "its folder" would replace that tree.
+    const QString buildTree = f.temp.filePath(QStringLiteral("build"));
+    QDir().mkpath(buildTree);
+    f.services.application.bundle = buildTree;
+
+    EXPECT_EQ(f.install(manifest), QStringLiteral("Bu kurulum kendiliğinden güncellenemez."));
+    EXPECT_TRUE(f.site.requests().isEmpty());
+    EXPECT_TRUE(f.services.application.started.isEmpty());
+}
+
+TEST(UpdateInstall, FailingToStartTheScriptKeepsTheProgramRunning)
+{
+    UpdateFixture f;
+    f.services.application.refuseStart = true;
+    const DesktopUpdateManifest manifest = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+    EXPECT_EQ(f.install(manifest), QStringLiteral("Program başlatılamadı."));
+    expectNotHandedOver(f);
+}
+
+TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts)
+{
+    if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v zip >/dev/null")}) != 0)
+        GTEST_SKIP() << "the zip command is not installed (tools/install-deps.sh installs it)";
+
+    UpdateFixture f;
+    const QString release = f.temp.filePath(QStringLiteral("release"));
+    QDir().mkpath(release);
+    const QString bundle = makeBundle(release, QStringLiteral("1.3.0\n"), "#!/bin/sh\necho new\n");
+    QFile::link(QStringLiteral("Tarvolin"), bundle + QStringLiteral("/Contents/MacOS/current"));
+    const QString out = f.temp.filePath(QStringLiteral("out"));
+
+    QProcess packer;
+    packer.start(QStringLiteral("bash"), {QStringLiteral(TARVOLIN_SOURCE_DIR "/tools/package/make-update.sh"), bundle,
+                                          out, f.site.origin() + QStringLiteral("/downloads/")});
+    ASSERT_TRUE(packer.waitForFinished(30000));
+    ASSERT_EQ(packer.exitCode(), 0) << packer.readAllStandardError().toStdString();
+
+    const QByteArray manifestJson = readFile(out + QStringLiteral("/macos.json"));
+    const auto manifest = DesktopUpdateManifest::fromJson(manifestJson);
+    ASSERT_TRUE(manifest.has_value()) << manifestJson.toStdString();
+    EXPECT_EQ(manifest->version, QStringLiteral("1.3.0"));
+    EXPECT_EQ(manifest->macUniversalUrl, f.site.origin() + QStringLiteral("/downloads/Tarvolin-1.3.0.zip"));
+    f.site.put(QStringLiteral("/downloads/Tarvolin-1.3.0.zip"), readFile(out + QStringLiteral("/Tarvolin-1.3.0.zip")));
+    f.site.put(QStringLiteral("/updates/macos.json"), manifestJson);
+
+    QCoro::waitFor(f.model->checkForUpdates(false));
+
+    EXPECT_EQ(f.model->lastError(), std::nullopt);
+    ASSERT_EQ(f.services.application.started.size(), 1);
+    const QString staged = f.services.application.started.first().second[2];
+    EXPECT_EQ(readFile(staged + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.3.0\n"));
+    EXPECT_TRUE(QFileInfo(staged + QStringLiteral("/Contents/MacOS/current")).isSymLink());
+    EXPECT_TRUE(QFileInfo(staged + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
+
+    // Addresses that are not https are refused by the packer too.
+    QProcess refused;
+    refused.start(QStringLiteral("bash"), {QStringLiteral(TARVOLIN_SOURCE_DIR "/tools/package/make-update.sh"), bundle,
+                                           out, QStringLiteral("http://example.org")});
+    ASSERT_TRUE(refused.waitForFinished(30000));
+    EXPECT_NE(refused.exitCode(), 0);
+}
+
+} // namespace

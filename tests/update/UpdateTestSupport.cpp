@@ -1,0 +1,234 @@
+#include "tests/update/UpdateTestSupport.h"
+
+#include "app/CompanionError.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QCoro/QCoroTask>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+// One certificate for the whole test run: generating a key takes a moment.
+struct TestCertificate {
+    QTemporaryDir dir;
+    QString certPath;
+    QString keyPath;
+
+    TestCertificate()
+    {
+        certPath = dir.filePath(QStringLiteral("cert.pem"));
+        keyPath = dir.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(
+            QStringLiteral("openssl"),
+            {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+             QStringLiteral("-nodes"), QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath,
+             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+             QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+            throw std::runtime_error("openssl could not make a test certificate");
+    }
+};
+
+TestCertificate &certificate()
+{
+    static TestCertificate instance;
+    return instance;
+}
+
+} // namespace
+
+SiteServer::SiteServer()
+{
+    auto &tls = certificate();
+    m_server = std::make_unique<httplib::SSLServer>(tls.certPath.toUtf8().constData(),
+                                                    tls.keyPath.toUtf8().constData());
+    m_server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
+        Answer answer{QByteArrayLiteral("not found"), 404, 0};
+        {
+            std::lock_guard lock(m_mutex);
+            const QString path = QString::fromStdString(request.path);
+            m_requests.append(path);
+            answer = m_answers.value(path, answer);
+        }
+        if (answer.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+        response.status = answer.status;
+        response.set_content(answer.body.toStdString(), "application/octet-stream");
+    });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        throw std::runtime_error("the test site could not bind");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() does nothing to a server that is not listening yet, and the join would then wait forever.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+SiteServer::~SiteServer()
+{
+    m_server->stop();
+    m_thread.join();
+}
+
+void SiteServer::put(const QString &path, const QByteArray &body, int status, int delayMs)
+{
+    std::lock_guard lock(m_mutex);
+    m_answers.insert(path, Answer{body, status, delayMs});
+}
+
+QString SiteServer::origin() const
+{
+    return QStringLiteral("https://127.0.0.1:%1").arg(m_port);
+}
+
+QStringList SiteServer::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+QList<QSslCertificate> SiteServer::authorities()
+{
+    return QSslCertificate::fromPath(certificate().certPath, QSsl::Pem);
+}
+
+QByteArray makeZip(const QList<ZipEntry> &entries)
+{
+    QByteArray out(1 << 20, '\0');
+    size_t used = 0;
+    archive *writer = archive_write_new();
+    archive_write_set_format_zip(writer);
+    if (archive_write_open_memory(writer, out.data(), size_t(out.size()), &used) != ARCHIVE_OK)
+        throw std::runtime_error(archive_error_string(writer));
+    for (const ZipEntry &item : entries) {
+        archive_entry *entry = archive_entry_new();
+        archive_entry_copy_pathname(entry, item.name.toUtf8().constData());
+        switch (item.kind) {
+        case ZipEntry::File:
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_size(entry, item.data.size());
+            break;
+        case ZipEntry::Folder:
+            archive_entry_set_filetype(entry, AE_IFDIR);
+            break;
+        case ZipEntry::Symlink:
+            archive_entry_set_filetype(entry, AE_IFLNK);
+            archive_entry_copy_symlink(entry, item.data.constData());
+            break;
+        }
+        archive_entry_set_perm(entry, item.kind == ZipEntry::Folder ? 0755 : item.mode);
+        if (archive_write_header(writer, entry) != ARCHIVE_OK)
+            throw std::runtime_error(archive_error_string(writer));
+        if (item.kind == ZipEntry::File)
+            archive_write_data(writer, item.data.constData(), size_t(item.data.size()));
+        archive_entry_free(entry);
+    }
+    archive_write_close(writer);
+    archive_write_free(writer);
+    out.resize(qsizetype(used));
+    return out;
+}
+
+QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top)
+{
+    return {
+        {top + QStringLiteral("/"), ZipEntry::Folder, {}, 0755},
+        {top + QStringLiteral("/Contents/"), ZipEntry::Folder, {}, 0755},
+        {top + QStringLiteral("/Contents/MacOS/"), ZipEntry::Folder, {}, 0755},
+        {top + QStringLiteral("/Contents/MacOS/Tarvolin"), ZipEntry::File, program, 0755},
+        {top + QStringLiteral("/Contents/version"), ZipEntry::File, QByteArrayLiteral("1.2.0\n"), 0644},
+    };
+}
+
+QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program)
+{
+    const QString bundle = parent + QStringLiteral("/Tarvolin.app");
+    QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
+    QFile executable(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"));
+    if (!executable.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the test program");
+    executable.write(program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program);
+    executable.close();
+    executable.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                              | QFileDevice::ExeOther);
+    if (version) {
+        QFile file(bundle + QStringLiteral("/Contents/version"));
+        if (!file.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write the test version");
+        file.write(version->toUtf8());
+    }
+    return bundle;
+}
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList workFolders(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("Tarvolin-Update-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+UpdateFixture::UpdateFixture()
+{
+    QDir().mkpath(temp.filePath(QStringLiteral("installed")));
+    installed = makeBundle(temp.filePath(QStringLiteral("installed")), QStringLiteral("1.1.2\n"));
+    temporary = temp.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(temporary);
+    services.application.bundle = installed;
+    services.application.tempDir = temporary;
+    model = std::make_unique<AppModel>(services.services(), testBuildValues({}, {}, site.origin()));
+}
+
+DesktopUpdateManifest UpdateFixture::publish(const QByteArray &archive, const QString &version)
+{
+    const QString path = QStringLiteral("/downloads/Tarvolin-%1.zip").arg(version);
+    site.put(path, archive);
+    DesktopUpdateManifest manifest{version, site.origin() + path, sha256Hex(archive)};
+    site.put(QStringLiteral("/updates/macos.json"),
+             QStringLiteral(R"({"version":"%1","macUniversalUrl":"%2","macUniversalSha256":"%3"})")
+                 .arg(manifest.version, manifest.macUniversalUrl, manifest.macUniversalSha256)
+                 .toUtf8());
+    return manifest;
+}
+
+namespace {
+
+// QCoro::waitFor never returns when the awaited task throws, so the error is caught inside a task.
+QCoro::Task<std::optional<QString>> attemptInstall(AppModel *model, DesktopUpdateManifest manifest)
+{
+    try {
+        co_await TestAccess<UpdateTests>::downloadAndInstall(*model, std::move(manifest));
+    } catch (const std::exception &error) {
+        co_return errorMessage(error);
+    }
+    co_return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> UpdateFixture::install(const DesktopUpdateManifest &manifest)
+{
+    return QCoro::waitFor(attemptInstall(model.get(), manifest));
+}

@@ -1,0 +1,75 @@
+#include "tests/update/UpdateTestSupport.h"
+
+#include "update/VersionOrder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+int sign(int value)
+{
+    return (value > 0) - (value < 0);
+}
+
+TEST(VersionOrder, OrdersDigitRunsByValueAndPrefixesFirst)
+{
+    struct Row {
+        const char *left;
+        const char *right;
+        int expected;
+    };
+    const Row rows[] = {
+        {"1.1.10", "1.1.2", 1},         // runs by value, not by character
+        {"1.2.0", "1.2", 1},            // the shorter text orders first
+        {"1.1.2", "1.1.2", 0},
+        {"1.1.9", "1.2.0", -1},
+        {"10", "9", 1},
+        {"2", "10", -1},
+        {"1.02", "1.2", 0},             // leading zeros do not change a run's value
+        {"01.1", "1.1", 0},
+        {"1.02", "1.1", 1},
+        {"1.1.2b", "1.1.2a", 1},        // other characters by their code
+        {"1.1.2-beta", "1.1.2", 1},
+        {"1.a", "1.9", 1},              // 'a' after '9'
+        {"", "1", -1},
+        {"", "", 0},
+        {"123456789012345678901234567890", "123456789012345678901234567889", 1}, // no overflow
+    };
+    for (const Row &row : rows) {
+        const QString left = QString::fromLatin1(row.left);
+        const QString right = QString::fromLatin1(row.right);
+        EXPECT_EQ(sign(compareVersions(left, right)), row.expected) << row.left << " vs " << row.right;
+        EXPECT_EQ(sign(compareVersions(right, left)), -row.expected) << row.right << " vs " << row.left;
+    }
+}
+
+TEST(VersionOrder, NewerOnlyWhenTheOfferOrdersAfterTheInstalledVersion)
+{
+    UpdateFixture f; // installed 1.1.2
+    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.2"));
+    EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.1.10")));
+    EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.2")));
+    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.2")));
+    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.02")));
+    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.1")));
+    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.0.99")));
+}
+
+TEST(VersionOrder, CurrentVersionFallsBackWhenTheFolderHasNone)
+{
+    UpdateFixture f;
+    QFile::remove(f.installed + QStringLiteral("/Contents/version"));
+    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+
+    QFile blank(f.installed + QStringLiteral("/Contents/version"));
+    ASSERT_TRUE(blank.open(QIODevice::WriteOnly));
+    blank.write(" \n");
+    blank.close();
+    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+
+    f.services.application.bundle.clear();
+    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+    EXPECT_FALSE(f.model->isAppStoreBuild());
+}
+
+} // namespace
