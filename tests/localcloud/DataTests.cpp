@@ -21,6 +21,11 @@ TEST_F(CloudTest, CreatePairingAnswersAOneTimeCodeForTheUsersComputer)
     EXPECT_EQ(again.at("computerId"), j.at("computerId"));
     EXPECT_NE(again.at("code"), j.at("code"));
 
+    const auto codes = cloud.pairingCodes();
+    ASSERT_EQ(codes.size(), 2u);
+    EXPECT_EQ(codes[0].code, again.at("code")) << "newest first";
+    EXPECT_FALSE(codes[0].claimed);
+
     const auto claimed = cloud.claimPairing(j.at("code"));
     EXPECT_EQ(claimed.computerId, j.at("computerId"));
     EXPECT_THROW(cloud.claimPairing(j.at("code")), std::runtime_error) << "codes are one-time";

@@ -303,6 +303,14 @@ std::vector<LocalCloud::Row> LocalCloud::rows()
     return out;
 }
 
+std::vector<LocalCloud::PairingCode> LocalCloud::pairingCodes()
+{
+    std::vector<PairingCode> out;
+    for (const json &j : parse(checked("GET", "/_admin/pairing-codes", {})))
+        out.push_back(PairingCode{j.at("code"), j.at("computerId"), j.at("claimed")});
+    return out;
+}
+
 std::vector<LocalCloud::StoredObject> LocalCloud::objects()
 {
     std::vector<StoredObject> out;

@@ -97,6 +97,13 @@ public:
 
     std::vector<Row> rows(); // every row of every user, oldest first
 
+    struct PairingCode {
+        std::string code{};
+        std::string computerId{};
+        bool claimed = false;
+    };
+    std::vector<PairingCode> pairingCodes(); // every code issued, newest first
+
     struct StoredObject {
         std::string name{}; // the object key in the bucket "expenses"
         std::int64_t size = 0;

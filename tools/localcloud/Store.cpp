@@ -313,6 +313,17 @@ std::optional<ComputerRecord> Store::computerForCode(const std::string &code)
     return readComputer(s);
 }
 
+std::vector<Store::PairingCodeRecord> Store::pairingCodes()
+{
+    std::lock_guard lock(mutex_);
+    auto s = db_.prepare("SELECT code, computer_id, created_us, expires_us, claimed_us IS NOT NULL FROM pairing_codes "
+                         "ORDER BY created_us DESC, rowid DESC");
+    std::vector<PairingCodeRecord> out;
+    while (s.step())
+        out.push_back(PairingCodeRecord{s.text(0), s.text(1), s.integer(2), s.integer(3), s.integer(4) != 0});
+    return out;
+}
+
 std::string Store::phoneUserFor(const std::string &computerId, std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);

@@ -93,6 +93,14 @@ public:
     ClaimResult claimPairingCode(const std::string &code, std::int64_t nowMicros);
     // The computer a code was issued for, whether claimed or not.
     std::optional<ComputerRecord> computerForCode(const std::string &code);
+    struct PairingCodeRecord {
+        std::string code;
+        std::string computerId;
+        std::int64_t createdMicros = 0;
+        std::int64_t expiresMicros = 0;
+        bool claimed = false;
+    };
+    std::vector<PairingCodeRecord> pairingCodes(); // newest first
     // The phone user of a computer, made when needed.
     std::string phoneUserFor(const std::string &computerId, std::int64_t nowMicros);
 

@@ -215,6 +215,18 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
             out.push_back(item);
         }
         reply(res, 200, out);
+    } else if (method == "GET" && path == "/_admin/pairing-codes") {
+        nlohmann::ordered_json out = nlohmann::ordered_json::array();
+        for (const Store::PairingCodeRecord &p : store_->pairingCodes()) {
+            nlohmann::ordered_json item;
+            item["code"] = p.code;
+            item["computerId"] = p.computerId;
+            item["createdAt"] = formatTimestamptz(p.createdMicros);
+            item["expiresAt"] = formatTimestamptz(p.expiresMicros);
+            item["claimed"] = p.claimed;
+            out.push_back(item);
+        }
+        reply(res, 200, out);
     } else if (method == "GET" && path == "/_admin/log") {
         std::int64_t since = 0;
         if (req.has_param("since")) {
