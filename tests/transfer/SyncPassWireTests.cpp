@@ -1,0 +1,160 @@
+// Whole passes: from the phone's queue into the folder, with the counters and lines the views show.
+
+#include "app/CompanionError.h"
+#include "tests/transfer/WireSupport.h"
+
+namespace {
+
+const QString waitingText = QStringLiteral("Bağlantı bekleniyor");
+
+class SyncPassTest : public WireTest
+{
+protected:
+    // Records every status line and pending count as the views would see them.
+    void record()
+    {
+        QObject::connect(model.get(), &AppModel::statusChanged, model.get(),
+                         [this] { statuses.append(model->status()); });
+        QObject::connect(model.get(), &AppModel::pendingCountChanged, model.get(),
+                         [this] { pending.append(model->pendingCount()); });
+    }
+
+    std::vector<std::string> signedPaths()
+    {
+        std::vector<std::string> paths;
+        for (const auto &request : requestsTo("POST", "/storage/v1/object/sign/"))
+            paths.push_back(request.path);
+        return paths;
+    }
+
+    QStringList statuses;
+    QList<int> pending;
+};
+
+TEST_F(SyncPassTest, OnePassSavesEveryWaitingDocumentOldestFirst)
+{
+    sync(); // pairs silently and finds nothing yet
+    ASSERT_TRUE(model->pairing());
+    EXPECT_EQ(model->status(), QStringLiteral("Yeni evrak bekleniyor"));
+    EXPECT_EQ(model->lastSync(), services.clock.now());
+    const std::string computer = cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
+
+    cloud.sendDocument(computer, "Fiş 1.pdf", testPdf.toStdString());
+    cloud.sendDocument(computer, "makbuz", testJpeg.toStdString());
+    cloud.sendDocument(computer, "klasör/ekran.jpg", testJpeg.toStdString() + "2");
+    record();
+    services.clock.current = services.clock.current.addSecs(3600);
+    sync();
+
+    EXPECT_EQ(statuses, QStringList({QStringLiteral("1/3 evrak indiriliyor…"), QStringLiteral("2/3 evrak indiriliyor…"),
+                                     QStringLiteral("3/3 evrak indiriliyor…"), QStringLiteral("Tüm evraklar indirildi")}));
+    EXPECT_EQ(pending, QList<int>({3, 2, 1, 0}));
+    EXPECT_EQ(model->downloadedToday(), 3);
+    EXPECT_EQ(model->lastSync(), services.clock.now());
+    EXPECT_FALSE(model->lastError());
+    EXPECT_FALSE(model->isWorking());
+    EXPECT_EQ(entries(), QStringList({QStringLiteral("Fiş 1.pdf"), QStringLiteral("klasör_ekran.jpg"),
+                                      QStringLiteral("makbuz.jpg")}));
+    for (const auto &row : cloud.rows())
+        EXPECT_EQ(row.status, "downloaded");
+    EXPECT_TRUE(cloud.objects().empty());
+
+    // The listing asks for this computer's pending rows only, oldest first.
+    const auto listings = requestsTo("GET", "/rest/v1/transfer_items");
+    ASSERT_FALSE(listings.empty());
+    EXPECT_EQ(listings.back().path, "/rest/v1/transfer_items?computer_id=eq." + computer
+                                        + "&status=eq.pending&select=id,storage_path,original_filename"
+                                          "&order=created_at.asc&limit=500");
+}
+
+TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
+{
+    const std::string computer = pairPhone();
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    const auto second = cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
+    cloud.sendDocument(computer, "uc.pdf", testPdf.toStdString() + "3");
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + second.storagePath, "GET",
+                       500, R"({"message":"boom"})"});
+
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 1);
+    EXPECT_EQ(model->pendingCount(), 2);
+    EXPECT_FALSE(model->lastSync());
+    EXPECT_EQ(model->status(), waitingText);
+    EXPECT_EQ(model->lastError(), QStringLiteral("Evrak indirilemedi."));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("bir.pdf")});
+
+    cloud.clearLog();
+    sync();
+    const auto signedNow = signedPaths();
+    ASSERT_EQ(signedNow.size(), 2u);
+    EXPECT_EQ(signedNow[0], "/storage/v1/object/sign/expenses/" + second.storagePath);
+    EXPECT_EQ(model->downloadedToday(), 3);
+    EXPECT_EQ(model->pendingCount(), 0);
+    EXPECT_FALSE(model->lastError());
+    EXPECT_EQ(entries().size(), 3);
+}
+
+TEST_F(SyncPassTest, AnEmptyListingClearsAnEarlierError)
+{
+    pairPhone();
+    cloud.injectFault({LocalCloud::FaultKind::Malformed, "/rest/v1/transfer_items", "GET"});
+    sync();
+    EXPECT_EQ(model->status(), waitingText);
+    EXPECT_TRUE(model->lastError());
+    EXPECT_FALSE(model->lastSync());
+
+    record();
+    sync();
+    EXPECT_EQ(statuses, QStringList{QStringLiteral("Yeni evrak bekleniyor")});
+    EXPECT_EQ(model->pendingCount(), 0);
+    EXPECT_EQ(model->lastSync(), services.clock.now());
+    EXPECT_FALSE(model->lastError());
+}
+
+TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
+{
+    // No folder access: refused before any request.
+    TestServices other(QtHttpClient::loadAuthorities(qs(cloud.caCertPath())));
+    AppModel unplaced(other.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    QCoro::waitFor(unplaced.syncNow());
+    EXPECT_EQ(unplaced.lastError(), QStringLiteral("Evrakların kaydedileceği klasörü seçmeniz gerekiyor."));
+    EXPECT_EQ(unplaced.status(), waitingText);
+    EXPECT_TRUE(cloud.requestLog().empty());
+
+    // Not configured: nothing at all.
+    AppModel unconfigured(other.services(), testBuildValues());
+    const QString statusBefore = unconfigured.status();
+    QCoro::waitFor(unconfigured.syncNow());
+    EXPECT_EQ(unconfigured.status(), statusBefore);
+    EXPECT_TRUE(cloud.requestLog().empty());
+
+    // A second pass while one runs changes nothing, and no document is fetched twice.
+    const std::string computer = pairPhone();
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
+    cloud.clearLog();
+    auto running = model->syncNow();
+    ASSERT_TRUE(model->isWorking());
+    record();
+    auto second = model->syncNow();
+    EXPECT_TRUE(second.isReady());
+    EXPECT_TRUE(statuses.isEmpty());
+    QCoro::waitFor(running);
+    EXPECT_EQ(signedPaths().size(), 2u);
+    EXPECT_EQ(model->downloadedToday(), 2);
+    EXPECT_FALSE(model->isWorking());
+}
+
+TEST_F(SyncPassTest, AFailedSilentPairingShowsTheInvalidAnswerMessage)
+{
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/functions/v1/create-pairing", "POST", 500,
+                       R"({"message":"pairing down"})"});
+    sync();
+    EXPECT_FALSE(model->pairing());
+    EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));
+    EXPECT_EQ(model->status(), waitingText);
+    EXPECT_TRUE(requestsTo("GET", "/rest/").empty());
+}
+
+} // namespace

@@ -1,0 +1,106 @@
+#pragma once
+
+// A model wired to a fresh local cloud, with a target folder of its own, for transfer and pairing
+// tests that go over the wire.
+
+#include "app/AppModel.h"
+#include "app/CompanionError.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/LocalCloud.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QCoro/QCoroTask>
+#include <gtest/gtest.h>
+
+struct WireTests;
+template<>
+struct TestAccess<WireTests> {
+    static QCoro::Task<> download(AppModel &model, TransferItem item, CloudSession session)
+    {
+        return model.download(std::move(item), std::move(session));
+    }
+    static QCoro::Task<CloudSession> session(AppModel &model) { return model.ensureSession(); }
+    static QCoro::Task<> silentPairing(AppModel &model, CloudSession session)
+    {
+        return model.refreshPairingWithoutBusy(std::move(session));
+    }
+};
+using WireAccess = TestAccess<WireTests>;
+
+// The message of the task's failure, or nothing when it succeeded. (QCoro::waitFor would wait
+// forever on a task that throws.)
+inline QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> task)
+{
+    std::optional<QString> failure;
+    try {
+        co_await std::move(task);
+    } catch (const std::exception &error) {
+        failure = errorMessage(error);
+    }
+    co_return failure;
+}
+
+// Readable failure output for the texts compared here.
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+
+inline QString qs(const std::string &text) { return QString::fromStdString(text); }
+
+const QByteArray testPdf = QByteArrayLiteral("%PDF-1.7\n1 0 obj << >> endobj\n%%EOF\n");
+const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 photo bytes");
+
+class WireTest : public ::testing::Test
+{
+protected:
+    WireTest() : services(QtHttpClient::loadAuthorities(qs(cloud.caCertPath()))) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
+        model = std::make_unique<AppModel>(services.services(),
+                                           testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    }
+
+    // Runs one pass to its end.
+    void sync() { QCoro::waitFor(model->syncNow()); }
+
+    // Lets the phone claim the code of a pairing the model obtains silently; returns the computer id.
+    std::string pairPhone()
+    {
+        const CloudSession session = QCoro::waitFor(WireAccess::session(*model));
+        QCoro::waitFor(WireAccess::silentPairing(*model, session));
+        EXPECT_TRUE(model->pairing().has_value());
+        if (!model->pairing())
+            return {};
+        return cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
+    }
+
+    // Every file in the folder, hidden ones included, sorted.
+    QStringList entries() const
+    {
+        return QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System
+                                                 | QDir::NoDotAndDotDot,
+                                             QDir::Name);
+    }
+
+    QByteArray contents(const QString &name) const
+    {
+        QFile file(QDir(folder.path()).filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    std::vector<LocalCloud::LoggedRequest> requestsTo(const std::string &method, const std::string &prefix)
+    {
+        std::vector<LocalCloud::LoggedRequest> found;
+        for (auto &request : cloud.requestLog())
+            if (request.method == method && request.path.rfind(prefix, 0) == 0)
+                found.push_back(request);
+        return found;
+    }
+
+    LocalCloud cloud;
+    TestServices services;
+    QTemporaryDir folder;
+    std::unique_ptr<AppModel> model;
+};
