@@ -60,14 +60,6 @@ struct SwapBench {
     }
 };
 
-TEST(SwapScript, HasTheExpectedShape)
-{
-    const QByteArray text = swapScriptText();
-    EXPECT_EQ(text.count('\n'), 15);
-    EXPECT_FALSE(text.endsWith('\n'));
-    EXPECT_TRUE(text.startsWith("#!/bin/sh\n"));
-}
-
 TEST(SwapScript, WaitsForTheProgramThenSwapsStartsTheNewOneAndCleansUp)
 {
     SwapBench bench;

@@ -36,7 +36,7 @@ TEST(UpdateCheck, StoreInstallationLeavesUpdatesToTheStore)
 
         EXPECT_EQ(f.model->updateStatus(), storeText);
         EXPECT_FALSE(f.services.settings.writes.contains(lastCheckKey));
-        EXPECT_TRUE(f.site.requests().isEmpty());
+        EXPECT_TRUE(f.requests().isEmpty());
         if (silent)
             EXPECT_TRUE(f.services.workspace.opened.isEmpty());
         else
@@ -55,7 +55,7 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · 1.1.2"));
     EXPECT_EQ(f.services.settings.values.value(lastCheckKey).toDateTime(), f.services.clock.current);
     EXPECT_EQ(f.model->lastError(), std::nullopt);
-    EXPECT_EQ(f.site.requests(), QStringList{manifestPath}); // a lower or equal offer is never fetched
+    EXPECT_EQ(f.requests(), QStringList{manifestPath}); // a lower or equal offer is never fetched
 
     // An older offer is no reason to go back; a folder without a version counts as 1.1.0.
     QFile::remove(f.installed + QStringLiteral("/Contents/version"));
@@ -86,8 +86,14 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
         for (const bool silent : {false, true}) {
             SCOPED_TRACE(std::string(row.name) + (silent ? " (silent)" : " (loud)"));
             UpdateFixture f;
-            if (row.status != 404)
-                f.site.put(manifestPath, row.body, row.status);
+            if (row.status == 200)
+                f.put(manifestPath, row.body);
+            else {
+                LocalCloud::Fault failing;
+                failing.path = manifestPath.toStdString();
+                failing.status = row.status;
+                f.cloud.injectFault(failing);
+            }
             const QString statusBefore = f.model->updateStatus();
             QSignalSpy errorChanges(f.model.get(), &AppModel::lastErrorChanged);
 
@@ -95,7 +101,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
 
             EXPECT_EQ(f.services.settings.values.value(lastCheckKey).toDateTime(), f.services.clock.current);
             EXPECT_EQ(f.model->updateStatus(), statusBefore);
-            EXPECT_EQ(f.site.requests(), QStringList{manifestPath}); // nothing downloaded
+            EXPECT_EQ(f.requests(), QStringList{manifestPath}); // nothing downloaded
             if (silent) {
                 EXPECT_EQ(f.model->lastError(), std::nullopt);
                 EXPECT_EQ(errorChanges.count(), 0);
@@ -131,16 +137,20 @@ TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAga
     const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n"));
     const DesktopUpdateManifest manifest = f.publish(archive, QStringLiteral("1.1.10"));
     const QString archivePath = QUrl(manifest.macUniversalUrl).path();
-    f.site.put(archivePath, archive, 200, 600); // slow enough for a second check to arrive meanwhile
+    LocalCloud::Fault slow; // slow enough for a second check to arrive meanwhile
+    slow.kind = LocalCloud::FaultKind::Delay;
+    slow.path = archivePath.toStdString();
+    slow.delayMs = 600;
+    f.cloud.injectFault(slow);
 
     auto first = f.model->checkForUpdates(true);
-    ASSERT_TRUE(waitUntil([&] { return f.site.requests().contains(archivePath); }));
+    ASSERT_TRUE(waitUntil([&] { return f.requests().contains(archivePath); }));
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin 1.1.10 indiriliyor…"));
 
     check(f, false); // returns at once while the first one is downloading
     QCoro::waitFor(std::move(first));
 
-    EXPECT_EQ(f.site.requests(), (QStringList{manifestPath, archivePath}));
+    EXPECT_EQ(f.requests(), (QStringList{manifestPath, archivePath}));
     EXPECT_EQ(f.services.application.started.size(), 1);
     EXPECT_EQ(f.services.application.quitCalls, 1);
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));

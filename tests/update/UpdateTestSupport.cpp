@@ -5,105 +5,14 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QCoro/QCoroTask>
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <httplib.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
-
-namespace {
-
-// One certificate for the whole test run: generating a key takes a moment.
-struct TestCertificate {
-    QTemporaryDir dir;
-    QString certPath;
-    QString keyPath;
-
-    TestCertificate()
-    {
-        certPath = dir.filePath(QStringLiteral("cert.pem"));
-        keyPath = dir.filePath(QStringLiteral("key.pem"));
-        QProcess openssl;
-        openssl.setProcessChannelMode(QProcess::MergedChannels);
-        openssl.start(
-            QStringLiteral("openssl"),
-            {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-             QStringLiteral("-nodes"), QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath,
-             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-             QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
-        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
-            throw std::runtime_error("openssl could not make a test certificate");
-    }
-};
-
-TestCertificate &certificate()
-{
-    static TestCertificate instance;
-    return instance;
-}
-
-} // namespace
-
-SiteServer::SiteServer()
-{
-    auto &tls = certificate();
-    m_server = std::make_unique<httplib::SSLServer>(tls.certPath.toUtf8().constData(),
-                                                    tls.keyPath.toUtf8().constData());
-    m_server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
-        Answer answer{QByteArrayLiteral("not found"), 404, 0};
-        {
-            std::lock_guard lock(m_mutex);
-            const QString path = QString::fromStdString(request.path);
-            m_requests.append(path);
-            answer = m_answers.value(path, answer);
-        }
-        if (answer.delayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
-        response.status = answer.status;
-        response.set_content(answer.body.toStdString(), "application/octet-stream");
-    });
-    m_port = m_server->bind_to_any_port("127.0.0.1");
-    if (m_port <= 0)
-        throw std::runtime_error("the test site could not bind");
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    // stop() does nothing to a server that is not listening yet, and the join would then wait forever.
-    while (!m_server->is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-SiteServer::~SiteServer()
-{
-    m_server->stop();
-    m_thread.join();
-}
-
-void SiteServer::put(const QString &path, const QByteArray &body, int status, int delayMs)
-{
-    std::lock_guard lock(m_mutex);
-    m_answers.insert(path, Answer{body, status, delayMs});
-}
-
-QString SiteServer::origin() const
-{
-    return QStringLiteral("https://127.0.0.1:%1").arg(m_port);
-}
-
-QStringList SiteServer::requests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-}
-
-QList<QSslCertificate> SiteServer::authorities()
-{
-    return QSslCertificate::fromPath(certificate().certPath, QSsl::Pem);
-}
 
 QByteArray makeZip(const QList<ZipEntry> &entries)
 {
@@ -191,6 +100,8 @@ QStringList workFolders(const QString &folder)
 }
 
 UpdateFixture::UpdateFixture()
+    : site(QString::fromStdString(cloud.siteUrl())),
+      services(QSslCertificate::fromPath(QString::fromStdString(cloud.caCertPath())))
 {
     QDir().mkpath(temp.filePath(QStringLiteral("installed")));
     installed = makeBundle(temp.filePath(QStringLiteral("installed")), QStringLiteral("1.1.2\n"));
@@ -198,15 +109,28 @@ UpdateFixture::UpdateFixture()
     QDir().mkpath(temporary);
     services.application.bundle = installed;
     services.application.tempDir = temporary;
-    model = std::make_unique<AppModel>(services.services(), testBuildValues({}, {}, site.origin()));
+    model = std::make_unique<AppModel>(services.services(), testBuildValues({}, {}, site));
+}
+
+void UpdateFixture::put(const QString &path, const QByteArray &bytes)
+{
+    cloud.putSiteFile(path.toStdString(), bytes.toStdString());
+}
+
+QStringList UpdateFixture::requests()
+{
+    QStringList paths;
+    for (const auto &request : cloud.requestLog())
+        paths.append(QString::fromStdString(request.path));
+    return paths;
 }
 
 DesktopUpdateManifest UpdateFixture::publish(const QByteArray &archive, const QString &version)
 {
     const QString path = QStringLiteral("/downloads/Tarvolin-%1.zip").arg(version);
-    site.put(path, archive);
-    DesktopUpdateManifest manifest{version, site.origin() + path, sha256Hex(archive)};
-    site.put(QStringLiteral("/updates/macos.json"),
+    put(path, archive);
+    DesktopUpdateManifest manifest{version, site + path, sha256Hex(archive)};
+    put(QStringLiteral("/updates/macos.json"),
              QStringLiteral(R"({"version":"%1","macUniversalUrl":"%2","macUniversalSha256":"%3"})")
                  .arg(manifest.version, manifest.macUniversalUrl, manifest.macUniversalSha256)
                  .toUtf8());

@@ -1,33 +1,25 @@
 #pragma once
 
-// Shared pieces of the self-updater's tests: a loopback HTTPS site, zip archives built on the spot,
-// throw-away application folders, and a model wired to them.
+// Shared pieces of the self-updater's tests: zip archives built on the spot, throw-away application
+// folders, and a model wired to them and to the local stand-in of the product web site.
 
 #include "tests/support/Fakes.h"
 
+#include "LocalCloud.h"
+
 #include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-
 #include <ostream>
 
 // Readable failure messages for the Turkish texts.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
-}
-
-namespace httplib {
-class SSLServer;
 }
 
 struct UpdateTests;
@@ -38,32 +30,6 @@ struct TestAccess<UpdateTests> {
     {
         return model.downloadAndInstallUpdate(std::move(manifest));
     }
-};
-
-// An HTTPS server on 127.0.0.1 that answers GET requests from a table of paths (404 otherwise).
-class SiteServer
-{
-public:
-    SiteServer();
-    ~SiteServer();
-
-    void put(const QString &path, const QByteArray &body, int status = 200, int delayMs = 0);
-    QString origin() const;              // "https://127.0.0.1:<port>"
-    QStringList requests() const;        // paths asked for, in order
-    static QList<QSslCertificate> authorities();
-
-private:
-    struct Answer {
-        QByteArray body;
-        int status = 200;
-        int delayMs = 0;
-    };
-    std::unique_ptr<httplib::SSLServer> m_server;
-    std::thread m_thread;
-    int m_port = 0;
-    mutable std::mutex m_mutex;
-    QMap<QString, Answer> m_answers;
-    QStringList m_requests;
 };
 
 struct ZipEntry {
@@ -90,17 +56,20 @@ QByteArray readFile(const QString &path);
 // Folders in `folder` whose names start with "Tarvolin-Update-".
 QStringList workFolders(const QString &folder);
 
-// A model wired to fakes, a site server and a throw-away installed application folder.
+// A model wired to fakes, the local cloud's web site and a throw-away installed application folder.
 struct UpdateFixture {
     UpdateFixture();
 
+    LocalCloud cloud;
+    QString site;              // the web site's origin
     QTemporaryDir temp;        // holds the installed folder and the program's temporary directory
-    SiteServer site;
-    TestServices services{SiteServer::authorities()};
+    TestServices services;
     QString installed;         // .../installed/Tarvolin.app, version 1.1.2
     QString temporary;         // the program's temporary directory
     std::unique_ptr<AppModel> model;
 
+    void put(const QString &path, const QByteArray &bytes);
+    QStringList requests();    // paths the web site was asked for, in order
     // Publishes the archive and a manifest naming it; returns the manifest.
     DesktopUpdateManifest publish(const QByteArray &archive, const QString &version = QStringLiteral("1.2.0"));
     // Runs the installation and returns the message of its failure, or nothing when it succeeded.
