@@ -95,23 +95,6 @@ TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
     EXPECT_EQ(entries().size(), 3);
 }
 
-TEST_F(SyncPassTest, AnEmptyListingClearsAnEarlierError)
-{
-    pairPhone();
-    cloud.injectFault({LocalCloud::FaultKind::Malformed, "/rest/v1/transfer_items", "GET"});
-    sync();
-    EXPECT_EQ(model->status(), waitingText);
-    EXPECT_TRUE(model->lastError());
-    EXPECT_FALSE(model->lastSync());
-
-    record();
-    sync();
-    EXPECT_EQ(statuses, QStringList{QStringLiteral("Yeni evrak bekleniyor")});
-    EXPECT_EQ(model->pendingCount(), 0);
-    EXPECT_EQ(model->lastSync(), services.clock.now());
-    EXPECT_FALSE(model->lastError());
-}
-
 TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
 {
     // No folder access: refused before any request.
