@@ -62,14 +62,14 @@ int main(int argc, char **argv)
     const std::string token = nlohmann::json::parse(signUp->body).at("access_token");
     const httplib::Headers auth{{"apikey", cloud.anonKey()}, {"Authorization", "Bearer " + token}};
     const auto pairing = setup->Post("/functions/v1/create-pairing", auth,
-                                     R"({"computerName":"Mac","targetFolderName":"Gider"})", "application/json");
+        R"({"computerName":"Mac","targetFolderName":"Gider"})", "application/json");
     const std::string computerId = nlohmann::json::parse(pairing->body).at("computerId");
     for (int i = 0; i < 20; ++i)
         cloud.sendDocument(computerId, "doc" + std::to_string(i) + ".pdf", "%PDF-1.4 small");
 
     // Small requests: the application's own listing query, as a sync pass sends it.
-    const std::string listing = "/rest/v1/transfer_items?computer_id=eq." + computerId +
-                                "&status=eq.pending&select=id,storage_path,original_filename&order=created_at.asc&limit=500";
+    const std::string listing = "/rest/v1/transfer_items?computer_id=eq." + computerId
+        + "&status=eq.pending&select=id,storage_path,original_filename&order=created_at.asc&limit=500";
     std::atomic<int> failures{0};
     const auto smallStart = Clock::now();
     std::vector<std::thread> threads;
@@ -90,18 +90,20 @@ int main(int argc, char **argv)
     cloud.clearLog();
 
     // Signed downloads of one large object through a kept-alive connection.
-    const auto big = cloud.sendDocument(computerId, "big.pdf", std::string(static_cast<size_t>(objectMib) << 20, 'x'));
+    const auto big
+        = cloud.sendDocument(computerId, "big.pdf", std::string(static_cast<size_t>(objectMib) << 20, 'x'));
     std::string escaped;
     for (char c : big.storagePath)
         escaped += (c == ' ') ? std::string("%20") : std::string(1, c);
     // A fresh connection: the setup one has idled past the server's keep-alive time by now.
-    const auto sign = connect(cloud)->Post("/storage/v1/object/sign/expenses/" + escaped, auth, R"({"expiresIn":600})",
-                                  "application/json");
+    const auto sign = connect(cloud)->Post(
+        "/storage/v1/object/sign/expenses/" + escaped, auth, R"({"expiresIn":600})", "application/json");
     if (!sign || sign->status != 200) {
         std::fprintf(stderr, "signing the large object failed\n");
         return 1;
     }
-    const std::string link = "/storage/v1" + nlohmann::json::parse(sign->body).at("signedURL").get<std::string>();
+    const std::string link
+        = "/storage/v1" + nlohmann::json::parse(sign->body).at("signedURL").get<std::string>();
     auto downloader = connect(cloud);
     std::uint64_t received = 0;
     const auto bigStart = Clock::now();
@@ -118,11 +120,12 @@ int main(int argc, char **argv)
     cloud.clearLog();
 
     std::printf("small requests: %d in %.2f s over %d connections = %.0f requests/s (target %.0f)\n",
-                requests / clients * clients, smallSeconds, clients, perSecond, targetRequestsPerSecond);
+        requests / clients * clients, smallSeconds, clients, perSecond, targetRequestsPerSecond);
     std::printf("signed downloads: %d x %d MiB in %.2f s = %.0f MiB/s (target %.0f)\n", downloads, objectMib,
-                bigSeconds, megabytesPerSecond, targetMegabytesPerSecond);
+        bigSeconds, megabytesPerSecond, targetMegabytesPerSecond);
     std::printf("failed requests: %d\n", failures.load());
-    const bool ok = failures == 0 && perSecond >= targetRequestsPerSecond && megabytesPerSecond >= targetMegabytesPerSecond &&
-                    received == static_cast<std::uint64_t>(downloads) * (static_cast<std::uint64_t>(objectMib) << 20);
+    const bool ok = failures == 0 && perSecond >= targetRequestsPerSecond
+        && megabytesPerSecond >= targetMegabytesPerSecond
+        && received == static_cast<std::uint64_t>(downloads) * (static_cast<std::uint64_t>(objectMib) << 20);
     return ok ? 0 : 1;
 }

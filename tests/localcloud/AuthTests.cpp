@@ -55,13 +55,12 @@ TEST_F(CloudTest, EveryBackendCallNeedsTheRightApiKey)
 {
     const Session session = signUp();
     for (const auto &[method, path] : std::vector<std::pair<std::string, std::string>>{
-             {"POST", "/auth/v1/signup"},
-             {"GET", listingPath("00000000-0000-0000-0000-000000000000")},
-             {"POST", "/functions/v1/create-pairing"},
-             {"POST", "/storage/v1/object/sign/expenses/a/b.pdf"},
+             {"POST", "/auth/v1/signup"}, {"GET", listingPath("00000000-0000-0000-0000-000000000000")},
+             {"POST", "/functions/v1/create-pairing"}, {"POST", "/storage/v1/object/sign/expenses/a/b.pdf"},
              {"DELETE", "/storage/v1/object/expenses"}}) {
         for (const std::string key : {"", "sb_publishable_wrong"}) {
-            std::multimap<std::string, std::string> headers{{"Authorization", "Bearer " + session.accessToken}};
+            std::multimap<std::string, std::string> headers{
+                {"Authorization", "Bearer " + session.accessToken}};
             if (!key.empty())
                 headers.emplace("apikey", key);
             const auto response = cloud.request(method, path, "{}", headers);
@@ -95,7 +94,8 @@ TEST_F(CloudTest, DataCallsNeedAValidUnexpiredToken)
     const auto expired = api("GET", listing, {}, paired.session.accessToken);
     EXPECT_EQ(expired.status, 401);
     EXPECT_EQ(parsed(expired).at("message"), "JWT expired");
-    EXPECT_EQ(parsed(api("POST", sign, R"({"expiresIn":120})", paired.session.accessToken)).at("message"), "jwt expired");
+    EXPECT_EQ(parsed(api("POST", sign, R"({"expiresIn":120})", paired.session.accessToken)).at("message"),
+        "jwt expired");
     EXPECT_EQ(parsed(api("POST", pairing, body, paired.session.accessToken)).at("message"), "JWT expired");
 }
 
@@ -120,8 +120,8 @@ TEST(LocalCloudProcess, StateSurvivesARestart)
     ASSERT_EQ(signUp.status, 200);
     const std::string token = nlohmann::json::parse(signUp.body).at("access_token");
     const auto pairing = cloud.request("POST", "/functions/v1/create-pairing",
-                                       R"({"computerName":"Mac","targetFolderName":"Gider"})",
-                                       {{"apikey", key}, {"Authorization", "Bearer " + token}});
+        R"({"computerName":"Mac","targetFolderName":"Gider"})",
+        {{"apikey", key}, {"Authorization", "Bearer " + token}});
     const std::string computerId = nlohmann::json::parse(pairing.body).at("computerId");
     cloud.sendDocument(computerId, "a.pdf", "%PDF-1.4");
 
@@ -132,7 +132,7 @@ TEST(LocalCloudProcess, StateSurvivesARestart)
     ASSERT_EQ(cloud.objects().size(), 1u);
     // The old session still opens the data: the signing secret persisted too.
     const auto listing = cloud.request("GET", "/rest/v1/transfer_items?computer_id=eq." + computerId, {},
-                                       {{"apikey", key}, {"Authorization", "Bearer " + token}});
+        {{"apikey", key}, {"Authorization", "Bearer " + token}});
     EXPECT_EQ(listing.status, 200);
     EXPECT_EQ(nlohmann::json::parse(listing.body).size(), 1u);
 }

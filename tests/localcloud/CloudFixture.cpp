@@ -10,7 +10,9 @@ std::string CloudTest::escapePath(const std::string &storagePath)
         if (!out.empty())
             out += '/';
         for (unsigned char c : piece) {
-            if (std::isalnum(c) || std::string_view("-._~!$&'()*+,=:@").find(static_cast<char>(c)) != std::string_view::npos) {
+            if (std::isalnum(c)
+                || std::string_view("-._~!$&'()*+,=:@").find(static_cast<char>(c))
+                    != std::string_view::npos) {
                 out += static_cast<char>(c);
             } else {
                 out += '%';

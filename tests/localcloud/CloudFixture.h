@@ -8,7 +8,8 @@
 #include <string>
 
 // A started server plus the calls the application makes, with the headers it sends.
-class CloudTest : public ::testing::Test {
+class CloudTest : public ::testing::Test
+{
 protected:
     struct Session {
         std::string accessToken;
@@ -28,10 +29,10 @@ protected:
 
     // A backend call as the application sends it: apikey, JSON content type, optional bearer.
     LocalCloud::Response api(const std::string &method, const std::string &path, const std::string &body = {},
-                             const std::string &token = {}, const std::string &prefer = {})
+        const std::string &token = {}, const std::string &prefer = {})
     {
-        std::multimap<std::string, std::string> headers{{"apikey", cloud.anonKey()},
-                                                        {"Content-Type", "application/json"}};
+        std::multimap<std::string, std::string> headers{
+            {"apikey", cloud.anonKey()}, {"Content-Type", "application/json"}};
         if (!token.empty())
             headers.emplace("Authorization", "Bearer " + token);
         if (!prefer.empty())
@@ -51,7 +52,7 @@ protected:
     {
         Paired out{signUp(), {}, {}};
         const auto response = api("POST", "/functions/v1/create-pairing",
-                                  R"({"computerName":"Mac","targetFolderName":"Gider"})", out.session.accessToken);
+            R"({"computerName":"Mac","targetFolderName":"Gider"})", out.session.accessToken);
         EXPECT_EQ(response.status, 200) << response.body;
         const auto j = parsed(response);
         out.computerId = j.at("computerId");
@@ -61,9 +62,9 @@ protected:
 
     static std::string listingPath(const std::string &computerId, int limit = 500)
     {
-        return "/rest/v1/transfer_items?computer_id=eq." + computerId +
-               "&status=eq.pending&select=id,storage_path,original_filename&order=created_at.asc&limit=" +
-               std::to_string(limit);
+        return "/rest/v1/transfer_items?computer_id=eq." + computerId
+            + "&status=eq.pending&select=id,storage_path,original_filename&order=created_at.asc&limit="
+            + std::to_string(limit);
     }
 
     // The path segment escaping the application uses for storage paths.

@@ -36,9 +36,9 @@ TEST_F(CloudTest, CreatePairingAnswersAOneTimeCodeForTheUsersComputer)
 TEST_F(CloudTest, CreatePairingRefusesBadBodies)
 {
     const Session session = signUp();
-    for (const std::string body : {"", "nope", "[]", R"({"computerName":"Mac"})",
-                                   R"({"computerName":7,"targetFolderName":"Gider"})",
-                                   R"({"computerName":"Mac","targetFolderName":null})"}) {
+    for (const std::string body :
+        {"", "nope", "[]", R"({"computerName":"Mac"})", R"({"computerName":7,"targetFolderName":"Gider"})",
+            R"({"computerName":"Mac","targetFolderName":null})"}) {
         const auto response = api("POST", "/functions/v1/create-pairing", body, session.accessToken);
         EXPECT_EQ(response.status, 400) << body;
         EXPECT_TRUE(parsed(response).at("error").is_string()) << body;
@@ -54,12 +54,15 @@ TEST_F(CloudTest, ListingGivesOwnPendingRowsOldestFirstWithinTheLimit)
         // Inserted newest first, so only the server's ordering can put them right.
         std::snprintf(created, sizeof created, "2024-01-01T00:%02d:%02dZ", (599 - i) / 60, (599 - i) % 60);
         cloud.enqueueRaw({.computerId = paired.computerId,
-                          .storagePath = "p/" + std::to_string(599 - i),
-                          .originalFilename = std::to_string(599 - i) + ".pdf",
-                          .createdAt = created});
+            .storagePath = "p/" + std::to_string(599 - i),
+            .originalFilename = std::to_string(599 - i) + ".pdf",
+            .createdAt = created});
     }
-    cloud.enqueueRaw({.computerId = paired.computerId, .storagePath = "done", .originalFilename = "done.pdf",
-                      .createdAt = "2000-01-01T00:00:00Z", .status = "downloaded"});
+    cloud.enqueueRaw({.computerId = paired.computerId,
+        .storagePath = "done",
+        .originalFilename = "done.pdf",
+        .createdAt = "2000-01-01T00:00:00Z",
+        .status = "downloaded"});
 
     const auto response = api("GET", listingPath(paired.computerId), {}, paired.session.accessToken);
     ASSERT_EQ(response.status, 200) << response.body;
@@ -81,7 +84,7 @@ TEST_F(CloudTest, UsersNeverSeeOrTouchEachOthersRows)
     EXPECT_EQ(parsed(api("GET", listingPath(alice.computerId), {}, bob.session.accessToken)).size(), 0u);
     EXPECT_EQ(parsed(api("GET", "/rest/v1/transfer_items?select=*", {}, bob.session.accessToken)).size(), 0u);
     const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, R"({"status":"downloaded"})",
-                           bob.session.accessToken, "return=minimal");
+        bob.session.accessToken, "return=minimal");
     EXPECT_EQ(patch.status, 204);
     EXPECT_EQ(cloud.rows().at(0).status, "pending");
 
@@ -89,8 +92,8 @@ TEST_F(CloudTest, UsersNeverSeeOrTouchEachOthersRows)
     const auto signBob = api("POST", sign, R"({"expiresIn":120})", bob.session.accessToken);
     EXPECT_EQ(signBob.status, 400);
     EXPECT_EQ(parsed(signBob).at("statusCode"), "404");
-    const auto deleteBob = api("DELETE", "/storage/v1/object/expenses", json{{"prefixes", {row.storagePath}}}.dump(),
-                               bob.session.accessToken);
+    const auto deleteBob = api("DELETE", "/storage/v1/object/expenses",
+        json{{"prefixes", {row.storagePath}}}.dump(), bob.session.accessToken);
     EXPECT_EQ(deleteBob.status, 200);
     EXPECT_EQ(parsed(deleteBob).size(), 0u);
     EXPECT_EQ(cloud.objects().size(), 1u);
@@ -102,9 +105,10 @@ TEST_F(CloudTest, AcknowledgedRowIsNoLongerListed)
 {
     const Paired paired = pair();
     const auto row = cloud.sendDocument(paired.computerId, "Fiş 1.pdf", "%PDF-1.4");
-    const std::string body = R"({"status":"downloaded","completed_at":"2024-05-01T10:20:30Z","downloaded_filename":"Fiş 1 (2).pdf"})";
-    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, body, paired.session.accessToken,
-                           "return=minimal");
+    const std::string body
+        = R"({"status":"downloaded","completed_at":"2024-05-01T10:20:30Z","downloaded_filename":"Fiş 1 (2).pdf"})";
+    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, body,
+        paired.session.accessToken, "return=minimal");
     EXPECT_EQ(patch.status, 204);
     EXPECT_TRUE(patch.body.empty());
 
@@ -115,7 +119,7 @@ TEST_F(CloudTest, AcknowledgedRowIsNoLongerListed)
     EXPECT_EQ(parsed(api("GET", listingPath(paired.computerId), {}, paired.session.accessToken)).size(), 0u);
 
     const auto shown = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, R"({"status":"pending"})",
-                           paired.session.accessToken, "return=representation");
+        paired.session.accessToken, "return=representation");
     EXPECT_EQ(shown.status, 200);
     EXPECT_EQ(parsed(shown).at(0).at("status"), "pending");
 }
@@ -165,14 +169,14 @@ TEST_F(CloudTest, PhoneCommandPairsAndSends)
 {
     const Session session = signUp();
     const json pairing = parsed(api("POST", "/functions/v1/create-pairing",
-                                  R"({"computerName":"Mac","targetFolderName":"Gider"})", session.accessToken));
+        R"({"computerName":"Mac","targetFolderName":"Gider"})", session.accessToken));
     const std::string file = cloud.dataDir() + "/Fiş 1.pdf";
     std::FILE *f = std::fopen(file.c_str(), "wb");
     std::fputs("%PDF-1.4 from the phone", f);
     std::fclose(f);
-    const std::string command = std::string("'") + LOCALCLOUD_BINARY + "' phone --url " + cloud.baseUrl() +
-                                " --ca '" + cloud.caCertPath() + "' send --code " +
-                                pairing.at("code").get<std::string>() + " '" + file + "' --name 'Fiş 1.pdf' >/dev/null";
+    const std::string command = std::string("'") + LOCALCLOUD_BINARY + "' phone --url " + cloud.baseUrl()
+        + " --ca '" + cloud.caCertPath() + "' send --code " + pairing.at("code").get<std::string>() + " '"
+        + file + "' --name 'Fiş 1.pdf' >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const auto rows = cloud.rows();
     ASSERT_EQ(rows.size(), 1u);

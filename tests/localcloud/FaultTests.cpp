@@ -11,8 +11,11 @@ constexpr const char *config = "/config/cloud.json";
 
 TEST_F(CloudTest, StatusFaultAnswersTheGivenStatusAndBodyForNextNRequests)
 {
-    cloud.injectFault({.kind = Kind::Status, .path = "/auth/v1/signup", .status = 503,
-                       .body = R"({"message":"down for maintenance"})", .times = 2});
+    cloud.injectFault({.kind = Kind::Status,
+        .path = "/auth/v1/signup",
+        .status = 503,
+        .body = R"({"message":"down for maintenance"})",
+        .times = 2});
     for (int i = 0; i < 2; ++i) {
         const auto response = api("POST", "/auth/v1/signup", R"({"data":{}})");
         EXPECT_EQ(response.status, 503);
@@ -76,7 +79,7 @@ TEST_F(CloudTest, TruncateCutsTheRealAnswerShort)
     const Paired paired = pair();
     const auto row = cloud.sendDocument(paired.computerId, "big.pdf", std::string(300000, 'x'));
     const auto sign = api("POST", "/storage/v1/object/sign/expenses/" + escapePath(row.storagePath),
-                          R"({"expiresIn":60})", paired.session.accessToken);
+        R"({"expiresIn":60})", paired.session.accessToken);
     const std::string link = "/storage/v1" + parsed(sign).at("signedURL").get<std::string>();
 
     cloud.injectFault({.kind = Kind::Truncate, .path = "/storage/v1/object/sign/", .method = "GET"});
@@ -92,8 +95,9 @@ TEST_F(CloudTest, TruncateCutsTheRealAnswerShort)
 TEST_F(CloudTest, BadFaultSpecificationsAreRefused)
 {
     for (const std::string body : {R"({"kind":"explode","path":"/"})", R"({"path":"relative"})",
-                                   R"({"path":"/","fraction":2})", R"({"path":"/","times":0})", "[]"}) {
-        const auto response = cloud.request("POST", "/_admin/faults", body, {{"Content-Type", "application/json"}});
+             R"({"path":"/","fraction":2})", R"({"path":"/","times":0})", "[]"}) {
+        const auto response
+            = cloud.request("POST", "/_admin/faults", body, {{"Content-Type", "application/json"}});
         EXPECT_EQ(response.status, 400) << body;
     }
 }
@@ -117,8 +121,8 @@ TEST_F(CloudTest, HostileInputGets4xxAndNeverACrash)
         EXPECT_GE(response.status, 400) << path;
         EXPECT_LT(response.status, 500) << path;
     }
-    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq.00000000-0000-0000-0000-000000000000", deep,
-                           session.accessToken);
+    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq.00000000-0000-0000-0000-000000000000",
+        deep, session.accessToken);
     EXPECT_EQ(patch.status, 400);
     EXPECT_EQ(api("POST", "/auth/v1/signup", R"({"data":{}})").status, 200) << "still serving";
 }

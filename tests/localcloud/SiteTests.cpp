@@ -24,7 +24,7 @@ TEST_F(CloudTest, SiteFilesCanBeReplacedWhileRunning)
         EXPECT_TRUE(manifest.at(key).is_string()) << key;
 
     cloud.putSiteFile("/updates/macos.json",
-                      R"({"version":"9.9.9","macUniversalUrl":"{{baseURL}}/updates/new.zip","macUniversalSha256":"ab"})");
+        R"({"version":"9.9.9","macUniversalUrl":"{{baseURL}}/updates/new.zip","macUniversalSha256":"ab"})");
     cloud.putSiteFile("/updates/new.zip", std::string("PK\3\4 zip bytes\0", 16));
     const auto replaced = json::parse(cloud.request("GET", "/updates/macos.json").body);
     EXPECT_EQ(replaced.at("version"), "9.9.9");
@@ -45,7 +45,8 @@ TEST_F(CloudTest, SiteFilesCanBeReplacedWhileRunning)
 
 TEST(LocalCloudProcess, ServesASiteFolder)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("localcloud-site-" + std::to_string(::getpid()));
+    const auto dir
+        = std::filesystem::temp_directory_path() / ("localcloud-site-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "updates");
     std::ofstream(dir / "updates" / "Tarvolin-2.0.zip") << "archive";
     LocalCloud cloud({.siteDir = dir.string()});

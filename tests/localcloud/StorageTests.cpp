@@ -16,12 +16,16 @@ TEST_F(CloudTest, SignedLinksServeTheBytesOfHostileNames)
     const Paired paired = pair();
     const std::string token = paired.session.accessToken;
     const std::string paths[] = {"abc/Fiş 1.pdf", "/abc//x.jpg", "dir/100% sure.pdf", "q/what?#;.pdf",
-                                 "a b/c d/e f.pdf", "plus+and&=.pdf"};
+        "a b/c d/e f.pdf", "plus+and&=.pdf"};
     int n = 0;
     for (const std::string &path : paths) {
         const std::string bytes = "%PDF-1.4 document " + std::to_string(n++);
-        cloud.enqueueRaw({.computerId = paired.computerId, .storagePath = path, .originalFilename = "x.pdf", .bytes = bytes});
-        const auto sign = api("POST", "/storage/v1/object/sign/expenses/" + escapePath(path), R"({"expiresIn":120})", token);
+        cloud.enqueueRaw({.computerId = paired.computerId,
+            .storagePath = path,
+            .originalFilename = "x.pdf",
+            .bytes = bytes});
+        const auto sign = api(
+            "POST", "/storage/v1/object/sign/expenses/" + escapePath(path), R"({"expiresIn":120})", token);
         ASSERT_EQ(sign.status, 200) << path << ": " << sign.body;
         const std::string link = json::parse(sign.body).at("signedURL");
         EXPECT_EQ(link.rfind("/object/sign/expenses/", 0), 0u) << link;
@@ -33,9 +37,8 @@ TEST_F(CloudTest, SignedLinksServeTheBytesOfHostileNames)
     }
     // The signing request reached the server still escaped, exactly as sent.
     const auto log = cloud.requestLog();
-    const bool sawEscaped = std::any_of(log.begin(), log.end(), [](const auto &entry) {
-        return entry.path.find("/abc/Fi%C5%9F%201.pdf") != std::string::npos;
-    });
+    const bool sawEscaped = std::any_of(log.begin(), log.end(),
+        [](const auto &entry) { return entry.path.find("/abc/Fi%C5%9F%201.pdf") != std::string::npos; });
     EXPECT_TRUE(sawEscaped);
 }
 
@@ -51,14 +54,17 @@ TEST_F(CloudTest, SignedLinksExpireAndCannotBeBent)
 
     // A valid token for a.pdf does not open another object.
     const std::string other = cloud.rows().at(1).storagePath;
-    const std::string bent = "/storage/v1/object/sign/expenses/" + escapePath(other) + link.substr(link.find('?'));
+    const std::string bent
+        = "/storage/v1/object/sign/expenses/" + escapePath(other) + link.substr(link.find('?'));
     EXPECT_EQ(cloud.request("GET", bent).status, 400);
     std::string tampered = link;
     tampered.back() = tampered.back() == 'A' ? 'B' : 'A';
     EXPECT_EQ(cloud.request("GET", tampered).status, 400);
     EXPECT_EQ(cloud.request("GET", link.substr(0, link.find('?'))).status, 400);
     // An access token is not a link token.
-    EXPECT_EQ(cloud.request("GET", link.substr(0, link.find('?')) + "?token=" + paired.session.accessToken).status, 400);
+    EXPECT_EQ(
+        cloud.request("GET", link.substr(0, link.find('?')) + "?token=" + paired.session.accessToken).status,
+        400);
 
     EXPECT_EQ(cloud.request("GET", link).status, 200);
     cloud.setClockOffset(std::chrono::seconds(61));
@@ -73,15 +79,19 @@ TEST_F(CloudTest, PathsThatLeaveTheBucketAreRefused)
     const Paired paired = pair();
     const std::string token = paired.session.accessToken;
     for (const std::string path : {"..%2F..%2Fetc%2Fpasswd", "a/../../x", "%2E%2E/x", "a/./b"}) {
-        const auto response = api("POST", "/storage/v1/object/sign/expenses/" + path, R"({"expiresIn":60})", token);
+        const auto response
+            = api("POST", "/storage/v1/object/sign/expenses/" + path, R"({"expiresIn":60})", token);
         EXPECT_EQ(response.status, 400) << path;
         EXPECT_EQ(parsed(response).at("error"), "InvalidKey") << path;
-        EXPECT_EQ(cloud.request("GET", "/storage/v1/object/sign/expenses/" + path + "?token=x").status, 400) << path;
+        EXPECT_EQ(cloud.request("GET", "/storage/v1/object/sign/expenses/" + path + "?token=x").status, 400)
+            << path;
     }
-    const auto remove = api("DELETE", "/storage/v1/object/expenses", R"({"prefixes":["../tls/ca-key.pem"]})", token);
+    const auto remove
+        = api("DELETE", "/storage/v1/object/expenses", R"({"prefixes":["../tls/ca-key.pem"]})", token);
     EXPECT_EQ(remove.status, 400);
     // Decoded once only: "%252E%252E" is the literal name "%2E%2E", which is simply absent.
-    const auto once = api("POST", "/storage/v1/object/sign/expenses/%252E%252E/x", R"({"expiresIn":60})", token);
+    const auto once
+        = api("POST", "/storage/v1/object/sign/expenses/%252E%252E/x", R"({"expiresIn":60})", token);
     EXPECT_EQ(parsed(once).at("statusCode"), "404");
     EXPECT_EQ(api("POST", "/storage/v1/object/sign/photos/a.pdf", R"({"expiresIn":60})", token).status, 400);
 }
@@ -91,16 +101,20 @@ TEST_F(CloudTest, StorageRefusesBadSigningBodies)
     const Paired paired = pair();
     const auto row = cloud.sendDocument(paired.computerId, "a.pdf", "%PDF-1.4");
     const std::string path = "/storage/v1/object/sign/expenses/" + escapePath(row.storagePath);
-    for (const std::string body : {"", "{", "{}", R"({"expiresIn":"120"})", R"({"expiresIn":1.5})",
-                                   R"({"expiresIn":0})", R"({"expiresIn":-5})", R"({"expiresIn":1e300})",
-                                   R"({"expiresIn":99999999999999999999})"}) {
+    for (const std::string body :
+        {"", "{", "{}", R"({"expiresIn":"120"})", R"({"expiresIn":1.5})", R"({"expiresIn":0})",
+            R"({"expiresIn":-5})", R"({"expiresIn":1e300})", R"({"expiresIn":99999999999999999999})"}) {
         const auto response = api("POST", path, body, paired.session.accessToken);
         EXPECT_EQ(response.status, 400) << body;
         const json j = parsed(response);
-        EXPECT_TRUE(j.at("statusCode").is_string() && j.at("error").is_string() && j.at("message").is_string()) << body;
+        EXPECT_TRUE(
+            j.at("statusCode").is_string() && j.at("error").is_string() && j.at("message").is_string())
+            << body;
     }
     EXPECT_EQ(api("POST", "/storage/v1/object/sign/expenses/missing.pdf", R"({"expiresIn":60})",
-                  paired.session.accessToken).status, 400);
+                  paired.session.accessToken)
+                  .status,
+        400);
     EXPECT_EQ(api("GET", "/storage/v1/bucket", {}, paired.session.accessToken).status, 404);
 }
 
@@ -108,11 +122,13 @@ TEST_F(CloudTest, DeleteRemovesOnlyTheNamedVisibleObjects)
 {
     const Paired paired = pair();
     const auto keep = cloud.sendDocument(paired.computerId, "keep.pdf", "%PDF-1.4 keep");
-    cloud.enqueueRaw({.computerId = paired.computerId, .storagePath = "/abc//Fiş 1.pdf", .originalFilename = "Fiş 1.pdf",
-                      .bytes = std::string("%PDF-1.4 x")});
+    cloud.enqueueRaw({.computerId = paired.computerId,
+        .storagePath = "/abc//Fiş 1.pdf",
+        .originalFilename = "Fiş 1.pdf",
+        .bytes = std::string("%PDF-1.4 x")});
     // The cleanup names the path exactly as the row holds it, doubled "/" and all.
-    const auto response = api("DELETE", "/storage/v1/object/expenses", R"({"prefixes":["/abc//Fiş 1.pdf","nothing"]})",
-                              paired.session.accessToken);
+    const auto response = api("DELETE", "/storage/v1/object/expenses",
+        R"({"prefixes":["/abc//Fiş 1.pdf","nothing"]})", paired.session.accessToken);
     ASSERT_EQ(response.status, 200) << response.body;
     const json removed = json::parse(response.body);
     ASSERT_EQ(removed.size(), 1u);
@@ -121,6 +137,8 @@ TEST_F(CloudTest, DeleteRemovesOnlyTheNamedVisibleObjects)
     ASSERT_EQ(objects.size(), 1u);
     EXPECT_EQ(objects[0].name, keep.storagePath);
 
-    for (const std::string body : {"{}", R"({"prefixes":[]})", R"({"prefixes":"a"})", R"({"prefixes":[1]})", "nope"})
-        EXPECT_EQ(api("DELETE", "/storage/v1/object/expenses", body, paired.session.accessToken).status, 400) << body;
+    for (const std::string body :
+        {"{}", R"({"prefixes":[]})", R"({"prefixes":"a"})", R"({"prefixes":[1]})", "nope"})
+        EXPECT_EQ(api("DELETE", "/storage/v1/object/expenses", body, paired.session.accessToken).status, 400)
+            << body;
 }

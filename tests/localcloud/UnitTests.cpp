@@ -17,8 +17,8 @@ TEST(Timestamps, ParseAndFormat)
     EXPECT_EQ(parseTimestamp("1970-01-01T00:00:01.5Z"), 1500000);
     EXPECT_EQ(parseTimestamp("1970-01-01 02:00:00+02:00"), 0);
     EXPECT_EQ(parseTimestamp("1970-01-01T00:00:00-0130"), 5400LL * 1000000);
-    for (const char *bad : {"", "yesterday", "2024-02-30T00:00:00Z", "2024-01-01T25:00:00Z", "2024-01-01T00:00:00Zjunk",
-                            "2024-01-01T00:00:00.Z", "2024-1-01T00:00:00Z"})
+    for (const char *bad : {"", "yesterday", "2024-02-30T00:00:00Z", "2024-01-01T25:00:00Z",
+             "2024-01-01T00:00:00Zjunk", "2024-01-01T00:00:00.Z", "2024-1-01T00:00:00Z"})
         EXPECT_FALSE(parseTimestamp(bad)) << bad;
     EXPECT_EQ(formatTimestamptz(1500000), "1970-01-01T00:00:01.5+00:00");
     EXPECT_EQ(formatTimestamptz(0), "1970-01-01T00:00:00+00:00");
@@ -49,13 +49,14 @@ TEST(Jwt, SignVerifyAndExpiry)
     EXPECT_EQ(signer.verify("a.b", 0).check, JwtSigner::Check::Malformed);
     EXPECT_EQ(signer.verify("a.b.c.d", 0).check, JwtSigner::Check::Malformed);
     EXPECT_EQ(signer.sign({{"sub", "u"}}).empty(), false);
-    EXPECT_EQ(signer.verify(signer.sign({{"sub", "u"}}), 0).check, JwtSigner::Check::Malformed) << "no exp, no entry";
+    EXPECT_EQ(signer.verify(signer.sign({{"sub", "u"}}), 0).check, JwtSigner::Check::Malformed)
+        << "no exp, no entry";
 }
 
 TEST(Base64, RoundTripsAndRefusesGarbage)
 {
     for (const std::string &bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
-                                    std::string("\0\xff\x10", 3)})
+             std::string("\0\xff\x10", 3)})
         EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);
     EXPECT_FALSE(base64Decode("abc"));
     EXPECT_FALSE(base64Decode("a*c="));
@@ -65,18 +66,16 @@ TEST(Utf8, ValidatesSequences)
 {
     EXPECT_TRUE(isValidUtf8("Fiş ü €"));
     EXPECT_FALSE(isValidUtf8("\xff"));
-    EXPECT_FALSE(isValidUtf8("\xc5"));          // cut short
-    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));      // overlong "/"
-    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));  // surrogate
+    EXPECT_FALSE(isValidUtf8("\xc5")); // cut short
+    EXPECT_FALSE(isValidUtf8("\xc0\xaf")); // overlong "/"
+    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80")); // surrogate
 }
 
 TEST(RowQueries, ParseTheApplicationsListing)
 {
     const httplib::Params params{{"computer_id", "eq.7a79c735-b9a3-47ba-9a39-f2c0980661d7"},
-                                 {"status", "eq.pending"},
-                                 {"select", "id,storage_path,original_filename"},
-                                 {"order", "created_at.asc"},
-                                 {"limit", "500"}};
+        {"status", "eq.pending"}, {"select", "id,storage_path,original_filename"},
+        {"order", "created_at.asc"}, {"limit", "500"}};
     const RowQuery query = parseRowQuery(params);
     EXPECT_EQ(query.select, (std::vector<std::string>{"id", "storage_path", "original_filename"}));
     EXPECT_EQ(query.filters.size(), 2u);
@@ -84,7 +83,8 @@ TEST(RowQueries, ParseTheApplicationsListing)
     EXPECT_TRUE(query.order[0].ascending);
     EXPECT_EQ(query.limit, 500);
 
-    const RowQuery in = parseRowQuery({{"status", "in.(pending,\"downloaded\")"}, {"order", "created_at.desc"}});
+    const RowQuery in
+        = parseRowQuery({{"status", "in.(pending,\"downloaded\")"}, {"order", "created_at.desc"}});
     EXPECT_EQ(in.filters.at(0).values, (std::vector<std::string>{"pending", "downloaded"}));
     EXPECT_FALSE(in.order.at(0).ascending);
     EXPECT_THROW(parseRowQuery({{"limit", "-1"}}), PostgrestError);

@@ -26,7 +26,7 @@ std::string base64(const std::string &bytes)
 {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
+        reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }
@@ -38,10 +38,9 @@ std::optional<std::string> optionalText(const json &value)
 
 LocalCloud::Row rowFrom(const json &j)
 {
-    return LocalCloud::Row{j.at("id"),           j.at("computer_id"), j.at("user_id"),
-                           j.at("storage_path"), j.at("original_filename"), j.at("status"),
-                           j.at("created_at"),   optionalText(j.at("completed_at")),
-                           optionalText(j.at("downloaded_filename"))};
+    return LocalCloud::Row{j.at("id"), j.at("computer_id"), j.at("user_id"), j.at("storage_path"),
+        j.at("original_filename"), j.at("status"), j.at("created_at"), optionalText(j.at("completed_at")),
+        optionalText(j.at("downloaded_filename"))};
 }
 
 json parse(const LocalCloud::Response &response)
@@ -75,7 +74,8 @@ std::string readLine(int fd, std::chrono::steady_clock::time_point deadline)
 {
     std::string line;
     while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             throw std::runtime_error("localcloud did not become ready in time");
         pollfd p{fd, POLLIN, 0};
@@ -119,13 +119,18 @@ std::string LocalCloud::Response::header(const std::string &name) const
     return {};
 }
 
-LocalCloud::LocalCloud() : LocalCloud(Options{}) {}
+LocalCloud::LocalCloud()
+    : LocalCloud(Options{})
+{
+}
 
-LocalCloud::LocalCloud(Options options) : options_(std::move(options))
+LocalCloud::LocalCloud(Options options)
+    : options_(std::move(options))
 {
     // A server that closes a connection while we still write (dropped-connection faults) must
     // fail that request, not kill the test process.
-    struct sigaction current {};
+    struct sigaction current {
+    };
     if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         ::signal(SIGPIPE, SIG_IGN);
     if (options_.dataDir.empty()) {
@@ -149,8 +154,8 @@ LocalCloud::~LocalCloud()
 
 void LocalCloud::start()
 {
-    std::vector<std::string> args{LOCALCLOUD_BINARY, "serve", "--data", options_.dataDir,
-                                  "--port", std::to_string(port_ ? port_ : options_.port)};
+    std::vector<std::string> args{LOCALCLOUD_BINARY, "serve", "--data", options_.dataDir, "--port",
+        std::to_string(port_ ? port_ : options_.port)};
     if (options_.tokenLifetimeSeconds)
         args.insert(args.end(), {"--token-lifetime", std::to_string(*options_.tokenLifetimeSeconds)});
     if (!options_.siteDir.empty())
@@ -222,7 +227,7 @@ void LocalCloud::restart()
 }
 
 LocalCloud::Response LocalCloud::request(const std::string &method, const std::string &pathAndQuery,
-                                         const std::string &body, const std::multimap<std::string, std::string> &headers)
+    const std::string &body, const std::multimap<std::string, std::string> &headers)
 {
     httplib::Client client(baseUrl_);
     client.set_ca_cert_path(caCertPath_.c_str());
@@ -248,20 +253,19 @@ LocalCloud::Response LocalCloud::request(const std::string &method, const std::s
     return response;
 }
 
-LocalCloud::Response LocalCloud::admin(const std::string &method, const std::string &path, const std::string &body,
-                                       const std::string &contentType)
+LocalCloud::Response LocalCloud::admin(const std::string &method, const std::string &path,
+    const std::string &body, const std::string &contentType)
 {
     return request(method, path, body, {{"Content-Type", contentType}});
 }
 
-LocalCloud::Response LocalCloud::checked(const std::string &method, const std::string &path, const std::string &body,
-                                         const std::string &contentType)
+LocalCloud::Response LocalCloud::checked(const std::string &method, const std::string &path,
+    const std::string &body, const std::string &contentType)
 {
     Response response = admin(method, path, body, contentType);
     if (response.status < 200 || response.status > 299) {
-        throw std::runtime_error("localcloud " + method + " " + path + " failed: " +
-                                 (response.status ? std::to_string(response.status) + " " + response.body
-                                                  : response.error));
+        throw std::runtime_error("localcloud " + method + " " + path + " failed: "
+            + (response.status ? std::to_string(response.status) + " " + response.body : response.error));
     }
     return response;
 }
@@ -272,8 +276,8 @@ LocalCloud::Pairing LocalCloud::claimPairing(const std::string &code)
     return Pairing{j.at("userId"), j.at("computerId"), j.at("computerName"), j.at("targetFolderName")};
 }
 
-LocalCloud::Row LocalCloud::sendDocument(const std::string &computerId, const std::string &originalFilename,
-                                         const std::string &bytes)
+LocalCloud::Row LocalCloud::sendDocument(
+    const std::string &computerId, const std::string &originalFilename, const std::string &bytes)
 {
     const std::string path = httplib::append_query_params(
         "/_phone/documents", httplib::Params{{"computerId", computerId}, {"name", originalFilename}});
@@ -282,17 +286,16 @@ LocalCloud::Row LocalCloud::sendDocument(const std::string &computerId, const st
 
 LocalCloud::Row LocalCloud::enqueueRaw(const RawItem &item)
 {
-    json body{{"computerId", item.computerId},
-              {"storagePath", item.storagePath},
-              {"originalFilename", item.originalFilename},
-              {"status", item.status}};
+    json body{{"computerId", item.computerId}, {"storagePath", item.storagePath},
+        {"originalFilename", item.originalFilename}, {"status", item.status}};
     if (item.bytes)
         body["content"] = base64(*item.bytes);
     if (!item.contentType.empty())
         body["contentType"] = item.contentType;
     if (!item.createdAt.empty())
         body["createdAt"] = item.createdAt;
-    return rowFrom(parse(checked("POST", "/_phone/enqueue", body.dump(-1, ' ', false, json::error_handler_t::replace))));
+    return rowFrom(
+        parse(checked("POST", "/_phone/enqueue", body.dump(-1, ' ', false, json::error_handler_t::replace))));
 }
 
 std::vector<LocalCloud::Row> LocalCloud::rows()
@@ -347,12 +350,8 @@ void LocalCloud::clearLog()
 
 void LocalCloud::injectFault(const Fault &fault)
 {
-    json body{{"kind", kindName(fault.kind)},
-              {"path", fault.path},
-              {"method", fault.method},
-              {"contentType", fault.contentType},
-              {"delayMs", fault.delayMs},
-              {"fraction", fault.fraction}};
+    json body{{"kind", kindName(fault.kind)}, {"path", fault.path}, {"method", fault.method},
+        {"contentType", fault.contentType}, {"delayMs", fault.delayMs}, {"fraction", fault.fraction}};
     if (fault.status)
         body["status"] = fault.status;
     if (!fault.body.empty())

@@ -16,6 +16,8 @@
 // refuses; nothing here needs Qt. The server process ends with the object (and with the test
 // process, should that crash). Calls are safe from any thread. Constructing one makes the test
 // process ignore SIGPIPE, so a connection the server drops fails a request instead of the test.
+// The server also stops when the thread that started (or restarted) it ends, so do that from a
+// thread that outlives the object, such as the test's own.
 
 #include <chrono>
 #include <cstdint>
@@ -27,13 +29,14 @@
 #include <sys/types.h>
 #include <vector>
 
-class LocalCloud {
+class LocalCloud
+{
 public:
     struct Options {
-        int port = 0;                            // 0: a free port
+        int port = 0; // 0: a free port
         std::optional<int> tokenLifetimeSeconds{}; // "expires_in" of new sessions (default 3600)
-        std::string siteDir{};                     // extra folder served as the product web site
-        std::string dataDir{};                     // empty: a fresh temporary folder, removed afterwards
+        std::string siteDir{}; // extra folder served as the product web site
+        std::string dataDir{}; // empty: a fresh temporary folder, removed afterwards
     };
 
     // Starts the server and waits (up to 20 s) until it is ready.
@@ -44,10 +47,10 @@ public:
     LocalCloud(const LocalCloud &) = delete;
     LocalCloud &operator=(const LocalCloud &) = delete;
 
-    const std::string &baseUrl() const { return baseUrl_; }       // "https://127.0.0.1:PORT", no trailing "/"
+    const std::string &baseUrl() const { return baseUrl_; } // "https://127.0.0.1:PORT", no trailing "/"
     const std::string &caCertPath() const { return caCertPath_; } // PEM of the CA to trust
-    const std::string &anonKey() const { return anonKey_; }       // the publishable key ("apikey")
-    const std::string &siteUrl() const { return siteUrl_; }       // the product web site (same server)
+    const std::string &anonKey() const { return anonKey_; } // the publishable key ("apikey")
+    const std::string &siteUrl() const { return siteUrl_; } // the product web site (same server)
     const std::string &dataDir() const { return options_.dataDir; }
     int port() const { return port_; }
 
@@ -79,7 +82,8 @@ public:
     };
     // Uploads a document as the phone does (object at "<phoneUser>/<uuid>/<name>") and queues
     // its pending row for the computer. Returns the new row.
-    Row sendDocument(const std::string &computerId, const std::string &originalFilename, const std::string &bytes);
+    Row sendDocument(
+        const std::string &computerId, const std::string &originalFilename, const std::string &bytes);
 
     // A row with exactly the given values, for hostile names and paths ("a//b", "%", "..").
     struct RawItem {
@@ -87,8 +91,8 @@ public:
         std::string storagePath{};
         std::string originalFilename{};
         std::optional<std::string> bytes{}; // stored as the object at storagePath; none: no object
-        std::string contentType{};          // empty: guessed from originalFilename
-        std::string createdAt{};            // ISO 8601; empty: now. Decides the listing order.
+        std::string contentType{}; // empty: guessed from originalFilename
+        std::string createdAt{}; // ISO 8601; empty: now. Decides the listing order.
         std::string status = "pending";
     };
     Row enqueueRaw(const RawItem &item);
@@ -120,7 +124,7 @@ public:
         std::string body{}; // as sent when UTF-8, else base64 (bodyIsBase64); first 64 KiB only
         bool bodyIsBase64 = false;
         std::optional<int> status{}; // the answer; 0 when the connection was dropped
-        std::string fault{};         // the fault that hit it, if any ("status", "drop", ...)
+        std::string fault{}; // the fault that hit it, if any ("status", "drop", ...)
 
         // The header's value, or "" when absent; `name` in any case.
         std::string header(const std::string &name) const;
@@ -133,22 +137,22 @@ public:
     // --- making things go wrong ---
 
     enum class FaultKind {
-        Status,    // answer `status` with `body` instead
-        Delay,     // wait delayMs, then answer normally
-        Drop,      // close the connection without any answer
+        Status, // answer `status` with `body` instead
+        Delay, // wait delayMs, then answer normally
+        Drop, // close the connection without any answer
         Malformed, // answer `status` (200 by default) with a body that is not JSON (or `body`)
-        Truncate,  // real headers, then only half the body, then close
+        Truncate, // real headers, then only half the body, then close
     };
     struct Fault {
         FaultKind kind = FaultKind::Status;
-        std::string path{};          // prefix of the raw path+query, e.g. "/rest/v1/transfer_items"
-        std::string method = "*";  // or "GET", "POST", ...
-        int status = 0;            // 0: 500 for Status, 200 for Malformed
-        std::string body{};          // for Status and Malformed
+        std::string path{}; // prefix of the raw path+query, e.g. "/rest/v1/transfer_items"
+        std::string method = "*"; // or "GET", "POST", ...
+        int status = 0; // 0: 500 for Status, 200 for Malformed
+        std::string body{}; // for Status and Malformed
         std::string contentType = "application/json";
-        int delayMs = 0;           // waited before any kind
-        std::optional<int> times{};  // requests to hit; default 1, or every one when `fraction` is set
-        double fraction = 0;       // hit the 1/f-th, 2/f-th ... matching request (deterministic)
+        int delayMs = 0; // waited before any kind
+        std::optional<int> times{}; // requests to hit; default 1, or every one when `fraction` is set
+        double fraction = 0; // hit the 1/f-th, 2/f-th ... matching request (deterministic)
     };
     // Faults are tried in the order given; a request gets at most one.
     void injectFault(const Fault &fault);
@@ -167,23 +171,23 @@ public:
     // --- raw access, for contract tests ---
 
     struct Response {
-        int status = 0;            // 0 when no HTTP answer arrived (see `error`)
+        int status = 0; // 0 when no HTTP answer arrived (see `error`)
         std::string body{};
         std::multimap<std::string, std::string> headers{};
-        std::string error{};         // transport error text when status is 0
+        std::string error{}; // transport error text when status is 0
         std::string header(const std::string &name) const;
     };
     // One HTTPS request to this server, trusting only its CA. `headers` are sent as given.
     Response request(const std::string &method, const std::string &pathAndQuery, const std::string &body = {},
-                     const std::multimap<std::string, std::string> &headers = {});
+        const std::multimap<std::string, std::string> &headers = {});
 
 private:
     void start();
     void stop();
     Response admin(const std::string &method, const std::string &path, const std::string &body,
-                   const std::string &contentType = "application/json");
+        const std::string &contentType = "application/json");
     Response checked(const std::string &method, const std::string &path, const std::string &body,
-                     const std::string &contentType = "application/json");
+        const std::string &contentType = "application/json");
 
     Options options_;
     bool ownsDataDir_ = false;

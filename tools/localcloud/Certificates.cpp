@@ -69,10 +69,10 @@ Cert newCertificate(EVP_PKEY *key, const char *commonName, long days)
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), days * 24 * 3600);
     X509_set_pubkey(cert.get(), key);
     X509_NAME *name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localcloud"), -1, -1,
-                               0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1, -1,
-                               0);
+    X509_NAME_add_entry_by_txt(
+        name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localcloud"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1, -1, 0);
     return cert;
 }
 
@@ -124,7 +124,8 @@ CertificateFiles ensureCertificates(const std::filesystem::path &dir)
         return files;
 
     Key caKey = haveCa ? readKey(caKeyPath) : newKey();
-    Cert ca = haveCa ? readCert(files.caCert) : newCertificate(caKey.get(), "localcloud development CA", 3650);
+    Cert ca
+        = haveCa ? readCert(files.caCert) : newCertificate(caKey.get(), "localcloud development CA", 3650);
     if (!haveCa) {
         X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get()));
         addExtension(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE");

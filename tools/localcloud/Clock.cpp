@@ -31,7 +31,7 @@ std::string dateTime(const std::tm &tm)
 {
     char buffer[96];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+        tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buffer;
 }
 
@@ -82,10 +82,10 @@ std::string formatIsoMillis(std::int64_t micros)
 std::optional<std::int64_t> parseTimestamp(std::string_view text)
 {
     int year, month, day, hour, minute, second;
-    if (!digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' || !digits(text, 5, 2, month) ||
-        text[7] != '-' || !digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != ' ') ||
-        !digits(text, 11, 2, hour) || text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':' ||
-        !digits(text, 17, 2, second))
+    if (!digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' || !digits(text, 5, 2, month)
+        || text[7] != '-' || !digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != ' ')
+        || !digits(text, 11, 2, hour) || text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':'
+        || !digits(text, 17, 2, second))
         return std::nullopt;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;

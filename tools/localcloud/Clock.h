@@ -10,7 +10,8 @@ namespace localcloud {
 
 // Wall-clock time in microseconds since the Unix epoch. Tests may move it forward, so expiry
 // of tokens, links and pairing codes can be checked without sleeping.
-class Clock {
+class Clock
+{
 public:
     std::int64_t nowMicros() const;
     std::int64_t nowSeconds() const { return nowMicros() / 1000000; }

@@ -55,7 +55,7 @@ std::string hmacSha256(std::string_view key, std::string_view data)
     std::array<unsigned char, EVP_MAX_MD_SIZE> out{};
     unsigned int length = 0;
     if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-              reinterpret_cast<const unsigned char *>(data.data()), data.size(), out.data(), &length))
+            reinterpret_cast<const unsigned char *>(data.data()), data.size(), out.data(), &length))
         throw std::runtime_error("HMAC failed");
     return std::string(reinterpret_cast<const char *>(out.data()), length);
 }
@@ -106,7 +106,7 @@ std::string base64Encode(std::string_view bytes)
 {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
+        reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }
@@ -119,7 +119,7 @@ std::optional<std::string> base64Decode(std::string_view text)
         return std::string();
     std::string out(3 * text.size() / 4, '\0');
     const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
+        reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
     if (n < 0)
         return std::nullopt;
     // EVP_DecodeBlock counts the padding as zero bytes; take them off again.
@@ -145,8 +145,8 @@ std::string sha256Hex(std::string_view bytes)
 
 std::string JwtSigner::sign(const nlohmann::json &claims) const
 {
-    const std::string signingInput =
-        toBase64Url(R"({"alg":"HS256","typ":"JWT"})") + "." + toBase64Url(claims.dump());
+    const std::string signingInput
+        = toBase64Url(R"({"alg":"HS256","typ":"JWT"})") + "." + toBase64Url(claims.dump());
     return signingInput + "." + toBase64Url(hmacSha256(secret_, signingInput));
 }
 
@@ -162,12 +162,14 @@ JwtSigner::Verified JwtSigner::verify(std::string_view token, long long nowSecon
     if (!signature || !payload)
         return result;
     const std::string expected = hmacSha256(secret_, token.substr(0, second));
-    if (expected.size() != signature->size() || CRYPTO_memcmp(expected.data(), signature->data(), expected.size()) != 0) {
+    if (expected.size() != signature->size()
+        || CRYPTO_memcmp(expected.data(), signature->data(), expected.size()) != 0) {
         result.check = Check::BadSignature;
         return result;
     }
     result.claims = nlohmann::json::parse(*payload, nullptr, false);
-    if (!result.claims.is_object() || !result.claims.contains("exp") || !result.claims["exp"].is_number_integer())
+    if (!result.claims.is_object() || !result.claims.contains("exp")
+        || !result.claims["exp"].is_number_integer())
         return result;
     result.check = result.claims["exp"].get<long long>() <= nowSeconds ? Check::Expired : Check::Valid;
     return result;

@@ -22,9 +22,13 @@ std::optional<std::string> base64Decode(std::string_view text);
 std::string sha256Hex(std::string_view bytes);
 
 // HS256 tokens: access tokens and signed-link tokens share the project secret.
-class JwtSigner {
+class JwtSigner
+{
 public:
-    explicit JwtSigner(std::string secret) : secret_(std::move(secret)) {}
+    explicit JwtSigner(std::string secret)
+        : secret_(std::move(secret))
+    {
+    }
 
     std::string sign(const nlohmann::json &claims) const;
 

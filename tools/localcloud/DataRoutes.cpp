@@ -19,11 +19,12 @@ std::optional<std::string> columnValue(const std::string &column, const nlohmann
     if (column == "status") {
         if (value.is_null())
             throw PostgrestError(400, "23502",
-                                 "null value in column \"status\" of relation \"transfer_items\" violates not-null constraint");
+                "null value in column \"status\" of relation \"transfer_items\" violates not-null "
+                "constraint");
         if (!value.is_string() || (value != "pending" && value != "downloaded"))
             throw PostgrestError(400, "23514",
-                                 "new row for relation \"transfer_items\" violates check constraint "
-                                 "\"transfer_items_status_check\"");
+                "new row for relation \"transfer_items\" violates check constraint "
+                "\"transfer_items_status_check\"");
         return value.get<std::string>();
     }
     if (value.is_null())
@@ -31,8 +32,8 @@ std::optional<std::string> columnValue(const std::string &column, const nlohmann
     if (column == "completed_at") {
         const auto micros = value.is_string() ? parseTimestamp(value.get<std::string>()) : std::nullopt;
         if (!micros)
-            throw PostgrestError(400, "22007",
-                                 "invalid input syntax for type timestamp with time zone: " + value.dump());
+            throw PostgrestError(
+                400, "22007", "invalid input syntax for type timestamp with time zone: " + value.dump());
         return formatTimestamptz(*micros);
     }
     if (!value.is_string())
@@ -46,8 +47,9 @@ void Server::handleRest(const httplib::Request &req, httplib::Response &res)
 {
     const std::string table = req.path.size() > 9 ? req.path.substr(9) : std::string();
     if (table != "transfer_items")
-        throw PostgrestError(404, "PGRST205", "Could not find the table 'public." + table + "' in the schema cache",
-                             nullptr, "Perhaps you meant the table 'public.transfer_items'");
+        throw PostgrestError(404, "PGRST205",
+            "Could not find the table 'public." + table + "' in the schema cache", nullptr,
+            "Perhaps you meant the table 'public.transfer_items'");
     const std::string userId = requireUser(req, Family::Rest);
     const RowQuery query = parseRowQuery(req.params);
 
@@ -57,9 +59,10 @@ void Server::handleRest(const httplib::Request &req, httplib::Response &res)
         for (const TransferRow &row : rows)
             out.push_back(row.toJson(query.select));
         res.status = 200;
-        res.set_header("Content-Range", rows.empty() ? "*/*"
-                                                     : std::to_string(query.offset) + "-" +
-                                                           std::to_string(query.offset + rows.size() - 1) + "/*");
+        res.set_header("Content-Range",
+            rows.empty()
+                ? "*/*"
+                : std::to_string(query.offset) + "-" + std::to_string(query.offset + rows.size() - 1) + "/*");
         res.set_content(dumpText(out), jsonType);
         return;
     }
@@ -75,7 +78,7 @@ void Server::handleRest(const httplib::Request &req, httplib::Response &res)
         for (const auto &[column, value] : body->items()) {
             if (std::find(columns.begin(), columns.end(), column) == columns.end())
                 throw PostgrestError(400, "PGRST204",
-                                     "Could not find the '" + column + "' column of 'transfer_items' in the schema cache");
+                    "Could not find the '" + column + "' column of 'transfer_items' in the schema cache");
             if (column != "status" && column != "completed_at" && column != "downloaded_filename")
                 throw PostgrestError(403, "42501", "permission denied for table transfer_items");
             changes[column] = columnValue(column, value);
@@ -93,7 +96,8 @@ void Server::handleRest(const httplib::Request &req, httplib::Response &res)
         return;
     }
     if (req.method == "POST")
-        throw PostgrestError(403, "42501", "new row violates row-level security policy for table \"transfer_items\"");
+        throw PostgrestError(
+            403, "42501", "new row violates row-level security policy for table \"transfer_items\"");
     if (req.method == "DELETE")
         throw PostgrestError(403, "42501", "permission denied for table transfer_items");
     throw PostgrestError(405, "PGRST117", "Unsupported HTTP method: " + req.method);
@@ -117,7 +121,8 @@ void Server::handleFunctions(const httplib::Request &req, httplib::Response &res
         throw HttpError{400, {{"error", "computerName or targetFolderName is too long"}}};
 
     const std::int64_t now = clock_.nowMicros();
-    const ComputerRecord computer = store_->registerComputer(userId, name->get<std::string>(), folder->get<std::string>(), now);
+    const ComputerRecord computer
+        = store_->registerComputer(userId, name->get<std::string>(), folder->get<std::string>(), now);
     // No 0/O or 1/I: the code is read off a screen and typed on a phone when scanning fails.
     const std::string code = randomText(8, "ABCDEFGHJKLMNPQRSTUVWXYZ23456789");
     const std::int64_t expires = now + pairingCodeLifetimeMicros;

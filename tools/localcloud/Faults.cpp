@@ -63,7 +63,8 @@ FaultRule faultFromJson(const nlohmann::json &spec)
     if (rule.kind == FaultRule::Kind::Malformed)
         rule.status = 200;
     rule.status = field<int>(spec, "status", rule.status);
-    rule.body = field<std::string>(spec, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
+    rule.body = field<std::string>(
+        spec, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
     rule.contentType = field<std::string>(spec, "contentType", rule.contentType);
     rule.delayMs = field<int>(spec, "delayMs", 0);
     rule.fraction = field<double>(spec, "fraction", 0.0);
@@ -108,8 +109,8 @@ std::optional<FaultRule> FaultTable::take(const std::string &method, const std::
         bool hit = true;
         if (rule.fraction > 0) {
             // Deterministic spacing: a fraction of 0.25 hits the 4th, 8th, 12th ... request.
-            hit = std::floor(static_cast<double>(k + 1) * rule.fraction) >
-                  std::floor(static_cast<double>(k) * rule.fraction);
+            hit = std::floor(static_cast<double>(k + 1) * rule.fraction)
+                > std::floor(static_cast<double>(k) * rule.fraction);
         }
         if (!hit)
             continue;
@@ -127,16 +128,11 @@ nlohmann::json FaultTable::describe()
     std::lock_guard lock(mutex_);
     nlohmann::json out = nlohmann::json::array();
     for (const Entry &e : entries_) {
-        out.push_back({{"id", e.id},
-                       {"kind", kindText(e.rule.kind)},
-                       {"method", e.rule.method},
-                       {"path", e.rule.pathPrefix},
-                       {"status", e.rule.status},
-                       {"delayMs", e.rule.delayMs},
-                       {"fraction", e.rule.fraction},
-                       {"times", e.rule.times ? nlohmann::json(*e.rule.times) : nlohmann::json(nullptr)},
-                       {"seen", e.seen},
-                       {"injected", e.injected}});
+        out.push_back({{"id", e.id}, {"kind", kindText(e.rule.kind)}, {"method", e.rule.method},
+            {"path", e.rule.pathPrefix}, {"status", e.rule.status}, {"delayMs", e.rule.delayMs},
+            {"fraction", e.rule.fraction},
+            {"times", e.rule.times ? nlohmann::json(*e.rule.times) : nlohmann::json(nullptr)},
+            {"seen", e.seen}, {"injected", e.injected}});
     }
     return out;
 }

@@ -13,27 +13,28 @@ namespace localcloud {
 // What a test asked to go wrong with matching requests.
 struct FaultRule {
     enum class Kind {
-        Status,    // answer `status` with `body` instead of the real answer
-        Delay,     // wait `delayMs`, then answer normally
-        Drop,      // close the connection without any answer
+        Status, // answer `status` with `body` instead of the real answer
+        Delay, // wait `delayMs`, then answer normally
+        Drop, // close the connection without any answer
         Malformed, // answer `status` (200 unless given) with a body that is not JSON
-        Truncate,  // send the real answer's headers, then only part of its body, then close
+        Truncate, // send the real answer's headers, then only part of its body, then close
     };
     Kind kind = Kind::Status;
     std::string method = "*"; // or an exact method
-    std::string pathPrefix;   // matched against the raw path and query as sent
+    std::string pathPrefix; // matched against the raw path and query as sent
     int status = 500;
     std::string body;
     std::string contentType = "application/json";
-    int delayMs = 0;              // also applied before the other kinds
-    std::optional<int> times;     // how many requests to hit; unset with a fraction means no end
-    double fraction = 0;          // hit every request k where floor((k+1)f) > floor(kf)
+    int delayMs = 0; // also applied before the other kinds
+    std::optional<int> times; // how many requests to hit; unset with a fraction means no end
+    double fraction = 0; // hit every request k where floor((k+1)f) > floor(kf)
 };
 
 // Reads a rule from its JSON form (see the README); throws std::invalid_argument when malformed.
 FaultRule faultFromJson(const nlohmann::json &spec);
 
-class FaultTable {
+class FaultTable
+{
 public:
     int add(FaultRule rule);
     void clear();

@@ -15,7 +15,8 @@ namespace {
 int usage()
 {
     std::cerr << "usage: localcloud phone --url BASE --ca CA_PEM pair CODE\n"
-                 "       localcloud phone --url BASE --ca CA_PEM send (--code CODE | --computer ID) FILE [--name NAME]\n";
+                 "       localcloud phone --url BASE --ca CA_PEM send (--code CODE | --computer ID) FILE "
+                 "[--name NAME]\n";
     return 2;
 }
 
@@ -94,7 +95,7 @@ int runPhoneCommand(const std::vector<std::string> &args)
         else
             params.emplace("computerId", computer);
         return report(client.Post(httplib::append_query_params("/_phone/documents", params), bytes.str(),
-                                  "application/octet-stream"));
+            "application/octet-stream"));
     }
     return usage();
 }

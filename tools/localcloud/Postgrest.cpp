@@ -59,8 +59,9 @@ Filter parseFilter(const std::string &column, const std::string &expression)
     const std::string op = expression.substr(0, dot);
     const std::string value = dot == std::string::npos ? std::string() : expression.substr(dot + 1);
     const auto parseError = [&] {
-        return PostgrestError(400, "PGRST100", "\"failed to parse filter (" + expression + ")\" (line 1, column 1)",
-                              "unexpected \"" + expression + "\" expecting an operator");
+        return PostgrestError(400, "PGRST100",
+            "\"failed to parse filter (" + expression + ")\" (line 1, column 1)",
+            "unexpected \"" + expression + "\" expecting an operator");
     };
     if (dot == std::string::npos)
         throw parseError();
@@ -106,9 +107,8 @@ nlohmann::json PostgrestError::body() const
 
 const std::vector<std::string> &transferItemColumns()
 {
-    static const std::vector<std::string> columns{"id",     "computer_id", "user_id",      "storage_path",
-                                                  "original_filename", "status", "created_at", "completed_at",
-                                                  "downloaded_filename"};
+    static const std::vector<std::string> columns{"id", "computer_id", "user_id", "storage_path",
+        "original_filename", "status", "created_at", "completed_at", "downloaded_filename"};
     return columns;
 }
 

@@ -14,9 +14,12 @@ namespace localcloud {
 // An error answered in the REST interface's own shape.
 struct PostgrestError : std::runtime_error {
     PostgrestError(int status, std::string code, const std::string &message, nlohmann::json details = nullptr,
-                   nlohmann::json hint = nullptr)
-        : std::runtime_error(message), status(status), code(std::move(code)), details(std::move(details)),
-          hint(std::move(hint))
+        nlohmann::json hint = nullptr)
+        : std::runtime_error(message)
+        , status(status)
+        , code(std::move(code))
+        , details(std::move(details))
+        , hint(std::move(hint))
     {
     }
     nlohmann::json body() const;

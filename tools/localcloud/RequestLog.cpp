@@ -66,17 +66,11 @@ std::int64_t RequestLog::record(const httplib::Request &request, std::int64_t no
     std::lock_guard lock(mutex_);
     const std::int64_t seq = nextSeq_++;
     entries_.push_back(Entry{seq,
-                             {{"seq", seq},
-                              {"time", formatTimestamptz(nowMicros)},
-                              {"method", request.method},
-                              {"path", request.target},
-                              {"headers", std::move(headers)},
-                              {"body", text ? std::string(body) : base64Encode(body)},
-                              {"bodyEncoding", text ? "utf-8" : "base64"},
-                              {"bodySize", request.body.size()},
-                              {"bodyTruncated", request.body.size() > maxBodyBytes},
-                              {"status", nullptr},
-                              {"fault", nullptr}}});
+        {{"seq", seq}, {"time", formatTimestamptz(nowMicros)}, {"method", request.method},
+            {"path", request.target}, {"headers", std::move(headers)},
+            {"body", text ? std::string(body) : base64Encode(body)},
+            {"bodyEncoding", text ? "utf-8" : "base64"}, {"bodySize", request.body.size()},
+            {"bodyTruncated", request.body.size() > maxBodyBytes}, {"status", nullptr}, {"fault", nullptr}}});
     while (entries_.size() > maxEntries)
         entries_.pop_front();
     return seq;

@@ -12,7 +12,8 @@ namespace localcloud {
 
 // Every request the application made, for tests to look at afterwards. Bounded, so a long
 // benchmark cannot exhaust memory: the oldest entries go first.
-class RequestLog {
+class RequestLog
+{
 public:
     // Returns the entry's sequence number, used to record the answer later.
     std::int64_t record(const httplib::Request &request, std::int64_t nowMicros);

@@ -27,7 +27,8 @@ bool startsWith(const std::string &text, std::string_view prefix)
 
 bool underPrefix(const std::string &path, std::string_view prefix)
 {
-    return path == prefix || (startsWith(path, prefix) && path.size() > prefix.size() && path[prefix.size()] == '/');
+    return path == prefix
+        || (startsWith(path, prefix) && path.size() > prefix.size() && path[prefix.size()] == '/');
 }
 
 bool isLoopback(const std::string &address)
@@ -40,7 +41,7 @@ void writeJson(httplib::Response &res, int status, const nlohmann::json &body)
     res.status = status;
     // Stored names may hold bytes that are not UTF-8; they must not turn an answer into a crash.
     res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                    "application/json; charset=utf-8");
+        "application/json; charset=utf-8");
 }
 
 // Ends the connection under the HTTP library so the client gets no answer at all.
@@ -61,11 +62,11 @@ void truncateBody(httplib::Response &res)
     // Promise more than is sent, so even an empty answer arrives visibly incomplete.
     const size_t declared = body->empty() ? 16 : body->size();
     res.set_content_provider(declared, type.empty() ? "application/octet-stream" : type,
-                             [body](size_t, size_t, httplib::DataSink &sink) {
-                                 if (body->size() / 2 > 0)
-                                     sink.write(body->data(), body->size() / 2);
-                                 return false;
-                             });
+        [body](size_t, size_t, httplib::DataSink &sink) {
+            if (body->size() / 2 > 0)
+                sink.write(body->data(), body->size() / 2);
+            return false;
+        });
 }
 
 nlohmann::json authFailure(Family family, JwtSigner::Check check, bool missing)
@@ -75,22 +76,27 @@ nlohmann::json authFailure(Family family, JwtSigner::Check check, bool missing)
     case Family::Rest:
         if (missing)
             return {{"code", "PGRST301"}, {"details", nullptr}, {"hint", nullptr},
-                    {"message", "No JWT in the Authorization header"}};
+                {"message", "No JWT in the Authorization header"}};
         if (expired)
-            return {{"code", "PGRST303"}, {"details", nullptr}, {"hint", nullptr}, {"message", "JWT expired"}};
+            return {
+                {"code", "PGRST303"}, {"details", nullptr}, {"hint", nullptr}, {"message", "JWT expired"}};
         return {{"code", "PGRST301"}, {"details", nullptr}, {"hint", nullptr},
-                {"message", check == JwtSigner::Check::BadSignature ? "JWSError JWSInvalidSignature"
-                                                                    : "JWT could not be decoded"}};
+            {"message",
+                check == JwtSigner::Check::BadSignature ? "JWSError JWSInvalidSignature"
+                                                        : "JWT could not be decoded"}};
     case Family::Storage:
-        return {{"statusCode", "401"},
-                {"error", missing ? "Unauthorized" : "InvalidJWT"},
-                {"message", missing ? "headers must have required property 'authorization'"
-                            : expired ? "jwt expired"
-                            : check == JwtSigner::Check::BadSignature ? "invalid signature"
-                                                                      : "jwt malformed"}};
+        return {{"statusCode", "401"}, {"error", missing ? "Unauthorized" : "InvalidJWT"},
+            {"message",
+                missing                                       ? "No JWT in the Authorization header"
+                    : expired                                 ? "jwt expired"
+                    : check == JwtSigner::Check::BadSignature ? "invalid signature"
+                                                              : "jwt malformed"}};
     case Family::Functions:
         return {{"code", 401},
-                {"message", missing ? "Missing authorization header" : expired ? "JWT expired" : "Invalid JWT"}};
+            {"message",
+                missing       ? "Missing authorization header"
+                    : expired ? "JWT expired"
+                              : "Invalid JWT"}};
     case Family::Auth:
         break;
     }
@@ -101,7 +107,8 @@ nlohmann::json authFailure(Family family, JwtSigner::Check check, bool missing)
 
 std::optional<nlohmann::json> parseJsonBody(const std::string &body)
 {
-    struct TooDeep {};
+    struct TooDeep {
+    };
     try {
         return nlohmann::json::parse(body, [](int depth, nlohmann::json::parse_event_t, nlohmann::json &) {
             if (depth > maxJsonDepth)
@@ -120,7 +127,8 @@ std::string encodeObjectKey(const std::string &key)
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : key) {
-        if (std::isalnum(c) || std::string_view("/-._~!$&'()*+,=:@").find(static_cast<char>(c)) != std::string_view::npos) {
+        if (std::isalnum(c)
+            || std::string_view("/-._~!$&'()*+,=:@").find(static_cast<char>(c)) != std::string_view::npos) {
             out.push_back(static_cast<char>(c));
         } else {
             out.push_back('%');
@@ -131,7 +139,8 @@ std::string encodeObjectKey(const std::string &key)
     return out;
 }
 
-Server::Server(ServerOptions options) : options_(std::move(options))
+Server::Server(ServerOptions options)
+    : options_(std::move(options))
 {
     fs::create_directories(options_.dataDir);
     options_.dataDir = fs::canonical(options_.dataDir);
@@ -270,9 +279,10 @@ void Server::dispatch(const httplib::Request &req, httplib::Response &res)
 void Server::route(const httplib::Request &req, httplib::Response &res, RequestState &state)
 {
     const std::string &path = req.path;
-    const bool signedFetch = req.method == "GET" && startsWith(path, "/storage/v1/object/sign/");
-    const bool api = underPrefix(path, "/auth/v1") || underPrefix(path, "/rest/v1") ||
-                     underPrefix(path, "/functions/v1") || underPrefix(path, "/storage/v1");
+    const bool read = req.method == "GET" || req.method == "HEAD";
+    const bool signedFetch = read && startsWith(path, "/storage/v1/object/sign/");
+    const bool api = underPrefix(path, "/auth/v1") || underPrefix(path, "/rest/v1")
+        || underPrefix(path, "/functions/v1") || underPrefix(path, "/storage/v1");
     if (api) {
         if (!signedFetch)
             requireApiKey(req);
@@ -297,15 +307,19 @@ void Server::requireApiKey(const httplib::Request &req) const
     if (key.empty())
         key = req.get_param_value("apikey");
     if (key.empty())
-        throw HttpError{401, {{"message", "Invalid API key"}, {"hint", "No `apikey` request header or url param was found."}}};
+        throw HttpError{401,
+            {{"message", "Invalid API key"}, {"hint", "No `apikey` request header or url param was found."}}};
     if (key.size() != anonKey_.size() || CRYPTO_memcmp(key.data(), anonKey_.data(), key.size()) != 0)
-        throw HttpError{401, {{"message", "Invalid API key"}, {"hint", "Double check your Supabase `anon` or `service_role` API key."}}};
+        throw HttpError{401,
+            {{"message", "Invalid API key"},
+                {"hint", "Double check your Supabase `anon` or `service_role` API key."}}};
 }
 
 std::string Server::requireUser(const httplib::Request &req, Family family)
 {
     const std::string header = req.get_header_value("Authorization");
-    const bool bearer = header.size() > 7 && (header.compare(0, 7, "Bearer ") == 0 || header.compare(0, 7, "bearer ") == 0);
+    const bool bearer
+        = header.size() > 7 && (header.compare(0, 7, "Bearer ") == 0 || header.compare(0, 7, "bearer ") == 0);
     if (!bearer)
         throw HttpError{401, authFailure(family, JwtSigner::Check::Malformed, true)};
     const auto verified = jwt_->verify(std::string_view(header).substr(7), clock_.nowSeconds());
@@ -313,8 +327,8 @@ std::string Server::requireUser(const httplib::Request &req, Family family)
         throw HttpError{401, authFailure(family, verified.check, false)};
     const auto &claims = verified.claims;
     // A signed-link token carries no subject; it must not open the data interfaces.
-    if (!claims.contains("sub") || !claims["sub"].is_string() || claims.value("role", "") != "authenticated" ||
-        !store_->userExists(claims["sub"].get<std::string>()))
+    if (!claims.contains("sub") || !claims["sub"].is_string() || claims.value("role", "") != "authenticated"
+        || !store_->userExists(claims["sub"].get<std::string>()))
         throw HttpError{401, authFailure(family, JwtSigner::Check::Malformed, false)};
     return claims["sub"].get<std::string>();
 }
@@ -347,7 +361,7 @@ void Server::removeObjectFile(const std::string &file) const
 }
 
 void Server::streamFile(httplib::Response &res, const std::filesystem::path &file, std::uint64_t size,
-                        const std::string &contentType, bool truncate)
+    const std::string &contentType, bool truncate)
 {
     // Opened now, so a delete arriving mid-download cannot cut the stream.
     auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
@@ -356,25 +370,25 @@ void Server::streamFile(httplib::Response &res, const std::filesystem::path &fil
     const std::uint64_t limit = truncate ? size / 2 : size;
     res.status = 200;
     res.set_content_provider(static_cast<size_t>(size), contentType,
-                             [in, limit](size_t offset, size_t length, httplib::DataSink &sink) {
-                                 if (offset >= limit)
-                                     return false;
-                                 static constexpr size_t chunk = 256 * 1024;
-                                 std::vector<char> buffer(std::min<size_t>({chunk, length, limit - offset}));
-                                 in->seekg(static_cast<std::streamoff>(offset));
-                                 in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                                 const auto got = static_cast<size_t>(in->gcount());
-                                 return got > 0 && sink.write(buffer.data(), got);
-                             });
+        [in, limit](size_t offset, size_t length, httplib::DataSink &sink) {
+            if (offset >= limit)
+                return false;
+            static constexpr size_t chunk = 256 * 1024;
+            std::vector<char> buffer(std::min<size_t>({chunk, length, limit - offset}));
+            in->seekg(static_cast<std::streamoff>(offset));
+            in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            const auto got = static_cast<size_t>(in->gcount());
+            return got > 0 && sink.write(buffer.data(), got);
+        });
 }
 
 nlohmann::ordered_json Server::addRow(const std::string &computerId, const std::string &userId,
-                                      const std::string &storagePath, const std::string &originalFilename,
-                                      const std::string &status, std::optional<std::int64_t> createdMicros)
+    const std::string &storagePath, const std::string &originalFilename, const std::string &status,
+    std::optional<std::int64_t> createdMicros)
 {
     const std::int64_t created = createdMicros.value_or(clock_.nowMicros());
     TransferRow row{newUuid(), computerId, userId, storagePath, originalFilename, status,
-                    formatTimestamptz(created), std::nullopt, std::nullopt};
+        formatTimestamptz(created), std::nullopt, std::nullopt};
     store_->addRow(row, created);
     return row.toJson();
 }

@@ -37,7 +37,8 @@ struct RequestState {
     bool truncate = false; // a fault asked for the body to be cut short
 };
 
-class Server {
+class Server
+{
 public:
     explicit Server(ServerOptions options);
     ~Server();
@@ -65,18 +66,18 @@ private:
     void requireApiKey(const httplib::Request &req) const;
     // The id of the signed-in user, or an HttpError in the family's shape.
     std::string requireUser(const httplib::Request &req, Family family);
-    nlohmann::json sessionJson(const std::string &userId, const std::string &sessionId,
-                               const std::string &refreshToken);
+    nlohmann::json sessionJson(
+        const std::string &userId, const std::string &sessionId, const std::string &refreshToken);
 
     // Streams a file (an object or a site file), cut short when the request is to be truncated.
     void streamFile(httplib::Response &res, const std::filesystem::path &file, std::uint64_t size,
-                    const std::string &contentType, bool truncate);
+        const std::string &contentType, bool truncate);
     std::filesystem::path objectPath(const std::string &file) const;
     std::string storeObjectBytes(const std::string &bytes);
     void removeObjectFile(const std::string &file) const;
     nlohmann::ordered_json addRow(const std::string &computerId, const std::string &userId,
-                                  const std::string &storagePath, const std::string &originalFilename,
-                                  const std::string &status, std::optional<std::int64_t> createdMicros);
+        const std::string &storagePath, const std::string &originalFilename, const std::string &status,
+        std::optional<std::int64_t> createdMicros);
 
     ServerOptions options_;
     std::filesystem::path certDir_;

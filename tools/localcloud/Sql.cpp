@@ -9,7 +9,8 @@ namespace {
 }
 } // namespace
 
-Statement::Statement(sqlite3 *db, std::string_view sql) : db_(db)
+Statement::Statement(sqlite3 *db, std::string_view sql)
+    : db_(db)
 {
     if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK)
         fail(db_, "prepare");
@@ -23,7 +24,8 @@ Statement::~Statement()
 Statement &Statement::bind(int index, std::string_view text)
 {
     // Explicit length: names may legitimately contain NUL characters.
-    if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK)
+    if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8)
+        != SQLITE_OK)
         fail(db_, "bind");
     return *this;
 }
@@ -56,8 +58,7 @@ bool Statement::step()
 
 void Statement::run()
 {
-    while (step()) {
-    }
+    while (step()) { }
 }
 
 std::string Statement::text(int column) const
@@ -82,8 +83,9 @@ std::int64_t Statement::integer(int column) const
 
 Database::Database(const std::string &path)
 {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(
+            path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr)
+        != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         throw SqlError("open " + path + ": " + message);
@@ -106,7 +108,8 @@ void Database::exec(const std::string &sql)
     }
 }
 
-Transaction::Transaction(Database &db) : db_(db)
+Transaction::Transaction(Database &db)
+    : db_(db)
 {
     db_.exec("BEGIN IMMEDIATE");
 }

@@ -10,13 +10,15 @@
 
 namespace localcloud {
 
-class SqlError : public std::runtime_error {
+class SqlError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
 
 // One prepared statement; binding is by 1-based index as in SQLite.
-class Statement {
+class Statement
+{
 public:
     Statement(sqlite3 *db, std::string_view sql);
     ~Statement();
@@ -43,7 +45,8 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
 };
 
-class Database {
+class Database
+{
 public:
     explicit Database(const std::string &path);
     ~Database();
@@ -59,7 +62,8 @@ private:
 };
 
 // Rolls back unless commit() was reached, so an exception never leaves half a change.
-class Transaction {
+class Transaction
+{
 public:
     explicit Transaction(Database &db);
     ~Transaction();

@@ -8,8 +8,8 @@ namespace {
 constexpr const char *bucket = "expenses";
 constexpr std::int64_t maxLinkLifetime = 10LL * 365 * 24 * 3600;
 
-HttpError storageError(int httpStatus, const std::string &statusCode, const std::string &error,
-                       const std::string &message)
+HttpError storageError(
+    int httpStatus, const std::string &statusCode, const std::string &error, const std::string &message)
 {
     return HttpError{httpStatus, {{"statusCode", statusCode}, {"error", error}, {"message", message}}};
 }
@@ -29,7 +29,8 @@ struct BucketPath {
 BucketPath splitBucketPath(const std::string &rest)
 {
     const size_t slash = rest.find('/');
-    BucketPath out{rest.substr(0, slash), slash == std::string::npos ? "" : canonicalObjectKey(rest.substr(slash + 1))};
+    BucketPath out{
+        rest.substr(0, slash), slash == std::string::npos ? "" : canonicalObjectKey(rest.substr(slash + 1))};
     if (out.bucket != bucket)
         throw storageError(400, "404", "Bucket not found", "Bucket not found");
     if (out.key.empty())
@@ -41,14 +42,9 @@ BucketPath splitBucketPath(const std::string &rest)
 
 nlohmann::json objectJson(const ObjectRecord &o)
 {
-    return {{"name", o.name},
-            {"bucket_id", bucket},
-            {"owner", o.owner},
-            {"id", o.file},
-            {"updated_at", o.createdAt},
-            {"created_at", o.createdAt},
-            {"last_accessed_at", o.createdAt},
-            {"metadata", {{"size", o.size}, {"mimetype", o.mimetype}}}};
+    return {{"name", o.name}, {"bucket_id", bucket}, {"owner", o.owner}, {"id", o.file},
+        {"updated_at", o.createdAt}, {"created_at", o.createdAt}, {"last_accessed_at", o.createdAt},
+        {"metadata", {{"size", o.size}, {"mimetype", o.mimetype}}}};
 }
 
 } // namespace
@@ -58,7 +54,7 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
     static const std::string signPrefix = "/storage/v1/object/sign/";
     const std::string &path = req.path;
 
-    if (req.method == "GET" && path.rfind(signPrefix, 0) == 0) {
+    if ((req.method == "GET" || req.method == "HEAD") && path.rfind(signPrefix, 0) == 0) {
         const BucketPath where = splitBucketPath(path.substr(signPrefix.size()));
         if (!req.has_param("token"))
             throw storageError(400, "400", "Bad Request", "querystring must have required property 'token'");
@@ -74,7 +70,7 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
         if (!object)
             throw notFound();
         streamFile(res, objectPath(object->file), static_cast<std::uint64_t>(object->size), object->mimetype,
-                   state.truncate);
+            state.truncate);
         state.truncate = false; // already cut in the stream itself
         return;
     }
@@ -84,7 +80,8 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
         const BucketPath where = splitBucketPath(path.substr(signPrefix.size()));
         const auto body = parseJsonBody(req.body);
         if (!body || !body->is_object())
-            throw storageError(400, "400", "Bad Request", "Body cannot be empty when content-type is set to 'application/json'");
+            throw storageError(400, "400", "Bad Request",
+                "Body cannot be empty when content-type is set to 'application/json'");
         const auto expiresIn = body->find("expiresIn");
         if (expiresIn == body->end())
             throw storageError(400, "400", "Bad Request", "body must have required property 'expiresIn'");
@@ -92,17 +89,19 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
             throw storageError(400, "400", "Bad Request", "body/expiresIn must be integer");
         const auto seconds = expiresIn->get<std::int64_t>();
         if (seconds < 1 || seconds > maxLinkLifetime)
-            throw storageError(400, "400", "Bad Request", "body/expiresIn must be >= 1 and at most ten years");
+            throw storageError(
+                400, "400", "Bad Request", "body/expiresIn must be >= 1 and at most ten years");
         if (!store_->objectVisibleTo(userId, where.key))
             throw notFound();
         const std::int64_t now = clock_.nowSeconds();
-        const std::string token = jwt_->sign({{"url", where.bucket + "/" + where.key}, {"iat", now}, {"exp", now + seconds}});
+        const std::string token
+            = jwt_->sign({{"url", where.bucket + "/" + where.key}, {"iat", now}, {"exp", now + seconds}});
         // The key is escaped here so names holding "%", "?" or "#" come back to the same object.
-        const nlohmann::json out = {{"signedURL", "/object/sign/" + where.bucket + "/" + encodeObjectKey(where.key) +
-                                                      "?token=" + token}};
+        const nlohmann::json out = {{"signedURL",
+            "/object/sign/" + where.bucket + "/" + encodeObjectKey(where.key) + "?token=" + token}};
         res.status = 200;
         res.set_content(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                        "application/json; charset=utf-8");
+            "application/json; charset=utf-8");
         return;
     }
 
@@ -113,7 +112,8 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
             throw storageError(400, "400", "Bad Request", "body must have required property 'prefixes'");
         const nlohmann::json &prefixes = (*body)["prefixes"];
         if (!prefixes.is_array() || prefixes.empty() || prefixes.size() > 1000)
-            throw storageError(400, "400", "Bad Request", "body/prefixes must be an array of 1 to 1000 names");
+            throw storageError(
+                400, "400", "Bad Request", "body/prefixes must be an array of 1 to 1000 names");
         std::vector<std::string> keys;
         for (const auto &prefix : prefixes) {
             if (!prefix.is_string())
@@ -135,7 +135,7 @@ void Server::handleStorage(const httplib::Request &req, httplib::Response &res, 
         }
         res.status = 200;
         res.set_content(removed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                        "application/json; charset=utf-8");
+            "application/json; charset=utf-8");
         return;
     }
 

@@ -7,13 +7,14 @@ namespace localcloud {
 
 namespace {
 
-constexpr const char *rowColumns = "t.id, t.computer_id, t.user_id, t.storage_path, t.original_filename, t.status, "
-                                   "t.created_at, t.completed_at, t.downloaded_filename";
+constexpr const char *rowColumns
+    = "t.id, t.computer_id, t.user_id, t.storage_path, t.original_filename, t.status, "
+      "t.created_at, t.completed_at, t.downloaded_filename";
 
 TransferRow readRow(const Statement &s)
 {
-    return TransferRow{s.text(0), s.text(1), s.text(2),         s.text(3),        s.text(4),
-                       s.text(5), s.text(6), s.optionalText(7), s.optionalText(8)};
+    return TransferRow{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5), s.text(6),
+        s.optionalText(7), s.optionalText(8)};
 }
 
 ComputerRecord readComputer(const Statement &s)
@@ -129,7 +130,8 @@ bool keyLeavesBucket(const std::string &canonicalKey)
     return false;
 }
 
-Store::Store(const std::filesystem::path &databasePath) : db_(databasePath.string())
+Store::Store(const std::filesystem::path &databasePath)
+    : db_(databasePath.string())
 {
     db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     db_.exec(R"sql(
@@ -174,7 +176,11 @@ std::string Store::createUser(const std::string &kind, std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);
     const std::string id = newUuid();
-    db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, ?, ?)").bind(1, id).bind(2, kind).bind(3, nowMicros).run();
+    db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, ?, ?)")
+        .bind(1, id)
+        .bind(2, kind)
+        .bind(3, nowMicros)
+        .run();
     return id;
 }
 
@@ -186,16 +192,20 @@ bool Store::userExists(const std::string &id)
     return s.step();
 }
 
-void Store::addRefreshToken(const std::string &token, const std::string &userId, const std::string &sessionId,
-                            std::int64_t nowMicros)
+void Store::addRefreshToken(
+    const std::string &token, const std::string &userId, const std::string &sessionId, std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);
     db_.prepare("INSERT INTO refresh_tokens (token, user_id, session_id, created_us) VALUES (?, ?, ?, ?)")
-        .bind(1, token).bind(2, userId).bind(3, sessionId).bind(4, nowMicros).run();
+        .bind(1, token)
+        .bind(2, userId)
+        .bind(3, sessionId)
+        .bind(4, nowMicros)
+        .run();
 }
 
-Store::Rotation Store::rotateRefreshToken(const std::string &token, const std::string &replacement,
-                                          std::int64_t nowMicros)
+Store::Rotation Store::rotateRefreshToken(
+    const std::string &token, const std::string &replacement, std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -211,26 +221,39 @@ Store::Rotation Store::rotateRefreshToken(const std::string &token, const std::s
     }
     if (rotation.result == Refresh::AlreadyUsed) {
         // A spent token coming back means it leaked: the whole session goes.
-        db_.prepare("UPDATE refresh_tokens SET revoked = 1 WHERE session_id = ?").bind(1, rotation.sessionId).run();
+        db_.prepare("UPDATE refresh_tokens SET revoked = 1 WHERE session_id = ?")
+            .bind(1, rotation.sessionId)
+            .run();
     } else {
         db_.prepare("UPDATE refresh_tokens SET revoked = 1 WHERE token = ?").bind(1, token).run();
         db_.prepare("INSERT INTO refresh_tokens (token, user_id, session_id, created_us) VALUES (?, ?, ?, ?)")
-            .bind(1, replacement).bind(2, rotation.userId).bind(3, rotation.sessionId).bind(4, nowMicros).run();
+            .bind(1, replacement)
+            .bind(2, rotation.userId)
+            .bind(3, rotation.sessionId)
+            .bind(4, nowMicros)
+            .run();
     }
     transaction.commit();
     return rotation;
 }
 
 ComputerRecord Store::registerComputer(const std::string &userId, const std::string &name,
-                                       const std::string &targetFolderName, std::int64_t nowMicros)
+    const std::string &targetFolderName, std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    db_.prepare("INSERT INTO computers (id, user_id, name, target_folder_name, created_us) VALUES (?, ?, ?, ?, ?) "
-                "ON CONFLICT(user_id) DO UPDATE SET name = excluded.name, "
-                "target_folder_name = excluded.target_folder_name")
-        .bind(1, newUuid()).bind(2, userId).bind(3, name).bind(4, targetFolderName).bind(5, nowMicros).run();
-    auto s = db_.prepare("SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE user_id = ?");
+    db_.prepare(
+           "INSERT INTO computers (id, user_id, name, target_folder_name, created_us) VALUES (?, ?, ?, ?, ?) "
+           "ON CONFLICT(user_id) DO UPDATE SET name = excluded.name, "
+           "target_folder_name = excluded.target_folder_name")
+        .bind(1, newUuid())
+        .bind(2, userId)
+        .bind(3, name)
+        .bind(4, targetFolderName)
+        .bind(5, nowMicros)
+        .run();
+    auto s = db_.prepare(
+        "SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE user_id = ?");
     s.bind(1, userId);
     s.step();
     ComputerRecord computer = readComputer(s);
@@ -241,7 +264,8 @@ ComputerRecord Store::registerComputer(const std::string &userId, const std::str
 std::optional<ComputerRecord> Store::computer(const std::string &id)
 {
     std::lock_guard lock(mutex_);
-    auto s = db_.prepare("SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE id = ?");
+    auto s = db_.prepare(
+        "SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE id = ?");
     s.bind(1, id);
     if (!s.step())
         return std::nullopt;
@@ -251,7 +275,8 @@ std::optional<ComputerRecord> Store::computer(const std::string &id)
 std::vector<ComputerRecord> Store::computers()
 {
     std::lock_guard lock(mutex_);
-    auto s = db_.prepare("SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers ORDER BY created_us");
+    auto s = db_.prepare(
+        "SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers ORDER BY created_us");
     std::vector<ComputerRecord> out;
     while (s.step())
         out.push_back(readComputer(s));
@@ -259,11 +284,15 @@ std::vector<ComputerRecord> Store::computers()
 }
 
 void Store::addPairingCode(const std::string &code, const std::string &computerId, std::int64_t expiresMicros,
-                           std::int64_t nowMicros)
+    std::int64_t nowMicros)
 {
     std::lock_guard lock(mutex_);
     db_.prepare("INSERT INTO pairing_codes (code, computer_id, expires_us, created_us) VALUES (?, ?, ?, ?)")
-        .bind(1, code).bind(2, computerId).bind(3, expiresMicros).bind(4, nowMicros).run();
+        .bind(1, code)
+        .bind(2, computerId)
+        .bind(3, expiresMicros)
+        .bind(4, nowMicros)
+        .run();
 }
 
 Store::ClaimResult Store::claimPairingCode(const std::string &code, std::int64_t nowMicros)
@@ -287,15 +316,25 @@ Store::ClaimResult Store::claimPairingCode(const std::string &code, std::int64_t
     }
     if (result.result != Claim::Claimed)
         return result;
-    db_.prepare("UPDATE pairing_codes SET claimed_us = ? WHERE code = ?").bind(1, nowMicros).bind(2, code).run();
-    auto s = db_.prepare("SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE id = ?");
+    db_.prepare("UPDATE pairing_codes SET claimed_us = ? WHERE code = ?")
+        .bind(1, nowMicros)
+        .bind(2, code)
+        .run();
+    auto s = db_.prepare(
+        "SELECT id, user_id, name, target_folder_name, phone_user_id FROM computers WHERE id = ?");
     s.bind(1, computerId);
     s.step();
     result.computer = readComputer(s);
     if (!result.computer->phoneUserId) {
         const std::string phoneUser = newUuid();
-        db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)").bind(1, phoneUser).bind(2, nowMicros).run();
-        db_.prepare("UPDATE computers SET phone_user_id = ? WHERE id = ?").bind(1, phoneUser).bind(2, computerId).run();
+        db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)")
+            .bind(1, phoneUser)
+            .bind(2, nowMicros)
+            .run();
+        db_.prepare("UPDATE computers SET phone_user_id = ? WHERE id = ?")
+            .bind(1, phoneUser)
+            .bind(2, computerId)
+            .run();
         result.computer->phoneUserId = phoneUser;
     }
     transaction.commit();
@@ -305,8 +344,9 @@ Store::ClaimResult Store::claimPairingCode(const std::string &code, std::int64_t
 std::optional<ComputerRecord> Store::computerForCode(const std::string &code)
 {
     std::lock_guard lock(mutex_);
-    auto s = db_.prepare("SELECT c.id, c.user_id, c.name, c.target_folder_name, c.phone_user_id FROM computers c "
-                         "JOIN pairing_codes p ON p.computer_id = c.id WHERE p.code = ?");
+    auto s = db_.prepare(
+        "SELECT c.id, c.user_id, c.name, c.target_folder_name, c.phone_user_id FROM computers c "
+        "JOIN pairing_codes p ON p.computer_id = c.id WHERE p.code = ?");
     s.bind(1, code);
     if (!s.step())
         return std::nullopt;
@@ -316,8 +356,9 @@ std::optional<ComputerRecord> Store::computerForCode(const std::string &code)
 std::vector<Store::PairingCodeRecord> Store::pairingCodes()
 {
     std::lock_guard lock(mutex_);
-    auto s = db_.prepare("SELECT code, computer_id, created_us, expires_us, claimed_us IS NOT NULL FROM pairing_codes "
-                         "ORDER BY created_us DESC, rowid DESC");
+    auto s = db_.prepare(
+        "SELECT code, computer_id, created_us, expires_us, claimed_us IS NOT NULL FROM pairing_codes "
+        "ORDER BY created_us DESC, rowid DESC");
     std::vector<PairingCodeRecord> out;
     while (s.step())
         out.push_back(PairingCodeRecord{s.text(0), s.text(1), s.integer(2), s.integer(3), s.integer(4) != 0});
@@ -333,8 +374,14 @@ std::string Store::phoneUserFor(const std::string &computerId, std::int64_t nowM
     if (s.step() && s.optionalText(0))
         return s.text(0);
     const std::string phoneUser = newUuid();
-    db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)").bind(1, phoneUser).bind(2, nowMicros).run();
-    db_.prepare("UPDATE computers SET phone_user_id = ? WHERE id = ?").bind(1, phoneUser).bind(2, computerId).run();
+    db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)")
+        .bind(1, phoneUser)
+        .bind(2, nowMicros)
+        .run();
+    db_.prepare("UPDATE computers SET phone_user_id = ? WHERE id = ?")
+        .bind(1, phoneUser)
+        .bind(2, computerId)
+        .run();
     transaction.commit();
     return phoneUser;
 }
@@ -342,19 +389,29 @@ std::string Store::phoneUserFor(const std::string &computerId, std::int64_t nowM
 void Store::addRow(const TransferRow &row, std::int64_t createdMicros)
 {
     std::lock_guard lock(mutex_);
-    db_.prepare("INSERT INTO transfer_items (id, computer_id, user_id, storage_path, object_key, original_filename, "
+    db_.prepare("INSERT INTO transfer_items (id, computer_id, user_id, storage_path, object_key, "
+                "original_filename, "
                 "status, created_at, created_us, completed_at, downloaded_filename) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-        .bind(1, row.id).bind(2, row.computerId).bind(3, row.userId).bind(4, row.storagePath)
-        .bind(5, canonicalObjectKey(row.storagePath)).bind(6, row.originalFilename).bind(7, row.status)
-        .bind(8, row.createdAt).bind(9, createdMicros).bind(10, row.completedAt).bind(11, row.downloadedFilename)
+        .bind(1, row.id)
+        .bind(2, row.computerId)
+        .bind(3, row.userId)
+        .bind(4, row.storagePath)
+        .bind(5, canonicalObjectKey(row.storagePath))
+        .bind(6, row.originalFilename)
+        .bind(7, row.status)
+        .bind(8, row.createdAt)
+        .bind(9, createdMicros)
+        .bind(10, row.completedAt)
+        .bind(11, row.downloadedFilename)
         .run();
 }
 
-std::vector<TransferRow> Store::selectRows(const std::string &where, const std::vector<std::string> &arguments,
-                                           const std::string &tail)
+std::vector<TransferRow> Store::selectRows(
+    const std::string &where, const std::vector<std::string> &arguments, const std::string &tail)
 {
-    auto s = db_.prepare(std::string("SELECT ") + rowColumns + " FROM transfer_items t WHERE " + where + " " + tail);
+    auto s = db_.prepare(
+        std::string("SELECT ") + rowColumns + " FROM transfer_items t WHERE " + where + " " + tail);
     for (size_t i = 0; i < arguments.size(); ++i)
         s.bind(static_cast<int>(i + 1), arguments[i]);
     std::vector<TransferRow> rows;
@@ -381,7 +438,7 @@ std::vector<TransferRow> Store::rowsFor(const std::string &userId, const RowQuer
 }
 
 std::vector<TransferRow> Store::updateRowsFor(const std::string &userId, const std::vector<Filter> &filters,
-                                              const std::map<std::string, std::optional<std::string>> &changes)
+    const std::map<std::string, std::optional<std::string>> &changes)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -397,8 +454,13 @@ std::vector<TransferRow> Store::updateRowsFor(const std::string &userId, const s
             else if (column == "downloaded_filename")
                 row.downloadedFilename = value;
         }
-        db_.prepare("UPDATE transfer_items SET status = ?, completed_at = ?, downloaded_filename = ? WHERE id = ?")
-            .bind(1, row.status).bind(2, row.completedAt).bind(3, row.downloadedFilename).bind(4, row.id).run();
+        db_.prepare(
+               "UPDATE transfer_items SET status = ?, completed_at = ?, downloaded_filename = ? WHERE id = ?")
+            .bind(1, row.status)
+            .bind(2, row.completedAt)
+            .bind(3, row.downloadedFilename)
+            .bind(4, row.id)
+            .run();
     }
     transaction.commit();
     return rows;
@@ -421,9 +483,15 @@ std::optional<std::string> Store::putObject(const ObjectRecord &object)
         if (s.step())
             previous = s.text(0);
     }
-    db_.prepare("INSERT OR REPLACE INTO objects (name, file, mimetype, owner, size, created_at) VALUES (?, ?, ?, ?, ?, ?)")
-        .bind(1, object.name).bind(2, object.file).bind(3, object.mimetype).bind(4, object.owner)
-        .bind(5, object.size).bind(6, object.createdAt).run();
+    db_.prepare("INSERT OR REPLACE INTO objects (name, file, mimetype, owner, size, created_at) VALUES (?, "
+                "?, ?, ?, ?, ?)")
+        .bind(1, object.name)
+        .bind(2, object.file)
+        .bind(3, object.mimetype)
+        .bind(4, object.owner)
+        .bind(5, object.size)
+        .bind(6, object.createdAt)
+        .run();
     transaction.commit();
     return previous;
 }

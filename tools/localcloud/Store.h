@@ -55,7 +55,8 @@ std::string canonicalObjectKey(const std::string &path);
 bool keyLeavesBucket(const std::string &canonicalKey);
 
 // All persistent state but the object bytes. Every method is safe to call from any thread.
-class Store {
+class Store
+{
 public:
     explicit Store(const std::filesystem::path &databasePath);
 
@@ -66,7 +67,7 @@ public:
     bool userExists(const std::string &id);
 
     void addRefreshToken(const std::string &token, const std::string &userId, const std::string &sessionId,
-                         std::int64_t nowMicros);
+        std::int64_t nowMicros);
     enum class Refresh { Rotated, NotFound, AlreadyUsed };
     struct Rotation {
         Refresh result = Refresh::NotFound;
@@ -74,16 +75,17 @@ public:
         std::string sessionId;
     };
     // Replaces `token` by `replacement`. Reusing a spent token revokes its whole session.
-    Rotation rotateRefreshToken(const std::string &token, const std::string &replacement, std::int64_t nowMicros);
+    Rotation rotateRefreshToken(
+        const std::string &token, const std::string &replacement, std::int64_t nowMicros);
 
     // One computer per user: found again on each call, its names updated.
     ComputerRecord registerComputer(const std::string &userId, const std::string &name,
-                                    const std::string &targetFolderName, std::int64_t nowMicros);
+        const std::string &targetFolderName, std::int64_t nowMicros);
     std::optional<ComputerRecord> computer(const std::string &id);
     std::vector<ComputerRecord> computers();
 
     void addPairingCode(const std::string &code, const std::string &computerId, std::int64_t expiresMicros,
-                        std::int64_t nowMicros);
+        std::int64_t nowMicros);
     enum class Claim { Claimed, NotFound, Expired, AlreadyClaimed };
     struct ClaimResult {
         Claim result = Claim::NotFound;
@@ -107,7 +109,7 @@ public:
     void addRow(const TransferRow &row, std::int64_t createdMicros);
     std::vector<TransferRow> rowsFor(const std::string &userId, const RowQuery &query);
     std::vector<TransferRow> updateRowsFor(const std::string &userId, const std::vector<Filter> &filters,
-                                           const std::map<std::string, std::optional<std::string>> &changes);
+        const std::map<std::string, std::optional<std::string>> &changes);
     std::vector<TransferRow> allRows();
 
     // Returns the file of the object it replaced, if any.
@@ -119,8 +121,8 @@ public:
     std::vector<ObjectRecord> allObjects();
 
 private:
-    std::vector<TransferRow> selectRows(const std::string &where, const std::vector<std::string> &arguments,
-                                        const std::string &tail);
+    std::vector<TransferRow> selectRows(
+        const std::string &where, const std::vector<std::string> &arguments, const std::string &tail);
 
     std::mutex mutex_;
     Database db_;

@@ -132,10 +132,11 @@ void Server::handlePhone(const httplib::Request &req, httplib::Response &res)
         }
         const std::string userId = store_->phoneUserFor(computer->id, now);
         const std::string storagePath = userId + "/" + newUuid() + "/" + safeName;
-        const std::string type = req.has_param("contentType") ? req.get_param_value("contentType") : contentTypeFor(name);
+        const std::string type
+            = req.has_param("contentType") ? req.get_param_value("contentType") : contentTypeFor(name);
         const std::string file = storeObjectBytes(req.body);
         if (const auto previous = store_->putObject({canonicalObjectKey(storagePath), file, type, userId,
-                                                     static_cast<std::int64_t>(req.body.size()), formatTimestamptz(now)}))
+                static_cast<std::int64_t>(req.body.size()), formatTimestamptz(now)}))
             removeObjectFile(*previous);
         reply(res, 201, addRow(computer->id, userId, storagePath, name, "pending", std::nullopt));
         return;
@@ -171,7 +172,7 @@ void Server::handlePhone(const httplib::Request &req, httplib::Response &res)
                 type = contentTypeFor(originalFilename);
             const std::string file = storeObjectBytes(*bytes);
             if (const auto previous = store_->putObject({canonicalObjectKey(storagePath), file, type, userId,
-                                                         static_cast<std::int64_t>(bytes->size()), formatTimestamptz(now)}))
+                    static_cast<std::int64_t>(bytes->size()), formatTimestamptz(now)}))
                 removeObjectFile(*previous);
         }
         reply(res, 201, addRow(computerId, userId, storagePath, originalFilename, status, created));
@@ -236,7 +237,9 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
                 throw badRequest("since must be a number");
             }
         }
-        reply(res, 200, nlohmann::ordered_json::parse(log_.entries(since).dump()));
+        reply(res, 200,
+            nlohmann::ordered_json::parse(
+                log_.entries(since).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     } else if (method == "DELETE" && path == "/_admin/log") {
         log_.clear();
         res.status = 204;
@@ -255,8 +258,8 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
     } else if (path == "/_admin/token-lifetime" && (method == "GET" || method == "PUT")) {
         if (method == "PUT") {
             const nlohmann::json body = jsonBody(req);
-            if (!body.contains("seconds") || !body["seconds"].is_number_integer() || body["seconds"].get<long long>() < 1 ||
-                body["seconds"].get<long long>() > 100000000)
+            if (!body.contains("seconds") || !body["seconds"].is_number_integer()
+                || body["seconds"].get<long long>() < 1 || body["seconds"].get<long long>() > 100000000)
                 throw badRequest("seconds must be a whole number from 1 to 100000000");
             tokenLifetime_ = body["seconds"].get<int>();
         }
@@ -268,7 +271,8 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
                 throw badRequest("offsetSeconds must be a whole number");
             clock_.setOffsetSeconds(body["offsetSeconds"].get<std::int64_t>());
         }
-        reply(res, 200, {{"offsetSeconds", clock_.offsetSeconds()}, {"now", formatTimestamptz(clock_.nowMicros())}});
+        reply(res, 200,
+            {{"offsetSeconds", clock_.offsetSeconds()}, {"now", formatTimestamptz(clock_.nowMicros())}});
     } else if (path.rfind("/_admin/site/", 0) == 0 && (method == "PUT" || method == "DELETE")) {
         const auto relative = siteRelativePath(path.substr(std::string("/_admin/site/").size()));
         if (!relative)
@@ -297,7 +301,7 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
 
 bool Server::handleSite(const httplib::Request &req, httplib::Response &res, RequestState &state)
 {
-    if (req.method != "GET")
+    if (req.method != "GET" && req.method != "HEAD")
         return false;
     const auto relative = siteRelativePath(req.path);
     if (!relative)

@@ -12,7 +12,8 @@ int usage()
 {
     std::cerr << "usage: localcloud serve --data DIR [--port N] [--token-lifetime SECONDS] [--site DIR]\n"
                  "       localcloud phone --url BASE --ca CA_PEM pair CODE\n"
-                 "       localcloud phone --url BASE --ca CA_PEM send (--code CODE | --computer ID) FILE [--name NAME]\n";
+                 "       localcloud phone --url BASE --ca CA_PEM send (--code CODE | --computer ID) FILE "
+                 "[--name NAME]\n";
     return 2;
 }
 
