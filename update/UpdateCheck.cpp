@@ -1,15 +1,12 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "cloud/HttpExchange.h"
 #include "update/VersionOrder.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkReply>
 #include <QPointer>
-#include <QCoro/QCoroNetworkReply>
-
-#include <memory>
 
 namespace {
 
@@ -96,23 +93,13 @@ QCoro::Task<> AppModel::checkForUpdates(bool silent)
 
         QNetworkRequest request(url);
         request.setTransferTimeout(transferTimeoutMs);
-        std::unique_ptr<QNetworkReply> reply(m_services.http.send(request, QByteArrayLiteral("GET"), {}));
-        co_await reply.get();
+        const HttpAnswer answer = co_await exchange(m_services.http, std::move(request), "GET", QByteArray());
         if (!self)
             co_return;
-
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            if (reply->error() != QNetworkReply::NoError)
-                throw PlatformError(reply->errorString());
+        if (answer.status < 200 || answer.status > 299)
             throw CompanionError::invalidResponse();
-        }
-        if (status.toInt() < 200 || status.toInt() > 299)
-            throw CompanionError::invalidResponse();
-        if (reply->error() != QNetworkReply::NoError)
-            throw PlatformError(reply->errorString());
 
-        const auto manifest = DesktopUpdateManifest::fromJson(reply->readAll());
+        const auto manifest = DesktopUpdateManifest::fromJson(answer.body);
         if (!manifest)
             throw PlatformError(QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı."));
 
