@@ -92,7 +92,7 @@ TEST_F(CloudTest, TruncateCutsTheRealAnswerShort)
     EXPECT_TRUE(answer.status == 0 || nlohmann::json::parse(answer.body, nullptr, false).is_discarded());
 }
 
-TEST_F(CloudTest, BadFaultSpecificationsAreRefused)
+TEST_F(CloudTest, BadFaultRulesAreRefused)
 {
     for (const std::string body : {R"({"kind":"explode","path":"/"})", R"({"path":"relative"})",
              R"({"path":"/","fraction":2})", R"({"path":"/","times":0})", "[]"}) {

@@ -39,12 +39,12 @@ const char *kindText(FaultRule::Kind kind)
     return "?";
 }
 
-template <typename T> T field(const nlohmann::json &spec, const char *name, T fallback)
+template <typename T> T field(const nlohmann::json &input, const char *name, T fallback)
 {
-    if (!spec.contains(name))
+    if (!input.contains(name))
         return fallback;
     try {
-        return spec.at(name).get<T>();
+        return input.at(name).get<T>();
     } catch (const nlohmann::json::exception &) {
         throw std::invalid_argument(std::string("bad type for ") + name);
     }
@@ -52,24 +52,24 @@ template <typename T> T field(const nlohmann::json &spec, const char *name, T fa
 
 } // namespace
 
-FaultRule faultFromJson(const nlohmann::json &spec)
+FaultRule faultFromJson(const nlohmann::json &input)
 {
-    if (!spec.is_object())
+    if (!input.is_object())
         throw std::invalid_argument("a fault is a JSON object");
     FaultRule rule;
-    rule.kind = kindFromText(field<std::string>(spec, "kind", "status"));
-    rule.method = field<std::string>(spec, "method", "*");
-    rule.pathPrefix = field<std::string>(spec, "path", "");
+    rule.kind = kindFromText(field<std::string>(input, "kind", "status"));
+    rule.method = field<std::string>(input, "method", "*");
+    rule.pathPrefix = field<std::string>(input, "path", "");
     if (rule.kind == FaultRule::Kind::Malformed)
         rule.status = 200;
-    rule.status = field<int>(spec, "status", rule.status);
+    rule.status = field<int>(input, "status", rule.status);
     rule.body = field<std::string>(
-        spec, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
-    rule.contentType = field<std::string>(spec, "contentType", rule.contentType);
-    rule.delayMs = field<int>(spec, "delayMs", 0);
-    rule.fraction = field<double>(spec, "fraction", 0.0);
-    if (spec.contains("times"))
-        rule.times = field<int>(spec, "times", 1);
+        input, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
+    rule.contentType = field<std::string>(input, "contentType", rule.contentType);
+    rule.delayMs = field<int>(input, "delayMs", 0);
+    rule.fraction = field<double>(input, "fraction", 0.0);
+    if (input.contains("times"))
+        rule.times = field<int>(input, "times", 1);
     else if (rule.fraction == 0)
         rule.times = 1;
     if (rule.status < 100 || rule.status > 599)
