@@ -31,7 +31,7 @@ struct FaultRule {
 };
 
 // Reads a rule from its JSON form (see the README); throws std::invalid_argument when malformed.
-FaultRule faultFromJson(const nlohmann::json &spec);
+FaultRule faultFromJson(const nlohmann::json &input);
 
 class FaultTable
 {
