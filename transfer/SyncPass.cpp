@@ -1,38 +1,17 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "app/RunningFlag.h"
 #include "transfer/IncomingDocument.h"
 
 #include <QDir>
-
-namespace {
-
-// Clears the pass flag on every way out, even when the model goes away under a suspended pass.
-class SyncingScope
-{
-public:
-    SyncingScope(AppModel *model, bool &flag) : m_model(model), m_flag(flag) { m_flag = true; }
-    ~SyncingScope()
-    {
-        if (m_model)
-            m_flag = false;
-    }
-    SyncingScope(const SyncingScope &) = delete;
-    SyncingScope &operator=(const SyncingScope &) = delete;
-
-private:
-    QPointer<AppModel> m_model;
-    bool &m_flag;
-};
-
-} // namespace
 
 QCoro::Task<> AppModel::syncNow()
 {
     if (!isConfigured() || isWorking() || m_isSyncing)
         co_return;
     BusyScope busy(*this);
-    SyncingScope syncing(this, m_isSyncing);
+    RunningFlag syncing(this, m_isSyncing);
 
     try {
         if (!m_targetFolderAccessURL)

@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "app/RunningFlag.h"
 #include "cloud/HttpExchange.h"
 #include "update/VersionOrder.h"
 
@@ -18,24 +19,6 @@ const QString fallbackVersion = QStringLiteral("1.1.0");
 
 // Without it a silent peer would hold the check, and every later one, forever.
 constexpr int transferTimeoutMs = 60000;
-
-// Clears the running-check flag however the check ends, unless the model went away meanwhile.
-class CheckingFlag
-{
-public:
-    CheckingFlag(AppModel *model, bool &flag) : m_model(model), m_flag(flag) { m_flag = true; }
-    ~CheckingFlag()
-    {
-        if (m_model)
-            m_flag = false;
-    }
-    CheckingFlag(const CheckingFlag &) = delete;
-    CheckingFlag &operator=(const CheckingFlag &) = delete;
-
-private:
-    QPointer<AppModel> m_model;
-    bool &m_flag;
-};
 
 } // namespace
 
@@ -80,7 +63,7 @@ QCoro::Task<> AppModel::checkForUpdates(bool silent)
     // A check that finds an update runs until the program quits; a second one must not download again.
     if (m_isCheckingForUpdates)
         co_return;
-    const CheckingFlag checking(this, m_isCheckingForUpdates);
+    const RunningFlag checking(this, m_isCheckingForUpdates);
     QPointer<AppModel> self(this);
 
     // Written first, so that a failing check also waits for the next period.
