@@ -57,11 +57,12 @@ void IncomingDocument::finish()
 {
     if (!m_file.flush())
         throw PlatformError(QStringLiteral("Evrak yazılamadı: ") + m_file.errorString());
-    if (::fsync(m_file.handle()) != 0)
-        throw systemError(QStringLiteral("Evrak yazılamadı"), errno);
-    // The temporary file is private to us; the saved document gets the usual permissions.
+    // The temporary file is private to us; the saved document gets the usual permissions. Set
+    // before the sync, so that the same flush makes them durable along with the bytes.
     m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                           | QFileDevice::ReadOther);
+    if (::fsync(m_file.handle()) != 0)
+        throw systemError(QStringLiteral("Evrak yazılamadı"), errno);
 }
 
 bool IncomingDocument::commitAs(const QString &path)
@@ -104,7 +105,7 @@ bool fileHoldsDigest(const QString &path, qint64 size, const QByteArray &sha256)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
         return false;
     return hash.result() == sha256;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "transfer/Sha256.h"
+
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -30,7 +31,7 @@ public:
 
 private:
     QTemporaryFile m_file;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     QByteArray m_leading;
     qint64 m_size = 0;
 };
