@@ -64,7 +64,7 @@ const State states[] = {
          Ui::setStatus(m, QStringLiteral("QR kod hazır"));
          Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
                                            QStringLiteral("soon"), QStringLiteral("qr")});
-         Ui::setQrImage(m, checkerImage(29));
+         Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
      }},
     {"error-shown", true,
      [](AppModel &m) {
@@ -76,7 +76,7 @@ const State states[] = {
          Ui::setStatus(m, QStringLiteral("Tüm evraklar indirildi"));
          Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
                                            QStringLiteral("soon"), QStringLiteral("qr")});
-         Ui::setQrImage(m, checkerImage(29));
+         Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
          Ui::setPendingCount(m, 3);
          Ui::setDownloadedToday(m, 12);
          Ui::setLastSync(m, QDateTime(QDate(2026, 3, 1), QTime(14, 7), Qt::LocalTime));

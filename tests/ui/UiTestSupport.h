@@ -16,6 +16,7 @@ struct TestAccess<UiTests> {
     static void setLastError(AppModel &m, const std::optional<QString> &e) { m.setLastError(e); }
     static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.setPairing(p); }
     static void setQrImage(AppModel &m, const QImage &image) { m.setQrImage(image); }
+    static QImage makeQRCode(const QString &text) { return AppModel::makeQRCode(text); }
     static void setPendingCount(AppModel &m, int n) { m.setPendingCount(n); }
     static void setDownloadedToday(AppModel &m, int n) { m.setDownloadedToday(n); }
     static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.setLastSync(t); }
