@@ -1,10 +1,10 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "app/Json.h"
 #include "cloud/HttpExchange.h"
 #include "cloud/SessionRenewal.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -55,10 +55,10 @@ QString normalisedAddress(const QString &url)
 
 std::optional<CloudConfiguration> CloudConfiguration::fromJson(const QByteArray &json)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(json);
-    if (!document.isObject())
+    const std::optional<QJsonObject> parsed = jsonObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     const QJsonValue url = object.value(QLatin1String("supabaseUrl"));
     const QJsonValue key = object.value(QLatin1String("supabaseAnonKey"));
     const QJsonValue revision = object.value(QLatin1String("revision"));

@@ -1,8 +1,8 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "app/Json.h"
 #include "cloud/SessionRenewal.h"
-#include "platform/PlatformError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,14 +33,7 @@ bool isUsableSeconds(double seconds)
 // error for text that is not JSON, and CompanionError::invalidResponse for any missing or mistyped field.
 CloudSession parseAuthResponse(const QByteArray &answer, const QDateTime &now)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw PlatformError(parseError.errorString());
-    if (!document.isObject())
-        throw CompanionError::invalidResponse();
-
-    const QJsonObject object = document.object();
+    const QJsonObject object = parseJsonObject(answer);
     const QJsonValue access = object.value(QLatin1String("access_token"));
     const QJsonValue refresh = object.value(QLatin1String("refresh_token"));
     const QJsonValue expiresIn = object.value(QLatin1String("expires_in"));
@@ -76,10 +69,10 @@ QByteArray CloudSession::toJson() const
 
 std::optional<CloudSession> CloudSession::fromJson(const QByteArray &json)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(json);
-    if (!document.isObject())
+    const std::optional<QJsonObject> parsed = jsonObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     const QJsonValue access = object.value(QLatin1String("accessToken"));
     const QJsonValue refresh = object.value(QLatin1String("refreshToken"));
     const QJsonValue expires = object.value(QLatin1String("expiresAt"));

@@ -1,15 +1,15 @@
 #include "pairing/PairingResponse.h"
 
-#include <QJsonDocument>
+#include "app/Json.h"
+
 #include <QJsonObject>
 
 std::optional<PairingResponse> PairingResponse::fromJson(const QByteArray &json)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> parsed = jsonObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     QString values[5];
     const char *keys[5] = {"computerId", "computerName", "code", "expiresAt", "qrText"};
     for (int i = 0; i < 5; ++i) {

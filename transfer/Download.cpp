@@ -1,6 +1,7 @@
 #include "app/AppModel.h"
 
 #include "app/CompanionError.h"
+#include "app/Json.h"
 #include "transfer/FileNaming.h"
 #include "transfer/IncomingDocument.h"
 
@@ -41,13 +42,7 @@ QByteArray compactJson(const QJsonObject &object) { return QJsonDocument(object)
 // The link from the signing answer: `signedURL`, or `signedUrl` only when the first is absent.
 QString signedLink(const QByteArray &answer)
 {
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw PlatformError(parseError.errorString());
-    if (!document.isObject())
-        throw CompanionError::invalidResponse();
-    const QJsonObject object = document.object();
+    const QJsonObject object = parseJsonObject(answer);
     const QJsonValue link = object.contains(QLatin1String("signedURL")) ? object.value(QLatin1String("signedURL"))
                                                                         : object.value(QLatin1String("signedUrl"));
     if (!link.isString())

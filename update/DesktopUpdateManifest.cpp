@@ -1,15 +1,15 @@
 #include "update/DesktopUpdateManifest.h"
 
-#include <QJsonDocument>
+#include "app/Json.h"
+
 #include <QJsonObject>
 
 std::optional<DesktopUpdateManifest> DesktopUpdateManifest::fromJson(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> parsed = jsonObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     const QJsonValue version = object.value(QLatin1String("version"));
     const QJsonValue url = object.value(QLatin1String("macUniversalUrl"));
     const QJsonValue digest = object.value(QLatin1String("macUniversalSha256"));

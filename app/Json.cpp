@@ -1,0 +1,25 @@
+#include "app/Json.h"
+
+#include "app/CompanionError.h"
+#include "platform/PlatformError.h"
+
+#include <QJsonDocument>
+
+QJsonObject parseJsonObject(const QByteArray &json)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw PlatformError(parseError.errorString());
+    if (!document.isObject())
+        throw CompanionError::invalidResponse();
+    return document.object();
+}
+
+std::optional<QJsonObject> jsonObject(const QByteArray &json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
