@@ -210,16 +210,7 @@ Store::ClaimResult Store::claimPairingCode(const std::string &code, std::int64_t
     s.step();
     result.computer = readComputer(s);
     if (!result.computer->phoneUserId) {
-        const std::string phoneUser = newUuid();
-        db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)")
-            .bind(1, phoneUser)
-            .bind(2, nowMicros)
-            .run();
-        db_.prepare("UPDATE computers SET phone_user_id = ? WHERE id = ?")
-            .bind(1, phoneUser)
-            .bind(2, computerId)
-            .run();
-        result.computer->phoneUserId = phoneUser;
+        result.computer->phoneUserId = createPhoneUser(computerId, nowMicros);
     }
     transaction.commit();
     return result;
@@ -257,6 +248,13 @@ std::string Store::phoneUserFor(const std::string &computerId, std::int64_t nowM
     s.bind(1, computerId);
     if (s.step() && s.optionalText(0))
         return s.text(0);
+    const std::string phoneUser = createPhoneUser(computerId, nowMicros);
+    transaction.commit();
+    return phoneUser;
+}
+
+std::string Store::createPhoneUser(const std::string &computerId, std::int64_t nowMicros)
+{
     const std::string phoneUser = newUuid();
     db_.prepare("INSERT INTO users (id, kind, created_us) VALUES (?, 'phone', ?)")
         .bind(1, phoneUser)
@@ -266,7 +264,6 @@ std::string Store::phoneUserFor(const std::string &computerId, std::int64_t nowM
         .bind(1, phoneUser)
         .bind(2, computerId)
         .run();
-    transaction.commit();
     return phoneUser;
 }
 

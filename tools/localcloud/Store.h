@@ -121,6 +121,8 @@ public:
     std::vector<ObjectRecord> allObjects();
 
 private:
+    // The phone-side user that sends documents to the computer; called inside a transaction.
+    std::string createPhoneUser(const std::string &computerId, std::int64_t nowMicros);
     std::vector<TransferRow> selectRows(
         const std::string &where, const std::vector<std::string> &arguments, const std::string &tail);
 
