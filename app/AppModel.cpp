@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -31,10 +31,10 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
     m_supabaseURL = m_build.supabaseURL;
     m_anonKey = m_build.anonKey;
     m_status = preparingText;
-    m_updateStatus = QStringLiteral("Tarvolin Masaüstü 1.1.2 · ") + m_build.siteDomain();
+    m_updateStatus = QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_build.version) + m_build.siteDomain();
 
     // 2. The manual-settings switch is read once; the cloud operations keep it in step afterwards.
-    m_usesManualCloudConfiguration = m_settings.boolValue(QStringLiteral("manualCloudConfigurationEnabled"));
+    m_usesManualCloudConfiguration = m_settings.value(SettingKeys::manualCloudConfigurationEnabled);
 
     // 3. The default folder; nothing is created on disk yet.
     m_targetFolder = defaultTargetFolder();
@@ -55,7 +55,7 @@ AppModel::~AppModel()
 
 void AppModel::restoreTargetFolder()
 {
-    const QByteArray bookmark = m_settings.bytes(QString::fromLatin1(targetFolderBookmarkKey));
+    const QByteArray bookmark = m_settings.value(SettingKeys::targetFolderBookmark);
     if (bookmark.isEmpty())
         return;
     const auto resolved = m_services.bookmarks.resolve(bookmark);
@@ -69,8 +69,7 @@ void AppModel::restoreTargetFolder()
 
 void AppModel::registerLoginItemAtFirstLaunch()
 {
-    const QString key = QStringLiteral("startupChoiceInitialized");
-    if (m_settings.boolValue(key))
+    if (m_settings.value(SettingKeys::startupChoiceInitialized))
         return;
     try {
         m_services.loginItem.registerItem();
@@ -78,7 +77,7 @@ void AppModel::registerLoginItemAtFirstLaunch()
         return; // tried again at the next launch
     }
     m_launchAtLogin = true;
-    m_settings.setBool(key, true);
+    m_settings.set(SettingKeys::startupChoiceInitialized, true);
 }
 
 bool AppModel::isHttpsAddress(const QString &text)
@@ -152,7 +151,7 @@ QCoro::Task<> AppModel::runRepeatingTask(QPointer<AppModel> model, std::shared_p
         if (!model)
             co_return;
 
-        const QDateTime lastCheck = model->m_settings.date(QStringLiteral("lastUpdateCheck"));
+        const QDateTime lastCheck = model->m_settings.value(SettingKeys::lastUpdateCheck);
         const QDateTime now = model->m_services.clock.now();
         if (lastCheck.secsTo(now) > updateCheckIntervalSeconds) {
             co_await model->checkForUpdates(true);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/BuildValues.h"
-#include "app/KeychainStore.h"
-#include "app/Settings.h"
+#include "core/BuildValues.h"
+#include "core/KeychainStore.h"
+#include "core/Settings.h"
 #include "cloud/CloudConfiguration.h"
 #include "cloud/CloudSession.h"
 #include "pairing/PairingResponse.h"
@@ -55,9 +55,9 @@ class AppModel : public QObject
 
 public:
     // Settings keys that several operations share.
-    static constexpr auto targetFolderBookmarkKey = "targetFolderBookmark";
-    static constexpr auto cachedSupabaseURLKey = "cachedOfficialSupabaseURL";
-    static constexpr auto cachedSupabaseAnonKey = "cachedOfficialSupabaseAnonKey";
+    static constexpr auto targetFolderBookmarkKey = SettingKeys::targetFolderBookmark.name;
+    static constexpr auto cachedSupabaseURLKey = SettingKeys::cachedOfficialSupabaseURL.name;
+    static constexpr auto cachedSupabaseAnonKey = SettingKeys::cachedOfficialSupabaseAnonKey.name;
 
     // The pass interval and the update rule of the repeating task.
     static constexpr std::chrono::seconds syncInterval{20};

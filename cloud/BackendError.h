@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
-#include "app/Json.h"
+#include "core/CompanionError.h"
+#include "core/Json.h"
 #include "cloud/HttpExchange.h"
 #include "cloud/SessionRenewal.h"
 
@@ -14,11 +14,6 @@
 
 namespace {
 
-const QString manualSwitchKey = QStringLiteral("manualCloudConfigurationEnabled");
-const QString manualURLKey = QStringLiteral("supabaseURL");
-const QString manualKeyKey = QStringLiteral("supabaseAnonKey");
-const QString revisionKey = QStringLiteral("officialCloudConfigurationRevision");
-const QString sessionAccount = QStringLiteral("cloud-session");
 
 constexpr int officialDocumentTimeoutMs = 15000;
 constexpr int minimumKeyLength = 40;
@@ -99,21 +94,21 @@ void AppModel::discardBackendState()
     setQrImage(QImage());
     // Not awaited: the store performs its operations in the order they were started, so the next
     // session saved always lands after this removal.
-    m_keychain.remove(sessionAccount);
+    m_keychain.remove(QString::fromLatin1(KeychainStore::sessionAccount));
 }
 
 QCoro::Task<> AppModel::loadOfficialCloudConfiguration()
 {
     if (m_usesManualCloudConfiguration) {
-        const QString url = m_settings.text(manualURLKey);
-        const QString key = m_settings.text(manualKeyKey);
+        const QString url = m_settings.value(SettingKeys::supabaseURL);
+        const QString key = m_settings.value(SettingKeys::supabaseAnonKey);
         if (isValidCloudConfiguration(url, key)) {
             applyCloudConfiguration(url, key);
             co_return;
         }
         // The stored texts stay; only the switch goes, so the official source is used again.
         m_usesManualCloudConfiguration = false;
-        m_settings.setBool(manualSwitchKey, false);
+        m_settings.set(SettingKeys::manualCloudConfigurationEnabled, false);
     }
 
     setStatus(QStringLiteral("Güvenli bağlantı hazırlanıyor…"));
@@ -133,22 +128,22 @@ QCoro::Task<> AppModel::loadOfficialCloudConfiguration()
 
     if (document && isValidCloudConfiguration(document->supabaseUrl, document->supabaseAnonKey)) {
         applyCloudConfiguration(document->supabaseUrl, document->supabaseAnonKey);
-        m_settings.setText(QString::fromLatin1(cachedSupabaseURLKey), document->supabaseUrl);
-        m_settings.setText(QString::fromLatin1(cachedSupabaseAnonKey), document->supabaseAnonKey);
-        m_settings.setInteger(revisionKey, document->revision);
+        m_settings.set(SettingKeys::cachedOfficialSupabaseURL, document->supabaseUrl);
+        m_settings.set(SettingKeys::cachedOfficialSupabaseAnonKey, document->supabaseAnonKey);
+        m_settings.set(SettingKeys::officialCloudConfigurationRevision, document->revision);
         co_return;
     }
 
-    const QString cachedURL = m_settings.text(QString::fromLatin1(cachedSupabaseURLKey));
-    const QString cachedKey = m_settings.text(QString::fromLatin1(cachedSupabaseAnonKey));
+    const QString cachedURL = m_settings.value(SettingKeys::cachedOfficialSupabaseURL);
+    const QString cachedKey = m_settings.value(SettingKeys::cachedOfficialSupabaseAnonKey);
     if (isValidCloudConfiguration(cachedURL, cachedKey))
         applyCloudConfiguration(cachedURL, cachedKey);
 }
 
 void AppModel::saveCloudSettings()
 {
-    const QString previousURL = m_settings.text(manualURLKey);
-    const QString previousKey = m_settings.text(manualKeyKey);
+    const QString previousURL = m_settings.value(SettingKeys::supabaseURL);
+    const QString previousKey = m_settings.value(SettingKeys::supabaseAnonKey);
 
     setSupabaseURL(normalisedAddress(m_supabaseURL));
     setAnonKey(normalisedKey(m_anonKey));
@@ -157,9 +152,9 @@ void AppModel::saveCloudSettings()
         discardBackendState();
 
     m_usesManualCloudConfiguration = true;
-    m_settings.setBool(manualSwitchKey, true);
-    m_settings.setText(manualURLKey, m_supabaseURL);
-    m_settings.setText(manualKeyKey, m_anonKey);
+    m_settings.set(SettingKeys::manualCloudConfigurationEnabled, true);
+    m_settings.set(SettingKeys::supabaseURL, m_supabaseURL);
+    m_settings.set(SettingKeys::supabaseAnonKey, m_anonKey);
     setShowingCloudSettings(false);
 
     // Runs on by itself; the sheet closes at once.

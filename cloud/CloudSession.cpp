@@ -1,7 +1,7 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
-#include "app/Json.h"
+#include "core/CompanionError.h"
+#include "core/Json.h"
 #include "cloud/SessionRenewal.h"
 
 #include <QJsonDocument>
@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString sessionAccount = QStringLiteral("cloud-session");
+const QString sessionAccount = QString::fromLatin1(KeychainStore::sessionAccount);
 
 // Stored instants count from 2001-01-01 00:00:00 UTC, as the program always stored them.
 constexpr qint64 referenceDateMs = 978307200000LL;
@@ -45,11 +45,6 @@ CloudSession parseAuthResponse(const QByteArray &answer, const QDateTime &now)
 
     const auto lifetimeMs = static_cast<qint64>(std::llround(expiresIn.toDouble() * 1000.0));
     return CloudSession{access.toString(), refresh.toString(), now.addMSecs(lifetimeMs), userId.toString()};
-}
-
-QByteArray compactJson(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "cloud/HttpExchange.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "platform/PlatformError.h"
 
 #include <QNetworkReply>

@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "cloud/BackendError.h"
 #include "cloud/HttpExchange.h"
 

@@ -1,6 +1,6 @@
 #include "pairing/PairingResponse.h"
 
-#include "app/Json.h"
+#include "core/Json.h"
 
 #include <QJsonObject>
 

@@ -1,7 +1,7 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
-#include "app/Json.h"
+#include "core/CompanionError.h"
+#include "core/Json.h"
 #include "transfer/FileNaming.h"
 #include "transfer/IncomingDocument.h"
 
@@ -36,8 +36,6 @@ const QString returnMinimal = QStringLiteral("return=minimal");
 const QByteArray postMethod = QByteArrayLiteral("POST");
 const QByteArray patchMethod = QByteArrayLiteral("PATCH");
 const QByteArray deleteMethod = QByteArrayLiteral("DELETE");
-
-QByteArray compactJson(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 
 // The link from the signing answer: `signedURL`, or `signedUrl` only when the first is absent.
 QString signedLink(const QByteArray &answer)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/Sha256.h"
+#include "core/Sha256.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "transfer/IncomingDocument.h"
 
 #include <QDir>
@@ -66,8 +66,8 @@ void AppModel::chooseFolder(bool isInitialSetup)
     // works now but will be asked for again at the next start, and the user should know why.
     setLastError(std::nullopt);
     saveTargetFolderBookmark(path);
-    m_settings.setText(QStringLiteral("targetFolder"), path);
-    m_settings.setBool(QStringLiteral("targetFolderConfirmed"), true);
+    m_settings.set(SettingKeys::targetFolder, path);
+    m_settings.set(SettingKeys::targetFolderConfirmed, true);
     try {
         createFolder(path);
     } catch (const std::exception &) {
@@ -79,7 +79,7 @@ void AppModel::chooseFolder(bool isInitialSetup)
 void AppModel::saveTargetFolderBookmark(const QString &folderPath)
 {
     try {
-        m_settings.setBytes(QString::fromLatin1(targetFolderBookmarkKey), m_services.bookmarks.create(folderPath));
+        m_settings.set(SettingKeys::targetFolderBookmark, m_services.bookmarks.create(folderPath));
     } catch (const std::exception &error) {
         setLastError(QStringLiteral("Klasör izni kaydedilemedi: ") + errorMessage(error));
     }

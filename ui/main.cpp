@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Kavrendal"));
     QApplication::setApplicationName(QStringLiteral("Tarvolin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));
-    QApplication::setApplicationVersion(QStringLiteral(TARVOLIN_VERSION));
+    QApplication::setApplicationVersion(BuildValues::compiledIn().version);
     QApplication::setDesktopFileName(QStringLiteral("tarvolin"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
                                                  QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));

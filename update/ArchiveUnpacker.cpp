@@ -1,6 +1,6 @@
 #include "update/ArchiveUnpacker.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "update/DesktopUpdateManifest.h"
 
-#include "app/Json.h"
+#include "core/Json.h"
 
 #include <QJsonObject>
 

@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "app/RunningFlag.h"
 #include "cloud/HttpExchange.h"
 #include "update/VersionOrder.h"
@@ -14,8 +14,6 @@ namespace {
 const QString appStoreText = QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir");
 const QString upToDatePrefix = QStringLiteral("Tarvolin güncel · ");
 const QString checkFailedPrefix = QStringLiteral("Güncelleme denetlenemedi: ");
-const QString lastUpdateCheckKey = QStringLiteral("lastUpdateCheck");
-const QString fallbackVersion = QStringLiteral("1.1.0");
 
 // Without it a silent peer would hold the check, and every later one, forever.
 constexpr int transferTimeoutMs = 60000;
@@ -35,12 +33,12 @@ QString AppModel::currentVersion() const
     // The install step writes the version, one line, into the application folder.
     const QString bundle = m_services.application.bundlePath();
     if (bundle.isEmpty())
-        return fallbackVersion;
+        return m_build.version;
     QFile file(bundle + QStringLiteral("/Contents/version"));
     if (!file.open(QIODevice::ReadOnly))
-        return fallbackVersion;
+        return m_build.version;
     const QString version = QString::fromUtf8(file.read(256)).section(QLatin1Char('\n'), 0, 0).trimmed();
-    return version.isEmpty() ? fallbackVersion : version;
+    return version.isEmpty() ? m_build.version : version;
 }
 
 bool AppModel::isNewerVersion(const QString &version) const
@@ -67,7 +65,7 @@ QCoro::Task<> AppModel::checkForUpdates(bool silent)
     QPointer<AppModel> self(this);
 
     // Written first, so that a failing check also waits for the next period.
-    m_settings.setDate(lastUpdateCheckKey, m_services.clock.now());
+    m_settings.set(SettingKeys::lastUpdateCheck, m_services.clock.now());
 
     try {
         const QUrl url(m_build.siteOrigin + QStringLiteral("/updates/macos.json"), QUrl::StrictMode);

@@ -1,6 +1,6 @@
 #include "app/AppModel.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "update/ArchiveUnpacker.h"
 #include "update/SwapScript.h"
 

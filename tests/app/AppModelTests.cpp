@@ -1,7 +1,7 @@
 // The model's construction, start sequence, repeating task, error handling and login switch.
 
 #include "app/AppModel.h"
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/support/Fakes.h"
 
 #include <QDir>

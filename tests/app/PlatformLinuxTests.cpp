@@ -1,7 +1,7 @@
 // The Linux services behind the model: settings file, autostart entry, secret store, folders, host name.
 
-#include "app/KeychainStore.h"
-#include "app/Settings.h"
+#include "core/KeychainStore.h"
+#include "core/Settings.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
@@ -32,21 +32,22 @@ TEST(SettingsFile, ValuesRoundTripThroughTheNativeFormat)
     {
         QSettingsStore store(path);
         Settings settings(store);
-        settings.setBool(QStringLiteral("manualCloudConfigurationEnabled"), true);
-        settings.setText(QStringLiteral("supabaseURL"), QStringLiteral("https://ä.example/ş"));
-        settings.setBytes(QStringLiteral("targetFolderBookmark"), QByteArray("/home/x/Evrak\0y", 15));
-        settings.setDate(QStringLiteral("lastUpdateCheck"), when);
-        settings.setInteger(QStringLiteral("officialCloudConfigurationRevision"), 7);
+        settings.set(SettingKeys::manualCloudConfigurationEnabled, true);
+        settings.set(SettingKeys::supabaseURL, QStringLiteral("https://ä.example/ş"));
+        settings.set(SettingKeys::targetFolderBookmark, QByteArray("/home/x/Evrak\0y", 15));
+        settings.set(SettingKeys::lastUpdateCheck, when);
+        settings.set(SettingKeys::officialCloudConfigurationRevision, 7);
     }
     QSettingsStore store(path);
     Settings settings(store);
-    EXPECT_TRUE(settings.boolValue(QStringLiteral("manualCloudConfigurationEnabled")));
-    EXPECT_EQ(settings.text(QStringLiteral("supabaseURL")), QStringLiteral("https://ä.example/ş"));
-    EXPECT_EQ(settings.bytes(QStringLiteral("targetFolderBookmark")), QByteArray("/home/x/Evrak\0y", 15));
-    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), when);
+    EXPECT_TRUE(settings.value(SettingKeys::manualCloudConfigurationEnabled));
+    EXPECT_EQ(settings.value(SettingKeys::supabaseURL), QStringLiteral("https://ä.example/ş"));
+    EXPECT_EQ(settings.value(SettingKeys::targetFolderBookmark), QByteArray("/home/x/Evrak\0y", 15));
+    EXPECT_EQ(settings.value(SettingKeys::lastUpdateCheck), when);
+    EXPECT_EQ(settings.value(SettingKeys::officialCloudConfigurationRevision), 7);
 }
 
-TEST(SettingsFile, ValuesOfTheWrongTypeReadAsAbsent)
+TEST(SettingsFile, WrongTypesCorruptAndUnreadableFilesReadAsAbsent)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Tarvolin.conf"));
@@ -58,33 +59,27 @@ TEST(SettingsFile, ValuesOfTheWrongTypeReadAsAbsent)
                     "targetFolderBookmark=just text\n");
     QSettingsStore store(path);
     Settings settings(store);
-    EXPECT_FALSE(settings.boolValue(QStringLiteral("manualCloudConfigurationEnabled")));
-    EXPECT_FALSE(settings.boolValue(QStringLiteral("startupChoiceInitialized")));
-    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), Settings::distantPast());
-    EXPECT_EQ(settings.text(QStringLiteral("supabaseURL")), QString());
-    EXPECT_TRUE(settings.bytes(QStringLiteral("targetFolderBookmark")).isEmpty());
-    EXPECT_EQ(settings.date(QStringLiteral("neverWritten")), Settings::distantPast());
-}
+    EXPECT_FALSE(settings.value(SettingKeys::manualCloudConfigurationEnabled));
+    EXPECT_FALSE(settings.value(SettingKeys::startupChoiceInitialized));
+    EXPECT_TRUE(settings.value(SettingKey<bool>{"neverWritten", true})) << "a key may name its absent value";
+    EXPECT_EQ(settings.value(SettingKeys::lastUpdateCheck), Settings::distantPast());
+    EXPECT_EQ(settings.value(SettingKeys::supabaseURL), QString());
+    EXPECT_TRUE(settings.value(SettingKeys::targetFolderBookmark).isEmpty());
 
-TEST(SettingsFile, CorruptOrUnreadableFilesReadAsEmpty)
-{
-    QTemporaryDir dir;
     const QString garbage = dir.filePath(QStringLiteral("garbage.conf"));
     QByteArray bytes;
     for (int i = 0; i < 4096; ++i)
         bytes.append(char((i * 131) % 256));
     writeFile(garbage, bytes);
     QSettingsStore corrupt(garbage);
-    Settings settings(corrupt);
-    EXPECT_FALSE(settings.boolValue(QStringLiteral("startupChoiceInitialized")));
-    EXPECT_EQ(settings.date(QStringLiteral("lastUpdateCheck")), Settings::distantPast());
+    EXPECT_FALSE(Settings(corrupt).value(SettingKeys::startupChoiceInitialized));
+    EXPECT_EQ(Settings(corrupt).value(SettingKeys::lastUpdateCheck), Settings::distantPast());
 
     // A folder where the file should be: nothing can be read or written, and nothing breaks.
     const QString folder = dir.filePath(QStringLiteral("folder.conf"));
     ASSERT_TRUE(QDir().mkpath(folder));
     QSettingsStore unreadable(folder);
-    Settings blocked(unreadable);
-    blocked.setBool(QStringLiteral("startupChoiceInitialized"), true);
+    Settings(unreadable).set(SettingKeys::startupChoiceInitialized, true);
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 

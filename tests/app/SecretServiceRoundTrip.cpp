@@ -1,7 +1,7 @@
 // One real round trip through the desktop's Secret Service. Run by with-secret-service.sh, which
 // starts a private session bus and an unlocked keyring in a throw-away home folder.
 
-#include "app/KeychainStore.h"
+#include "core/KeychainStore.h"
 #include "platform/linux/QtKeychainSecretStore.h"
 
 #include <QCoro/QCoroTask>

@@ -1,6 +1,6 @@
 #include "tests/cloud/CloudTestSupport.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "platform/PlatformError.h"
 
 QString messageOf(const std::exception_ptr &error)

@@ -4,7 +4,7 @@
 // loopback server, and a way to wait for a coroutine from a test.
 
 #include "app/AppModel.h"
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/cloud/WireServer.h"
 #include "tests/support/Fakes.h"
 

@@ -124,7 +124,8 @@ void FakeApplicationHost::startDetached(const QString &program, const QStringLis
 
 BuildValues testBuildValues(const QString &supabaseURL, const QString &anonKey, const QString &siteOrigin)
 {
-    return BuildValues{supabaseURL, anonKey, siteOrigin, QStringLiteral("https://store.example/tarvolin")};
+    return BuildValues{supabaseURL, anonKey, siteOrigin, QStringLiteral("https://store.example/tarvolin"),
+                       BuildValues::compiledIn().version};
 }
 
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)

@@ -1,6 +1,6 @@
 // One document from the bucket to the folder and back to the queue, at the wire.
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
 
 #include <QJsonArray>

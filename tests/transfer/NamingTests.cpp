@@ -1,7 +1,7 @@
 // How names from the phone become files in the target folder, and which bytes may be saved.
 
 #include "app/AppModel.h"
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/support/Fakes.h"
 #include "transfer/FileNaming.h"
 

@@ -1,7 +1,7 @@
 // Document digests decide whether a file is already saved, so the fast hash must agree with the
 // standard one byte for byte, however the bytes arrive.
 
-#include "transfer/Sha256.h"
+#include "core/Sha256.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 // Whole passes: from the phone's queue into the folder, with the counters and lines the views show.
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // tests that go over the wire.
 
 #include "app/AppModel.h"
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/LocalCloud.h"
 

@@ -1,6 +1,6 @@
 #include "tests/update/UpdateTestSupport.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -54,18 +54,19 @@ TEST(VersionOrder, NewerOnlyWhenTheOfferOrdersAfterTheInstalledVersion)
     EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.1")));
     EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.0.99")));
 
-    // A folder without a usable version counts as 1.1.0.
+    // A folder without a usable version counts as the version this program was built as.
+    const QString built = BuildValues::compiledIn().version;
     QFile::remove(f.installed + QStringLiteral("/Contents/version"));
-    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+    EXPECT_EQ(f.model->currentVersion(), built);
 
     QFile blank(f.installed + QStringLiteral("/Contents/version"));
     ASSERT_TRUE(blank.open(QIODevice::WriteOnly));
     blank.write(" \n");
     blank.close();
-    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+    EXPECT_EQ(f.model->currentVersion(), built);
 
     f.services.application.bundle.clear();
-    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.0"));
+    EXPECT_EQ(f.model->currentVersion(), built);
     EXPECT_FALSE(f.model->isAppStoreBuild());
 }
 

@@ -9,6 +9,7 @@ struct BuildValues {
     QString anonKey;       // production publishable key
     QString siteOrigin;    // product web site, e.g. "https://example.org" (no trailing slash)
     QString storeLink;     // the program's page in the store, for store-installed builds
+    QString version;       // the project's version, as the build system knows it
 
     // The values compiled into this build.
     static BuildValues compiledIn();

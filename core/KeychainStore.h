@@ -14,6 +14,8 @@ class KeychainStore
 {
 public:
     static constexpr auto service = "com.kavrendal.giderler";
+    // The one account the program uses: the backend session.
+    static constexpr auto sessionAccount = "cloud-session";
 
     explicit KeychainStore(SecretStore &store) : m_store(store) {}
 

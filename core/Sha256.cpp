@@ -1,4 +1,4 @@
-#include "transfer/Sha256.h"
+#include "core/Sha256.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 
 #include "platform/PlatformError.h"
 

@@ -1,4 +1,4 @@
-#include "app/BuildValues.h"
+#include "core/BuildValues.h"
 
 #include "CompiledInValues.h"
 
@@ -11,6 +11,7 @@ BuildValues BuildValues::compiledIn()
         QStringLiteral(TARVOLIN_SUPABASE_ANON_KEY),
         QStringLiteral(TARVOLIN_SITE_ORIGIN),
         QStringLiteral(TARVOLIN_STORE_LINK),
+        QStringLiteral(TARVOLIN_VERSION),
     };
 }
 

@@ -1,6 +1,6 @@
-#include "app/Json.h"
+#include "core/Json.h"
 
-#include "app/CompanionError.h"
+#include "core/CompanionError.h"
 #include "platform/PlatformError.h"
 
 #include <QJsonDocument>
@@ -22,4 +22,9 @@ std::optional<QJsonObject> jsonObject(const QByteArray &json)
     if (!document.isObject())
         return std::nullopt;
     return document.object();
+}
+
+QByteArray compactJson(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

@@ -1,4 +1,4 @@
-#include "app/KeychainStore.h"
+#include "core/KeychainStore.h"
 
 QCoro::Task<> KeychainStore::save(QByteArray data, QString account)
 {

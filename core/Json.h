@@ -11,3 +11,6 @@ QJsonObject parseJsonObject(const QByteArray &json);
 
 // The same for records that only decode or do not: nothing for anything but a JSON object.
 std::optional<QJsonObject> jsonObject(const QByteArray &json);
+
+// The object as one line of JSON, as every request body and stored record is written.
+QByteArray compactJson(const QJsonObject &object);
