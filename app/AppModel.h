@@ -1,14 +1,17 @@
 #pragma once
 
+#include "cloud/Backend.h"
+#include "cloud/BackendClient.h"
+#include "cloud/CloudSettings.h"
+#include "cloud/SessionKeeper.h"
 #include "core/BuildValues.h"
 #include "core/KeychainStore.h"
 #include "core/Settings.h"
-#include "cloud/CloudConfiguration.h"
-#include "cloud/CloudSession.h"
-#include "pairing/PairingResponse.h"
+#include "pairing/PairingKeeper.h"
 #include "platform/PlatformServices.h"
-#include "transfer/TransferItem.h"
-#include "update/DesktopUpdateManifest.h"
+#include "transfer/Inbox.h"
+#include "transfer/TargetFolder.h"
+#include "update/Updater.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -21,18 +24,16 @@
 #include <memory>
 #include <optional>
 
-class QNetworkReply;
-
-// Tests reach the model's private operations through specialisations of this, one per subsystem.
+// Tests reach private members through specialisations of this, one per test folder.
 template<typename Subsystem>
 struct TestAccess;
 
-// The one object that owns the program's state. Views read its properties and call its operations;
-// everything runs on the main thread, and operations that wait for the network are coroutines that
+// The one object the views see: its properties are the program's published state, its operations
+// what the views and the repeating task call. The work itself is done by the subsystem objects it
+// owns (the backend client, the session and pairing keepers, the target folder, the inbox and the
+// updater); the model wires them together and turns their results into the published state.
+// Everything runs on the main thread; operations that wait for the network are coroutines that
 // suspend without blocking it.
-//
-// The operations of each subsystem are defined in that subsystem's folder (cloud/, pairing/,
-// transfer/, update/); this header is the only declaration of the model.
 class AppModel : public QObject
 {
     Q_OBJECT
@@ -68,13 +69,13 @@ public:
     ~AppModel() override;
 
     // --- Published state -------------------------------------------------------------------------
-    QString supabaseURL() const { return m_supabaseURL; }
+    QString supabaseURL() const { return m_backend.url; }
     void setSupabaseURL(const QString &url);
-    QString anonKey() const { return m_anonKey; }
+    QString anonKey() const { return m_backend.key; }
     void setAnonKey(const QString &key);
-    QUrl targetFolder() const { return m_targetFolder; }
-    const std::optional<PairingResponse> &pairing() const { return m_pairing; }
-    QImage qrImage() const { return m_qrImage; } // null: no image
+    QUrl targetFolder() const { return m_folder.url(); }
+    const std::optional<PairingResponse> &pairing() const { return m_pairing.pairing(); }
+    QImage qrImage() const { return m_pairing.qrImage(); } // null: no image
     int pendingCount() const { return m_pendingCount; }
     int downloadedToday() const { return m_downloadedToday; }
     QString status() const { return m_status; }
@@ -88,9 +89,9 @@ public:
 
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
     // and a key that is not blank.
-    bool isConfigured() const;
+    bool isConfigured() const { return m_backend.isConfigured(); }
 
-    // --- Lifecycle (app/) --------------------------------------------------------------------------
+    // --- Lifecycle ---------------------------------------------------------------------------------
     // Prepares the target folder (possibly asking for one) and launches the repeating task. Only
     // the first call in a process does anything.
     void start();
@@ -100,33 +101,25 @@ public:
     bool isRunning() const;
 
     // --- Operations the views call -----------------------------------------------------------------
-    void saveCloudSettings();                          // cloud/
-    QCoro::Task<> refreshPairing();                    // pairing/
-    QCoro::Task<> syncNow();                           // transfer/
-    void chooseFolder(bool isInitialSetup = false);    // transfer/
-    void openFolder();                                 // transfer/
-    QCoro::Task<> checkForUpdates(bool silent);        // update/
-    void setLaunchAtLogin(bool enabled);               // app/
+    // Stores the backend values typed into the settings sheet, closes it and connects anew.
+    void saveCloudSettings();
+    // Asks for a new pairing code and shows it; reports its own failures.
+    QCoro::Task<> refreshPairing();
+    // One sync pass, unless one is running or cannot run; reports its own failures.
+    QCoro::Task<> syncNow();
+    // Lets the user choose the target folder.
+    void chooseFolder(bool isInitialSetup = false);
+    // Shows the target folder in the file browser, creating it first.
+    void openFolder();
+    // Checks the published manifest and installs a newer build; a silent check reports nothing.
+    QCoro::Task<> checkForUpdates(bool silent);
+    // Registers or removes the login item; a refusal is reported and the switch follows the system.
+    void setLaunchAtLogin(bool enabled);
 
-    // --- Update facts (update/) --------------------------------------------------------------------
-    bool isAppStoreBuild() const;
-    QString currentVersion() const;
-    bool isNewerVersion(const QString &version) const;
-
-    // --- File naming and validation (transfer/) ----------------------------------------------------
-    struct DocumentDigest {
-        qint64 size = 0;
-        QByteArray sha256; // raw digest bytes
-    };
-    struct Destination {
-        QString path;            // absolute path inside the target folder
-        bool identicalExists;    // a file with exactly these bytes is already there
-    };
-    // The file the document goes to: a cleaned, never-overwriting name in the target folder, or an
-    // existing file that already holds exactly these bytes.
-    Destination uniqueDestination(const QString &originalName, const DocumentDigest &digest) const;
-    // Throws CompanionError::server when the leading bytes are not the kind the name promises.
-    static void validateDocument(const QByteArray &leadingBytes, const QString &originalName);
+    // --- Update facts ------------------------------------------------------------------------------
+    bool isAppStoreBuild() const { return m_updater.isAppStoreBuild(); }
+    QString currentVersion() const { return m_updater.currentVersion(); }
+    bool isNewerVersion(const QString &version) const { return m_updater.isNewerVersion(version); }
 
 Q_SIGNALS:
     void supabaseURLChanged();
@@ -146,14 +139,11 @@ Q_SIGNALS:
     void configurationChanged();
 
 private:
-    // Tests reach private operations through specialisations of this, one per test subsystem.
     template<typename Subsystem>
     friend struct TestAccess;
 
     // Setters that announce changes; operations use these, never the members directly.
-    void setTargetFolder(const QUrl &folder);
-    void setPairing(const std::optional<PairingResponse> &pairing);
-    void setQrImage(const QImage &image);
+    void setBackend(const Backend &backend);
     void setPendingCount(int count);
     void setDownloadedToday(int count);
     void setStatus(const QString &status);
@@ -178,53 +168,39 @@ private:
 
     // Turns an error into lastError and the waiting status line.
     void handle(const std::exception &error);
-    // Whether the text, unchanged, is a URL whose scheme is written exactly "https".
-    static bool isHttpsAddress(const QString &text);
 
-    // --- app/ ----------------------------------------------------------------------------------------
+    // --- Lifecycle (Lifecycle.cpp) -------------------------------------------------------------------
     static QCoro::Task<> runRepeatingTask(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation);
-    void restoreTargetFolder();
     void registerLoginItemAtFirstLaunch();
 
-    // --- cloud/ --------------------------------------------------------------------------------------
+    // --- Cloud configuration (CloudOperations.cpp) ----------------------------------------------------
     QCoro::Task<> loadOfficialCloudConfiguration();
     QCoro::Task<> prepareConnection();
-    static bool isValidCloudConfiguration(const QString &url, const QString &key);
-    void applyCloudConfiguration(const QString &url, const QString &key);
+    void applyCloudConfiguration(const Backend &backend);
     void discardBackendState();
-    // Sends one backend request and returns the whole body of a 2xx answer; throws otherwise.
-    QCoro::Task<QByteArray> request(QString path, QByteArray method, std::optional<QByteArray> body,
-                                    std::optional<QString> token, std::optional<QString> prefer);
-    QCoro::Task<CloudSession> ensureSession();
-    QCoro::Task<CloudSession> refreshSession(CloudSession current);
-    QCoro::Task<CloudSession> createAnonymousSession();
-    CloudSession saveAuthResponse(const QByteArray &answer);
-    QCoro::Task<CloudSession> obtainFreshSession(); // the one refresh-or-sign-up in flight
 
-    // --- pairing/ ------------------------------------------------------------------------------------
+    // --- Pairing (PairingOperations.cpp) --------------------------------------------------------------
     QCoro::Task<> refreshPairingWithoutBusy(CloudSession auth);
-    static QImage makeQRCode(const QString &text);
+    QString targetFolderName() const;
 
-    // --- transfer/ -----------------------------------------------------------------------------------
-    QCoro::Task<> download(TransferItem item, CloudSession auth);
+    // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
+    void restoreTargetFolder();
     void prepareTargetFolderIfNeeded();
-    void saveTargetFolderBookmark(const QString &folderPath);
 
-    // --- update/ -------------------------------------------------------------------------------------
-    QCoro::Task<> downloadAndInstallUpdate(DesktopUpdateManifest manifest);
-    void launchUpdater(const QString &stagedApp);
-
-    // --- State ---------------------------------------------------------------------------------------
+    // --- Services, subsystems and state -------------------------------------------------------------
     PlatformServices m_services;
     BuildValues m_build;
     Settings m_settings;
     KeychainStore m_keychain;
+    BackendClient m_client;
+    CloudSettings m_cloudSettings;
+    SessionKeeper m_session;
+    PairingKeeper m_pairing;
+    TargetFolder m_folder;
+    Inbox m_inbox;
+    Updater m_updater;
 
-    QString m_supabaseURL;
-    QString m_anonKey;
-    QUrl m_targetFolder;
-    std::optional<PairingResponse> m_pairing;
-    QImage m_qrImage;
+    Backend m_backend; // the live values, edited in place by the settings sheet
     int m_pendingCount = 0;
     int m_downloadedToday = 0;
     QString m_status;
@@ -235,17 +211,9 @@ private:
     std::optional<QString> m_lastError;
     QString m_updateStatus;
 
-    std::optional<CloudSession> m_session;
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
     bool m_didPrepareTargetFolder = false;
     bool m_didStart = false;
-    std::optional<QString> m_targetFolderAccessURL; // folder whose access is held
-    bool m_usesManualCloudConfiguration = false;
-
-    // Subsystem bookkeeping beyond the published state.
-    struct SessionRenewal;                          // cloud/: the refresh or sign-up in flight
-    std::shared_ptr<SessionRenewal> m_sessionRenewal;
-    quint64 m_backendGeneration = 0;                // cloud/: counts discards of the backend's state
-    bool m_isSyncing = false;                       // transfer/: a pass is running
-    bool m_isCheckingForUpdates = false;            // update/: a check is running
+    bool m_isSyncing = false;            // a pass is running
+    bool m_isCheckingForUpdates = false; // an update check is running
 };

@@ -15,3 +15,7 @@ struct CloudConfiguration {
     // with a whole value. Nothing when the document does not decode.
     static std::optional<CloudConfiguration> fromJson(const QByteArray &json);
 };
+
+// Whether an address and key, from any source, may be used at all: the address, unchanged, an https
+// URL as written, and the trimmed key at least 40 characters as a reader counts them.
+bool isValidCloudConfiguration(const QString &url, const QString &key);

@@ -18,6 +18,9 @@ struct CloudSession {
     QByteArray toJson() const;
     // Reads the stored form back; nothing when a key is missing or of another type.
     static std::optional<CloudSession> fromJson(const QByteArray &json);
+    // Reads a sign-up or refresh answer, its lifetime counted from `now`. Throws the parser's error
+    // for text that is not JSON, and CompanionError::invalidResponse for a missing or mistyped field.
+    static CloudSession fromAuthResponse(const QByteArray &answer, const QDateTime &now);
 
     bool operator==(const CloudSession &) const = default;
 };

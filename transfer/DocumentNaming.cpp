@@ -1,29 +1,44 @@
-#include "app/AppModel.h"
+#include "transfer/DocumentNaming.h"
 
 #include "core/CompanionError.h"
+#include "core/Sha256.h"
 #include "transfer/FileNaming.h"
-#include "transfer/IncomingDocument.h"
+#include "transfer/FileSystem.h"
 
 #include <QDir>
+#include <QFile>
 
-AppModel::Destination AppModel::uniqueDestination(const QString &originalName, const DocumentDigest &digest) const
+Destination uniqueDestination(const QString &folder, const QString &originalName, const DocumentDigest &digest)
 {
-    const QDir folder(m_targetFolder.toLocalFile());
+    const QDir dir(folder);
     const FileNaming::NameParts parts = FileNaming::splitName(FileNaming::cleanName(originalName));
     for (int number = 1;; ++number) {
-        const QString path = folder.filePath(FileNaming::candidateName(parts, number));
-        if (!pathIsOccupied(path))
+        const QString path = dir.filePath(FileNaming::candidateName(parts, number));
+        if (!FileSystem::isOccupied(path))
             return {path, false};
         if (fileHoldsDigest(path, digest.size, digest.sha256))
             return {path, true};
     }
 }
 
-void AppModel::validateDocument(const QByteArray &leadingBytes, const QString &originalName)
+void validateDocument(const QByteArray &leadingBytes, const QString &originalName)
 {
     const bool isPDF = leadingBytes.startsWith(QByteArrayLiteral("%PDF-"));
     const bool isJPEG = leadingBytes.startsWith(QByteArrayLiteral("\xFF\xD8\xFF"));
     const bool wantsPDF = originalName.toLower().endsWith(QLatin1String(".pdf"));
     if (wantsPDF ? !isPDF : !isJPEG)
         throw CompanionError::server(QStringLiteral("İndirilen evrak doğrulanamadı; dosya kaydedilmedi."));
+}
+
+bool fileHoldsDigest(const QString &path, qint64 size, const QByteArray &sha256)
+{
+    if (FileSystem::regularFileSize(path) != size)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    Sha256 hash;
+    if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
+        return false;
+    return hash.result() == sha256;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/Exchange.h"
 #include "core/Sha256.h"
 
 #include <QByteArray>
@@ -9,14 +10,14 @@
 // A document on its way into the target folder: a hidden temporary file in that folder, hashed as
 // the bytes arrive, so nothing of the document needs to be held in memory. Until it is committed the
 // file is removed when this object goes away, whichever way the download ended.
-class IncomingDocument
+class IncomingDocument : public ReplySink
 {
 public:
     // Throws PlatformError when the temporary file cannot be created in the folder.
     explicit IncomingDocument(const QString &folder);
 
-    // Throws PlatformError when the bytes cannot be written.
-    void append(const QByteArray &bytes);
+    // Throws PlatformError when the bytes cannot be written (a full disk, say).
+    void write(QByteArrayView bytes) override;
     // Makes the written bytes durable; throws PlatformError on failure.
     void finish();
 
@@ -35,13 +36,3 @@ private:
     QByteArray m_leading;
     qint64 m_size = 0;
 };
-
-// Whether anything, even a dangling link, exists at the path.
-bool pathIsOccupied(const QString &path);
-
-// Whether the path is a regular file of exactly `size` bytes whose SHA-256 is `sha256`. Sizes are
-// compared first, so files of another size are never read; unreadable files count as different.
-bool fileHoldsDigest(const QString &path, qint64 size, const QByteArray &sha256);
-
-// Creates the folder and its missing parents; throws PlatformError with the system's reason.
-void createFolder(const QString &path);

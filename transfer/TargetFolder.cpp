@@ -1,97 +1,92 @@
-#include "app/AppModel.h"
+#include "transfer/TargetFolder.h"
 
-#include "core/CompanionError.h"
-#include "transfer/IncomingDocument.h"
+#include "transfer/FileSystem.h"
 
 #include <QDir>
-#include <QFileInfo>
+
+#include <exception>
 
 namespace {
-
-QString folderPathOf(const QUrl &folder) { return QDir::cleanPath(folder.toLocalFile()); }
 
 // Folder URLs end in "/" so that they read as directories, as the restored and default ones do.
 QUrl folderUrl(const QString &path) { return QUrl::fromLocalFile(QDir::cleanPath(path) + u'/'); }
 
 } // namespace
 
-void AppModel::prepareTargetFolderIfNeeded()
+TargetFolder::TargetFolder(FolderBookmarks &bookmarks, Settings &settings, QObject *parent)
+    : QObject(parent),
+      m_bookmarks(bookmarks),
+      m_settings(settings),
+      // Nothing is created on disk until a pass or the user needs it.
+      m_url(folderUrl(QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider")))
 {
-    if (m_didPrepareTargetFolder)
-        return;
-    m_didPrepareTargetFolder = true;
-
-    if (!m_targetFolderAccessURL) {
-        chooseFolder(true);
-        return;
-    }
-    try {
-        createFolder(folderPathOf(m_targetFolder));
-    } catch (const std::exception &) {
-        // Every pass creates the folder again and reports it if it still fails.
-    }
 }
 
-void AppModel::chooseFolder(bool isInitialSetup)
+QString TargetFolder::path() const
 {
-    const QString current = folderPathOf(m_targetFolder);
-    const QString startDirectory = QFileInfo::exists(current) ? current : QFileInfo(current).path();
-    const std::optional<QString> chosen = m_services.folderChooser.chooseFolder(
-        QStringLiteral("Evrakların kaydedileceği klasörü seçin"), QStringLiteral("Bu Klasörü Kullan"),
-        startDirectory);
+    return QDir::cleanPath(m_url.toLocalFile());
+}
 
-    if (!chosen || chosen->isEmpty()) {
-        if (isInitialSetup) {
-            setStatus(QStringLiteral("Hedef klasör seçimi bekleniyor"));
-            setLastError(QStringLiteral("Evrakların indirilebilmesi için bir hedef klasör seçin."));
-        }
+void TargetFolder::restore()
+{
+    const QByteArray bookmark = m_settings.value(SettingKeys::targetFolderBookmark);
+    if (bookmark.isEmpty())
         return;
-    }
-
-    const QString path = QDir::cleanPath(QDir(*chosen).absolutePath());
-    if (m_targetFolderAccessURL)
-        m_services.bookmarks.stopAccess(*m_targetFolderAccessURL);
-    if (!m_services.bookmarks.startAccess(path)) {
-        // Only one folder is accessed at a time, so the previous one is taken up again; if even that
-        // is refused now, passes must not pretend to have a folder.
-        if (m_targetFolderAccessURL && !m_services.bookmarks.startAccess(*m_targetFolderAccessURL))
-            m_targetFolderAccessURL.reset();
-        setLastError(QStringLiteral("Seçilen klasöre erişim izni alınamadı. Lütfen başka bir klasör seçin."));
+    const auto resolved = m_bookmarks.resolve(bookmark);
+    if (!resolved || !m_bookmarks.startAccess(resolved->path))
         return;
-    }
+    setPath(QDir(resolved->path).absolutePath());
+    m_accessPath = resolved->path;
+    if (resolved->stale)
+        storeBookmark();
+}
 
-    setTargetFolder(folderUrl(path));
-    m_targetFolderAccessURL = path;
-    // Cleared before the bookmark is stored so that a failure to store it stays visible: the folder
-    // works now but will be asked for again at the next start, and the user should know why.
-    setLastError(std::nullopt);
-    saveTargetFolderBookmark(path);
-    m_settings.set(SettingKeys::targetFolder, path);
+bool TargetFolder::adopt(const QString &path)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    if (m_accessPath)
+        m_bookmarks.stopAccess(*m_accessPath);
+    if (!m_bookmarks.startAccess(clean)) {
+        // Passes must not pretend to have a folder whose access is gone.
+        if (m_accessPath && !m_bookmarks.startAccess(*m_accessPath))
+            m_accessPath.reset();
+        return false;
+    }
+    setPath(clean);
+    m_accessPath = clean;
+    return true;
+}
+
+void TargetFolder::remember()
+{
+    std::exception_ptr failure;
+    try {
+        storeBookmark();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Written for the record whatever became of the bookmark.
+    m_settings.set(SettingKeys::targetFolder, path());
     m_settings.set(SettingKeys::targetFolderConfirmed, true);
-    try {
-        createFolder(path);
-    } catch (const std::exception &) {
-        // Every pass creates the folder again and reports it if it still fails.
-    }
-    setStatus(QStringLiteral("Klasör hazır"));
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-void AppModel::saveTargetFolderBookmark(const QString &folderPath)
+void TargetFolder::storeBookmark()
 {
-    try {
-        m_settings.set(SettingKeys::targetFolderBookmark, m_services.bookmarks.create(folderPath));
-    } catch (const std::exception &error) {
-        setLastError(QStringLiteral("Klasör izni kaydedilemedi: ") + errorMessage(error));
-    }
+    m_settings.set(SettingKeys::targetFolderBookmark, m_bookmarks.create(path()));
 }
 
-void AppModel::openFolder()
+void TargetFolder::create() const
 {
-    try {
-        createFolder(folderPathOf(m_targetFolder));
-    } catch (const std::exception &error) {
-        setLastError(QStringLiteral("Klasör açılamadı: ") + errorMessage(error));
+    FileSystem::createFolder(path());
+}
+
+void TargetFolder::setPath(const QString &path)
+{
+    const QUrl url = folderUrl(path);
+    if (url == m_url)
         return;
-    }
-    m_services.workspace.open(m_targetFolder);
+    m_url = url;
+    Q_EMIT changed();
 }

@@ -8,6 +8,7 @@
 //                                   a name with 100 numbered copies of other sizes
 
 #include "app/AppModel.h"
+#include "transfer/DocumentNaming.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/LocalCloud.h"
 
@@ -40,7 +41,7 @@
 struct TransferBench;
 template<>
 struct TestAccess<TransferBench> {
-    static QCoro::Task<CloudSession> session(AppModel &model) { return model.ensureSession(); }
+    static QCoro::Task<CloudSession> session(AppModel &model) { return model.m_session.ensure(model.m_backend); }
 };
 
 namespace {
@@ -285,9 +286,6 @@ int benchLarge()
 int benchCopies()
 {
     QTemporaryDir folder;
-    TestServices services;
-    services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
-    AppModel model(services.services(), testBuildValues());
     const auto write = [&](const QString &name, qint64 size) {
         QFile file(QDir(folder.path()).filePath(name));
         file.open(QIODevice::WriteOnly);
@@ -297,12 +295,12 @@ int benchCopies()
     for (int n = 2; n <= 100; ++n)
         write(QStringLiteral("fatura_%1.pdf").arg(n), 100 * 1024 + n);
     const QByteArray incoming = QByteArray::fromStdString(documentOf(64 * 1024, 3));
-    const AppModel::DocumentDigest digest{incoming.size(), QCryptographicHash::hash(incoming, QCryptographicHash::Sha256)};
+    const DocumentDigest digest{incoming.size(), QCryptographicHash::hash(incoming, QCryptographicHash::Sha256)};
 
     const long long before = procField("/proc/self/io", "rchar");
     QElapsedTimer timer;
     timer.start();
-    const auto destination = model.uniqueDestination(QStringLiteral("fatura.pdf"), digest);
+    const auto destination = uniqueDestination(folder.path(), QStringLiteral("fatura.pdf"), digest);
     const qint64 micros = timer.nsecsElapsed() / 1000;
     const long long after = procField("/proc/self/io", "rchar");
     // Reading /proc/self/io itself counts towards rchar; measure that alone and take it away.

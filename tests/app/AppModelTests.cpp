@@ -13,7 +13,7 @@ struct AppTests;
 template<>
 struct TestAccess<AppTests> {
     static void handle(AppModel &model, const std::exception &error) { model.handle(error); }
-    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_targetFolderAccessURL; }
+    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_folder.m_accessPath; }
 };
 using Access = TestAccess<AppTests>;
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the cloud tests share: access to the model's private cloud operations, a model wired to a
-// loopback server, and a way to wait for a coroutine from a test.
+// What the cloud tests share: access to private members, a publishable key, and a way to wait for a
+// coroutine from a test.
 
 #include "app/AppModel.h"
 #include "core/CompanionError.h"
@@ -16,21 +16,14 @@
 struct CloudTests;
 template<>
 struct TestAccess<CloudTests> {
-    static QCoro::Task<QByteArray> request(AppModel &m, QString path, QByteArray method,
-                                           std::optional<QByteArray> body = std::nullopt,
-                                           std::optional<QString> token = std::nullopt,
-                                           std::optional<QString> prefer = std::nullopt)
-    {
-        return m.request(std::move(path), std::move(method), std::move(body), std::move(token), std::move(prefer));
-    }
-    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.ensureSession(); }
-    static CloudSession saveAuthResponse(AppModel &m, const QByteArray &answer) { return m.saveAuthResponse(answer); }
-    static std::optional<CloudSession> &session(AppModel &m) { return m.m_session; }
     static QCoro::Task<> loadOfficial(AppModel &m) { return m.loadOfficialCloudConfiguration(); }
-    static bool isValid(const QString &url, const QString &key) { return AppModel::isValidCloudConfiguration(url, key); }
-    static void apply(AppModel &m, const QString &url, const QString &key) { m.applyCloudConfiguration(url, key); }
-    static bool usesManual(const AppModel &m) { return m.m_usesManualCloudConfiguration; }
-    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.setPairing(pairing); }
+    static void apply(AppModel &m, const QString &url, const QString &key) { m.applyCloudConfiguration({url, key}); }
+    static bool usesManual(const AppModel &m) { return m.m_cloudSettings.usesManual(); }
+    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.m_pairing.setPairing(pairing); }
+    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.m_session.ensure(m.m_backend); }
+    // The keeper's own members, for the tests of its reading of answers.
+    static std::optional<CloudSession> &session(SessionKeeper &k) { return k.m_session; }
+    static CloudSession saveAuthResponse(SessionKeeper &k, const QByteArray &answer) { return k.saveAuthResponse(answer); }
 };
 using Cloud = TestAccess<CloudTests>;
 

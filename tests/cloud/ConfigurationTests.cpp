@@ -1,6 +1,7 @@
 // Where the backend's address and key come from: validation, the official document and its
 // fallbacks, the user's own settings, and the discarding of the previous backend's session.
 
+#include "cloud/CloudConfiguration.h"
 #include "tests/cloud/CloudTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,22 +20,22 @@ QByteArray document(const QString &url, const QString &key, const QByteArray &re
 TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowerCaseHttps)
 {
     const QString url = QStringLiteral("https://project.example.co");
-    EXPECT_TRUE(Cloud::isValid(url, QString(40, QLatin1Char('k'))));
-    EXPECT_FALSE(Cloud::isValid(url, QString(39, QLatin1Char('k'))));
-    EXPECT_FALSE(Cloud::isValid(url, QStringLiteral("  ") + QString(38, QLatin1Char('k'))));
-    EXPECT_TRUE(Cloud::isValid(url, QStringLiteral(" \n") + QString(40, QLatin1Char('k')) + QStringLiteral("\t ")));
+    EXPECT_TRUE(isValidCloudConfiguration(url, QString(40, QLatin1Char('k'))));
+    EXPECT_FALSE(isValidCloudConfiguration(url, QString(39, QLatin1Char('k'))));
+    EXPECT_FALSE(isValidCloudConfiguration(url, QStringLiteral("  ") + QString(38, QLatin1Char('k'))));
+    EXPECT_TRUE(isValidCloudConfiguration(url, QStringLiteral(" \n") + QString(40, QLatin1Char('k')) + QStringLiteral("\t ")));
     // "e" with a combining accent is one character to the reader, two code points to the machine.
     QString accented;
     for (int i = 0; i < 40; ++i)
         accented += QStringLiteral("e\u0301");
-    EXPECT_TRUE(Cloud::isValid(url, accented));
-    EXPECT_FALSE(Cloud::isValid(url, accented.left(78)));
+    EXPECT_TRUE(isValidCloudConfiguration(url, accented));
+    EXPECT_FALSE(isValidCloudConfiguration(url, accented.left(78)));
 
-    EXPECT_FALSE(Cloud::isValid(QStringLiteral("HTTPS://project.example.co"), testKey));
-    EXPECT_FALSE(Cloud::isValid(QStringLiteral("http://project.example.co"), testKey));
-    EXPECT_FALSE(Cloud::isValid(QStringLiteral(" https://project.example.co"), testKey));
-    EXPECT_FALSE(Cloud::isValid(QString(), testKey));
-    EXPECT_TRUE(Cloud::isValid(QStringLiteral("https://127.0.0.1:8443/"), testKey));
+    EXPECT_FALSE(isValidCloudConfiguration(QStringLiteral("HTTPS://project.example.co"), testKey));
+    EXPECT_FALSE(isValidCloudConfiguration(QStringLiteral("http://project.example.co"), testKey));
+    EXPECT_FALSE(isValidCloudConfiguration(QStringLiteral(" https://project.example.co"), testKey));
+    EXPECT_FALSE(isValidCloudConfiguration(QString(), testKey));
+    EXPECT_TRUE(isValidCloudConfiguration(QStringLiteral("https://127.0.0.1:8443/"), testKey));
 }
 
 TEST(CloudConfigurationTest, TheDocumentNeedsAllThreeFieldsWithTheirTypes)

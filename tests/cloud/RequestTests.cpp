@@ -1,10 +1,12 @@
 // The backend request layer at the wire: what goes out, and what every kind of answer turns into.
 
+#include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
-#include "cloud/HttpExchange.h"
+#include "cloud/Exchange.h"
 #include "tests/cloud/CloudTestSupport.h"
 
 #include <QNetworkRequest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,27 +36,20 @@ private:
 class RequestTest : public ::testing::Test
 {
 protected:
-    RequestTest()
-        : services(WireServer::authorities()),
-          http(services.http),
-          model(PlatformServices{services.settings, services.secrets, services.clock, services.loginItem, http,
-                                 services.folderChooser, services.bookmarks, services.workspace,
-                                 services.application},
-                testBuildValues(server.baseUrl(), testKey))
-    {
-    }
+    RequestTest() : inner(WireServer::authorities()), http(inner), client(http), backend{server.baseUrl(), testKey} {}
 
     Outcome<QByteArray> send(QString path, QByteArray method, std::optional<QByteArray> body = std::nullopt,
                              std::optional<QString> token = std::nullopt,
                              std::optional<QString> prefer = std::nullopt)
     {
-        return settle(Cloud::request(model, path, method, body, token, prefer));
+        return settle(client.request(backend, path, method, body, token, prefer));
     }
 
     WireServer server;
-    TestServices services;
+    QtHttpClient inner;
     RecordingHttpClient http;
-    AppModel model;
+    BackendClient client;
+    Backend backend;
 };
 
 TEST_F(RequestTest, SendsKeyTypeTokenAndPreferenceInThatOrderAndNothingElseOfOurOwn)
@@ -167,22 +162,22 @@ TEST(BackendErrorTest, ReadsTheFirstKeyPresentAndOnlyTrustsTexts)
 
 TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
 {
-    model.setSupabaseURL(QStringLiteral("http://127.0.0.1:1"));
+    backend.url = QStringLiteral("http://127.0.0.1:1");
     auto outcome = send(QStringLiteral("/auth/v1/signup"), "POST", QByteArray("{}"));
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
     EXPECT_EQ(outcome.message(), QStringLiteral("Bulut bağlantı bilgileri eksik."));
 
-    model.setSupabaseURL(server.baseUrl());
-    model.setAnonKey(QStringLiteral("   \n"));
+    backend.url = server.baseUrl();
+    backend.key = QStringLiteral("   \n");
     outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
 
-    model.setAnonKey(testKey);
+    backend.key = testKey;
     outcome = send(QStringLiteral("/a path with spaces"), "GET");
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidURL);
 
     // A key with a line break inside would smuggle a header of its own.
-    model.setAnonKey(testKey + QStringLiteral("\r\nX-Injected: 1"));
+    backend.key = testKey + QStringLiteral("\r\nX-Injected: 1");
     outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
 
@@ -217,13 +212,13 @@ TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
         closed.close();
         return url;
     }();
-    model.setSupabaseURL(refusedBase);
+    backend.url = refusedBase;
     auto outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_TRUE(isPlatformError(outcome.error));
     EXPECT_FALSE(outcome.message().isEmpty());
 
     // A body cut off before its announced length is a failed transfer, not a short success.
-    model.setSupabaseURL(server.baseUrl());
+    backend.url = server.baseUrl();
     server.responder = [](const WireRequest &) {
         return QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n"
                           "Connection: close\r\n\r\n{\"access_token\":\"abc");
@@ -239,6 +234,37 @@ TEST_F(RequestTest, AHugeBodyIsRefusedInsteadOfCollected)
     };
     const auto outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+}
+
+// A sink that refuses part-way, as a full disk does: the exchange must stop the reply from outside its
+// own signal, end with the sink's error, and leave nothing behind that fires later (AddressSanitizer
+// catches a reply deleted while it still emits).
+class RefusingSink : public ReplySink
+{
+public:
+    explicit RefusingSink(qint64 limit) : limit(limit) {}
+    void write(QByteArrayView bytes) override
+    {
+        received += bytes.size();
+        if (received > limit)
+            throw PlatformError(QStringLiteral("No space left on device"));
+    }
+    qint64 limit;
+    qint64 received = 0;
+};
+
+TEST_F(RequestTest, ASinkThatRefusesStopsTheTransferWithItsError)
+{
+    server.responder = [](const WireRequest &) { return WireServer::http(200, QByteArray(8 << 20, 'x')); };
+    for (const qint64 limit : {qint64(0), qint64(1 << 20), qint64((8 << 20) - 1)}) {
+        RefusingSink sink(limit);
+        const auto outcome = settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))),
+                                             "GET", {}, sink, std::chrono::seconds(20)));
+        EXPECT_EQ(outcome.message(), QStringLiteral("No space left on device")) << limit;
+        EXPECT_LT(sink.received, qint64(8 << 20) + 1);
+        // Whatever was queued for the stopped reply runs now, against nothing that is gone.
+        waitUntil([] { return false; }, 100);
+    }
 }
 
 TEST_F(RequestTest, RedirectsToAnotherOriginAreNotFollowed)

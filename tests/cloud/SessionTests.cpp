@@ -21,7 +21,12 @@ QByteArray authAnswer(const QString &access, const QString &refresh = QStringLit
 class SessionTest : public ::testing::Test
 {
 protected:
-    SessionTest() : services(WireServer::authorities()), model(services.services(), testBuildValues(server.baseUrl(), testKey))
+    SessionTest()
+        : http(WireServer::authorities()),
+          client(http),
+          keychain(secrets),
+          keeper(client, keychain, clock),
+          backend{server.baseUrl(), testKey}
     {
         server.responder = [this](const WireRequest &request) {
             if (request.target == "/auth/v1/signup") {
@@ -36,23 +41,29 @@ protected:
 
     void storeSession(const QDateTime &expiresAt, const QString &access = QStringLiteral("stored"))
     {
-        services.secrets.items[sessionItem] =
+        secrets.items[sessionItem] =
             CloudSession{access, QStringLiteral("stored-refresh"), expiresAt, QStringLiteral("user-0")}.toJson();
     }
 
     std::optional<CloudSession> storedSession() const
     {
-        const auto it = services.secrets.items.find(sessionItem);
-        if (it == services.secrets.items.end())
+        const auto it = secrets.items.find(sessionItem);
+        if (it == secrets.items.end())
             return std::nullopt;
         return CloudSession::fromJson(it->second);
     }
 
-    QDateTime now() const { return services.clock.current; }
+    QDateTime now() const { return clock.current; }
+    QCoro::Task<CloudSession> ensure() { return keeper.ensure(backend); }
 
     WireServer server;
-    TestServices services;
-    AppModel model;
+    QtHttpClient http;
+    BackendClient client;
+    FakeSecretStore secrets;
+    KeychainStore keychain;
+    FakeClock clock;
+    SessionKeeper keeper;
+    Backend backend;
     int signups = 0;
     QByteArray refreshAnswer = WireServer::http(200, authAnswer(QStringLiteral("refreshed"), QStringLiteral("refresh-2")));
 };
@@ -105,11 +116,11 @@ TEST_F(SessionTest, AuthAnswersAreReadStrictlyAndABadOneChangesNothing)
         {"", std::nullopt},
     };
     for (const Case &c : cases) {
-        Cloud::session(model) = before;
-        services.secrets.items.clear();
+        Cloud::session(keeper) = before;
+        secrets.items.clear();
         std::exception_ptr error;
         try {
-            Cloud::saveAuthResponse(model, c.answer);
+            Cloud::saveAuthResponse(keeper, c.answer);
         } catch (...) {
             error = std::current_exception();
         }
@@ -118,28 +129,28 @@ TEST_F(SessionTest, AuthAnswersAreReadStrictlyAndABadOneChangesNothing)
             EXPECT_EQ(kindOf(error), c.kind) << c.answer.toStdString();
         else
             EXPECT_TRUE(isPlatformError(error)) << c.answer.toStdString();
-        EXPECT_EQ(Cloud::session(model), before);
-        EXPECT_TRUE(services.secrets.items.empty());
+        EXPECT_EQ(Cloud::session(keeper), before);
+        EXPECT_TRUE(secrets.items.empty());
     }
 
-    const CloudSession saved = Cloud::saveAuthResponse(model, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "90.5"));
+    const CloudSession saved = Cloud::saveAuthResponse(keeper, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "90.5"));
     EXPECT_EQ(saved.expiresAt, now().addMSecs(90500));
     EXPECT_EQ(saved.userId, QStringLiteral("user-1"));
-    EXPECT_EQ(Cloud::session(model), saved);
+    EXPECT_EQ(Cloud::session(keeper), saved);
     EXPECT_EQ(storedSession(), saved);
 }
 
 TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
 {
     storeSession(now().addSecs(91));
-    auto outcome = settle(Cloud::ensureSession(model));
+    auto outcome = settle(ensure());
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
     EXPECT_EQ(outcome.value->accessToken, QStringLiteral("stored"));
     EXPECT_TRUE(server.requests.isEmpty());
 
     // Exactly at the margin it is due.
-    services.clock.current = services.clock.current.addSecs(1);
-    outcome = settle(Cloud::ensureSession(model));
+    clock.current = clock.current.addSecs(1);
+    outcome = settle(ensure());
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
     EXPECT_EQ(outcome.value->accessToken, QStringLiteral("refreshed"));
     ASSERT_EQ(server.requests.size(), 1);
@@ -151,9 +162,9 @@ TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
 
 TEST_F(SessionTest, AStoredItemWithADateTextIsIgnoredAndANewUserSignedUp)
 {
-    services.secrets.items[sessionItem] =
+    secrets.items[sessionItem] =
         R"({"accessToken":"a","refreshToken":"r","expiresAt":"2099-01-01T00:00:00Z","userId":"u"})";
-    const auto outcome = settle(Cloud::ensureSession(model));
+    const auto outcome = settle(ensure());
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
     EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
     ASSERT_EQ(server.requests.size(), 1);
@@ -170,14 +181,14 @@ TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUp)
     };
     for (const QByteArray &refusal : refusals) {
         refreshAnswer = refusal;
-        Cloud::session(model).reset();
+        Cloud::session(keeper).reset();
         storeSession(now().addSecs(10));
         const int signupsBefore = signups;
-        const auto outcome = settle(Cloud::ensureSession(model));
+        const auto outcome = settle(ensure());
         ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
         EXPECT_EQ(signups, signupsBefore + 1);
         EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-%1").arg(signups));
-        EXPECT_EQ(Cloud::session(model), outcome.value);
+        EXPECT_EQ(Cloud::session(keeper), outcome.value);
     }
 }
 
@@ -190,16 +201,16 @@ TEST_F(SessionTest, WhenTheSignUpFailsTooTheCallerGetsItsErrorAndNoSessionRemain
             return WireServer::http(429, R"({"message":"Request rate limit reached"})");
         return inner(request);
     };
-    const auto outcome = settle(Cloud::ensureSession(model));
+    const auto outcome = settle(ensure());
     EXPECT_EQ(outcome.message(), QStringLiteral("Request rate limit reached"));
-    EXPECT_FALSE(Cloud::session(model));
+    EXPECT_FALSE(Cloud::session(keeper));
 }
 
 TEST_F(SessionTest, ConcurrentCallersShareOneSignUp)
 {
-    auto first = capture(Cloud::ensureSession(model));
-    auto second = capture(Cloud::ensureSession(model));
-    auto third = capture(Cloud::ensureSession(model));
+    auto first = capture(ensure());
+    auto second = capture(ensure());
+    auto third = capture(ensure());
     const auto a = QCoro::waitFor(std::move(first));
     const auto b = QCoro::waitFor(std::move(second));
     const auto c = QCoro::waitFor(std::move(third));
@@ -209,8 +220,8 @@ TEST_F(SessionTest, ConcurrentCallersShareOneSignUp)
     EXPECT_EQ(b.value, c.value);
 
     // Once it is over, a due session starts a renewal of its own again.
-    services.clock.current = services.clock.current.addSecs(3600);
-    const auto later = settle(Cloud::ensureSession(model));
+    clock.current = clock.current.addSecs(3600);
+    const auto later = settle(ensure());
     ASSERT_FALSE(later.error);
     EXPECT_EQ(later.value->accessToken, QStringLiteral("refreshed"));
 }
@@ -218,8 +229,8 @@ TEST_F(SessionTest, ConcurrentCallersShareOneSignUp)
 TEST_F(SessionTest, ConcurrentCallersShareTheFailureToo)
 {
     server.responder = [](const WireRequest &) { return WireServer::http(500, {}); };
-    auto first = capture(Cloud::ensureSession(model));
-    auto second = capture(Cloud::ensureSession(model));
+    auto first = capture(ensure());
+    auto second = capture(ensure());
     const auto a = QCoro::waitFor(std::move(first));
     const auto b = QCoro::waitFor(std::move(second));
     EXPECT_EQ(a.message(), QStringLiteral("Sunucu hatası (500)."));
@@ -230,11 +241,12 @@ TEST_F(SessionTest, ConcurrentCallersShareTheFailureToo)
 TEST_F(SessionTest, AChangeOfBackendMakesTheNextCallerSignUpAnew)
 {
     storeSession(now().addSecs(3600));
-    ASSERT_EQ(settle(Cloud::ensureSession(model)).value->accessToken, QStringLiteral("stored"));
+    ASSERT_EQ(settle(ensure()).value->accessToken, QStringLiteral("stored"));
 
-    Cloud::apply(model, server.baseUrl() + QStringLiteral("/"), testKey + QStringLiteral("X"));
+    keeper.discard();
+    backend.key = testKey + QStringLiteral("X");
     EXPECT_FALSE(storedSession());
-    const auto outcome = settle(Cloud::ensureSession(model));
+    const auto outcome = settle(ensure());
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
     EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
     EXPECT_EQ(server.requests.last().header("apikey"), (testKey + QStringLiteral("X")).toUtf8());
@@ -242,11 +254,11 @@ TEST_F(SessionTest, AChangeOfBackendMakesTheNextCallerSignUpAnew)
 
 TEST_F(SessionTest, AnAnswerArrivingAfterAChangeOfBackendIsNotKept)
 {
-    auto pending = capture(Cloud::ensureSession(model)); // the sign-up is on its way
-    Cloud::apply(model, server.baseUrl(), testKey + QStringLiteral("X"));
+    auto pending = capture(ensure()); // the sign-up is on its way
+    keeper.discard();
     const auto outcome = QCoro::waitFor(std::move(pending));
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
-    EXPECT_FALSE(Cloud::session(model));
+    EXPECT_FALSE(Cloud::session(keeper));
     EXPECT_FALSE(storedSession());
 }
 

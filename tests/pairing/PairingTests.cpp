@@ -1,17 +1,11 @@
 // The pairing answer, its QR image, and the renewal's behaviour without a backend.
 
 #include "app/AppModel.h"
+#include "pairing/QrCode.h"
 #include "tests/support/Fakes.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
-
-struct PairingTests;
-template<>
-struct TestAccess<PairingTests> {
-    static QImage qrCode(const QString &text) { return AppModel::makeQRCode(text); }
-};
-using Access = TestAccess<PairingTests>;
 
 namespace {
 
@@ -44,7 +38,7 @@ bool moduleIsDark(const QImage &image, int column, int row)
 TEST(QRCode, ImagesAreNineTimesTheModulesShownAt270)
 {
     for (const QString &text : {QStringLiteral("tarvolin://pair?code=1"), QString(400, u'ş')}) {
-        const QImage image = Access::qrCode(text);
+        const QImage image = makeQRCode(text);
         ASSERT_FALSE(image.isNull()) << text.size();
         EXPECT_EQ(image.width(), image.height());
         EXPECT_EQ(image.width() % 9, 0);
@@ -61,8 +55,8 @@ TEST(QRCode, ImagesAreNineTimesTheModulesShownAt270)
         EXPECT_FALSE(moduleIsDark(image, 5, 5));
         EXPECT_TRUE(moduleIsDark(image, 6, 6));
     }
-    EXPECT_TRUE(Access::qrCode(QString()).isNull());
-    EXPECT_TRUE(Access::qrCode(QString(5000, u'x')).isNull()); // beyond what a QR code can carry
+    EXPECT_TRUE(makeQRCode(QString()).isNull());
+    EXPECT_TRUE(makeQRCode(QString(5000, u'x')).isNull()); // beyond what a QR code can carry
 }
 
 TEST(Pairing, RenewalWithoutConfigurationOpensTheSettingsAndSendsNothing)

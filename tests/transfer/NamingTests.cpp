@@ -1,8 +1,7 @@
 // How names from the phone become files in the target folder, and which bytes may be saved.
 
-#include "app/AppModel.h"
 #include "core/CompanionError.h"
-#include "tests/support/Fakes.h"
+#include "transfer/DocumentNaming.h"
 #include "transfer/FileNaming.h"
 
 #include <QCryptographicHash>
@@ -16,7 +15,7 @@ namespace {
 const QByteArray pdfBytes = QByteArrayLiteral("%PDF-1.7\n% test document\n");
 const QByteArray jpegBytes = QByteArrayLiteral("\xFF\xD8\xFF\xE0 test photo");
 
-AppModel::DocumentDigest digestOf(const QByteArray &bytes)
+DocumentDigest digestOf(const QByteArray &bytes)
 {
     return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
 }
@@ -122,11 +121,11 @@ TEST(DocumentValidation, LeadingBytesMustMatchTheKindTheNamePromises)
     };
     for (const Case &c : cases) {
         if (c.accepted) {
-            EXPECT_NO_THROW(AppModel::validateDocument(c.bytes, c.name)) << c.name.toStdString();
+            EXPECT_NO_THROW(validateDocument(c.bytes, c.name)) << c.name.toStdString();
             continue;
         }
         try {
-            AppModel::validateDocument(c.bytes, c.name);
+            validateDocument(c.bytes, c.name);
             ADD_FAILURE() << "accepted " << c.name.toStdString();
         } catch (const CompanionError &error) {
             EXPECT_EQ(error.message(), QStringLiteral("İndirilen evrak doğrulanamadı; dosya kaydedilmedi."));
@@ -137,12 +136,7 @@ TEST(DocumentValidation, LeadingBytesMustMatchTheKindTheNamePromises)
 class DestinationTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder.isValid());
-        services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
-        model = std::make_unique<AppModel>(services.services(), testBuildValues());
-    }
+    void SetUp() override { ASSERT_TRUE(folder.isValid()); }
 
     void put(const QString &name, const QByteArray &bytes)
     {
@@ -151,14 +145,12 @@ protected:
         file.write(bytes);
     }
 
-    AppModel::Destination choose(const QString &name, const QByteArray &bytes)
+    Destination choose(const QString &name, const QByteArray &bytes)
     {
-        return model->uniqueDestination(name, digestOf(bytes));
+        return uniqueDestination(folder.path(), name, digestOf(bytes));
     }
 
     QTemporaryDir folder;
-    TestServices services;
-    std::unique_ptr<AppModel> model;
 };
 
 TEST_F(DestinationTest, DifferentDocumentsAreNumberedAndRepeatsAreRecognised)

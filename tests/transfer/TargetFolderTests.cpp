@@ -11,7 +11,7 @@ struct TargetFolderTests;
 template<>
 struct TestAccess<TargetFolderTests> {
     static void prepare(AppModel &model) { model.prepareTargetFolderIfNeeded(); }
-    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_targetFolderAccessURL; }
+    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_folder.m_accessPath; }
 };
 using Access = TestAccess<TargetFolderTests>;
 

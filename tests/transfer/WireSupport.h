@@ -16,11 +16,14 @@
 struct WireTests;
 template<>
 struct TestAccess<WireTests> {
+    // One document through the model's own inbox, into its target folder.
     static QCoro::Task<> download(AppModel &model, TransferItem item, CloudSession session)
     {
-        return model.download(std::move(item), std::move(session));
+        const QString computerId = model.pairing() ? model.pairing()->computerId : QString();
+        const Inbox::Pass pass{model.m_backend, std::move(session), computerId, model.m_folder.path()};
+        co_await model.m_inbox.download(pass, std::move(item));
     }
-    static QCoro::Task<CloudSession> session(AppModel &model) { return model.ensureSession(); }
+    static QCoro::Task<CloudSession> session(AppModel &model) { return model.m_session.ensure(model.m_backend); }
     static QCoro::Task<> silentPairing(AppModel &model, CloudSession session)
     {
         return model.refreshPairingWithoutBusy(std::move(session));

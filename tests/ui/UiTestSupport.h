@@ -3,6 +3,7 @@
 // A model on recording fakes for the window tests, and a way to put it into any state the views show.
 
 #include "app/AppModel.h"
+#include "pairing/QrCode.h"
 #include "tests/support/Fakes.h"
 
 #include <QTemporaryDir>
@@ -14,13 +15,13 @@ template<>
 struct TestAccess<UiTests> {
     static void setStatus(AppModel &m, const QString &s) { m.setStatus(s); }
     static void setLastError(AppModel &m, const std::optional<QString> &e) { m.setLastError(e); }
-    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.setPairing(p); }
-    static void setQrImage(AppModel &m, const QImage &image) { m.setQrImage(image); }
-    static QImage makeQRCode(const QString &text) { return AppModel::makeQRCode(text); }
+    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.m_pairing.setPairing(p); }
+    static void setQrImage(AppModel &m, const QImage &image) { m.m_pairing.setQrImage(image); }
+    static QImage makeQRCode(const QString &text) { return ::makeQRCode(text); }
     static void setPendingCount(AppModel &m, int n) { m.setPendingCount(n); }
     static void setDownloadedToday(AppModel &m, int n) { m.setDownloadedToday(n); }
     static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.setLastSync(t); }
-    static void setTargetFolder(AppModel &m, const QUrl &folder) { m.setTargetFolder(folder); }
+    static void setTargetFolder(AppModel &m, const QUrl &folder) { m.m_folder.setPath(folder.toLocalFile()); }
     static void setLaunchAtLogin(AppModel &m, bool on) { m.setLaunchAtLoginValue(on); }
     // Holds isWorking true for as long as the returned object lives.
     static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }

@@ -28,7 +28,7 @@ template<>
 struct TestAccess<UpdateTests> {
     static QCoro::Task<> downloadAndInstall(AppModel &model, DesktopUpdateManifest manifest)
     {
-        return model.downloadAndInstallUpdate(std::move(manifest));
+        return model.m_updater.install(std::move(manifest));
     }
 };
 

@@ -1,19 +1,21 @@
-#include "app/AppModel.h"
+#include "update/Updater.h"
 
+#include "cloud/Exchange.h"
 #include "core/CompanionError.h"
+#include "core/Sha256.h"
+#include "platform/PlatformError.h"
 #include "update/ArchiveUnpacker.h"
 #include "update/SwapScript.h"
+#include "update/VersionOrder.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPointer>
 #include <QSaveFile>
 #include <QTemporaryFile>
 #include <QUuid>
-#include <QCoro/QCoroNetworkReply>
 
 #include <filesystem>
 #include <memory>
@@ -26,12 +28,13 @@ const QString downloadFailedText = QStringLiteral("Güncelleme indirilemedi.");
 const QString verifyFailedText = QStringLiteral("Güncelleme paketi doğrulanamadı.");
 const QString incompleteText = QStringLiteral("Güncelleme paketi eksik.");
 const QString notReplaceableText = QStringLiteral("Bu kurulum kendiliğinden güncellenemez.");
-const QString installingText = QStringLiteral("Güncelleme kuruluyor…");
+const QString undecodableText = QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.");
 
 const QString bundleName = QStringLiteral("Tarvolin.app");
 const QString executableInBundle = QStringLiteral("/Contents/MacOS/Tarvolin");
 
-constexpr int transferTimeoutMs = 60000;
+// Without it a silent peer would hold the check, and every later one, forever.
+constexpr std::chrono::milliseconds transferIdleTimeout{60000};
 
 QString freshUuidText()
 {
@@ -76,59 +79,77 @@ void makeFolder(const QString &path)
         throw PlatformError(QString::fromStdString(error.message()));
 }
 
-struct DownloadedArchive {
-    std::unique_ptr<QTemporaryFile> file; // removed with this object unless kept
-    QByteArray sha256Hex;                 // lower case
-};
-
-// Streams the archive into a hidden file in `folder` while hashing it, so memory stays flat whatever
-// the archive's size.
-QCoro::Task<DownloadedArchive> downloadArchive(HttpClient *http, QUrl url, QString folder)
+// The archive on its way: a hidden file in the temporary folder, hashed as the bytes arrive, so memory
+// stays flat whatever the archive's size. Removed with this object unless kept.
+class ArchiveDownload : public ReplySink
 {
-    auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.Tarvolin-Download-XXXXXX"));
-    if (!file->open())
-        throw PlatformError(file->errorString());
+public:
+    explicit ArchiveDownload(const QString &folder) : file(folder + QStringLiteral("/.Tarvolin-Download-XXXXXX"))
+    {
+        if (!file.open())
+            throw PlatformError(file.errorString());
+    }
 
-    QNetworkRequest request(url);
-    request.setTransferTimeout(transferTimeoutMs);
-    std::unique_ptr<QNetworkReply> reply(http->send(request, QByteArrayLiteral("GET"), {}));
+    void write(QByteArrayView bytes) override
+    {
+        if (file.write(bytes.data(), bytes.size()) != bytes.size())
+            throw PlatformError(file.errorString());
+        hash.addData(bytes);
+    }
 
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    std::optional<QString> writeError;
-    auto drain = [&] {
-        const QByteArray chunk = reply->readAll();
-        if (chunk.isEmpty() || writeError)
-            return;
-        hash.addData(chunk);
-        if (file->write(chunk) != chunk.size()) {
-            writeError = file->errorString();
-            // Not from inside the reply's own signal: finishing would resume us and delete it there.
-            QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
-        }
-    };
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
-    co_await reply.get();
-    drain();
-
-    if (writeError)
-        throw PlatformError(*writeError);
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
-        throw PlatformError(reply->errorString());
-    if (!status.isValid() || status.toInt() < 200 || status.toInt() > 299)
-        throw CompanionError::server(downloadFailedText);
-    if (reply->error() != QNetworkReply::NoError)
-        throw PlatformError(reply->errorString());
-    if (!file->flush())
-        throw PlatformError(file->errorString());
-    file->close();
-
-    co_return DownloadedArchive{std::move(file), hash.result().toHex()};
-}
+    QTemporaryFile file;
+    Sha256 hash;
+};
 
 } // namespace
 
-QCoro::Task<> AppModel::downloadAndInstallUpdate(DesktopUpdateManifest manifest)
+Updater::Updater(HttpClient &http, ApplicationHost &application, BuildValues build, QObject *parent)
+    : QObject(parent), m_http(http), m_application(application), m_build(std::move(build))
+{
+}
+
+bool Updater::isAppStoreBuild() const
+{
+    const QString bundle = m_application.bundlePath();
+    if (bundle.isEmpty())
+        return false;
+    return QFileInfo::exists(bundle + QStringLiteral("/Contents/_MASReceipt/receipt"));
+}
+
+QString Updater::currentVersion() const
+{
+    // The install step writes the version, one line, into the application folder.
+    const QString bundle = m_application.bundlePath();
+    if (bundle.isEmpty())
+        return m_build.version;
+    QFile file(bundle + QStringLiteral("/Contents/version"));
+    if (!file.open(QIODevice::ReadOnly))
+        return m_build.version;
+    const QString version = QString::fromUtf8(file.read(256)).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return version.isEmpty() ? m_build.version : version;
+}
+
+bool Updater::isNewerVersion(const QString &version) const
+{
+    return compareVersions(version, currentVersion()) > 0;
+}
+
+QCoro::Task<DesktopUpdateManifest> Updater::fetchManifest()
+{
+    const QUrl url(m_build.siteOrigin + QStringLiteral("/updates/macos.json"), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        throw CompanionError::invalidURL();
+
+    const HttpAnswer answer = co_await fetchAnswer(m_http, QNetworkRequest(url), "GET", QByteArray(), transferIdleTimeout);
+    if (answer.status < 200 || answer.status > 299)
+        throw CompanionError::invalidResponse();
+    const auto manifest = DesktopUpdateManifest::fromJson(answer.body);
+    if (!manifest)
+        throw PlatformError(undecodableText);
+    co_return *manifest;
+}
+
+QCoro::Task<> Updater::install(DesktopUpdateManifest manifest)
 {
     const QString &address = manifest.macUniversalUrl;
     const QUrl url(address, QUrl::StrictMode);
@@ -136,15 +157,22 @@ QCoro::Task<> AppModel::downloadAndInstallUpdate(DesktopUpdateManifest manifest)
     if (!url.isValid() || url.scheme() != QLatin1String("https") || !address.startsWith(QLatin1String("https:"))
         || url.host().isEmpty() || manifest.macUniversalSha256.size() != 64)
         throw CompanionError::server(notSecureText);
-    if (!isReplaceableBundle(m_services.application.bundlePath()))
+    if (!isReplaceableBundle(m_application.bundlePath()))
         throw CompanionError::server(notReplaceableText);
 
-    QPointer<AppModel> self(this);
-    const QString temporary = m_services.application.temporaryDirectory();
-    DownloadedArchive archive = co_await downloadArchive(&m_services.http, url, temporary);
+    const QPointer<Updater> self(this);
+    const QString temporary = m_application.temporaryDirectory();
+    auto archive = std::make_unique<ArchiveDownload>(temporary);
+    const ExchangeResult result =
+        co_await exchange(m_http, QNetworkRequest(url), "GET", QByteArray(), *archive, transferIdleTimeout);
     if (!self)
         co_return;
-    if (!sameDigest(archive.sha256Hex, manifest.macUniversalSha256))
+    if (result.status < 200 || result.status > 299)
+        throw CompanionError::server(downloadFailedText);
+    if (!archive->file.flush())
+        throw PlatformError(archive->file.errorString());
+    archive->file.close();
+    if (!sameDigest(archive->hash.result().toHex(), manifest.macUniversalSha256))
         throw CompanionError::server(verifyFailedText);
 
     const QString workFolder = temporary + QStringLiteral("/Tarvolin-Update-") + freshUuidText();
@@ -152,9 +180,9 @@ QCoro::Task<> AppModel::downloadAndInstallUpdate(DesktopUpdateManifest manifest)
 
     // The verified file moves in whole: update.zip is never seen half-written.
     const QString archivePath = workFolder + QStringLiteral("/update.zip");
-    if (!archive.file->rename(archivePath))
-        throw PlatformError(archive.file->errorString());
-    archive.file->setAutoRemove(false);
+    if (!archive->file.rename(archivePath))
+        throw PlatformError(archive->file.errorString());
+    archive->file.setAutoRemove(false);
 
     const QString stage = workFolder + QStringLiteral("/stage");
     if (!QDir().mkdir(stage))
@@ -171,15 +199,12 @@ QCoro::Task<> AppModel::downloadAndInstallUpdate(DesktopUpdateManifest manifest)
     const QString stagedApp = QFileInfo(stage).canonicalFilePath() + QLatin1Char('/') + bundleName;
     if (!isExecutableFile(stagedApp + executableInBundle))
         throw CompanionError::server(incompleteText);
-
-    launchUpdater(stagedApp);
-    setUpdateStatus(installingText);
-    m_services.application.quit();
+    launchSwapScript(stagedApp);
 }
 
-void AppModel::launchUpdater(const QString &stagedApp)
+void Updater::launchSwapScript(const QString &stagedApp)
 {
-    const QString scriptPath = m_services.application.temporaryDirectory() + QStringLiteral("/Tarvolin-Updater-")
+    const QString scriptPath = m_application.temporaryDirectory() + QStringLiteral("/Tarvolin-Updater-")
         + freshUuidText() + QStringLiteral(".sh");
 
     QSaveFile script(scriptPath);
@@ -192,7 +217,6 @@ void AppModel::launchUpdater(const QString &stagedApp)
         throw PlatformError(QStringLiteral("%1: izinler ayarlanamadı.").arg(scriptPath));
 
     // Arguments only, never a command line: no path is ever read by a shell as syntax.
-    m_services.application.startDetached(
-        QStringLiteral("/bin/sh"), {scriptPath, QString::number(m_services.application.processId()), stagedApp,
-                                    m_services.application.bundlePath()});
+    m_application.startDetached(QStringLiteral("/bin/sh"), {scriptPath, QString::number(m_application.processId()),
+                                                            stagedApp, m_application.bundlePath()});
 }

@@ -1,18 +1,18 @@
-#include "app/AppModel.h"
+#include "transfer/Inbox.h"
 
+#include "cloud/Exchange.h"
 #include "core/CompanionError.h"
 #include "core/Json.h"
+#include "platform/PlatformError.h"
+#include "transfer/DocumentNaming.h"
 #include "transfer/FileNaming.h"
 #include "transfer/IncomingDocument.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkReply>
-#include <QCoro/QCoroNetworkReply>
-
-#include <memory>
+#include <QNetworkRequest>
+#include <QPointer>
 
 namespace {
 
@@ -20,10 +20,7 @@ const QString downloadFailedText = QStringLiteral("Evrak indirilemedi.");
 
 // A fetch that stalls this long without a byte is given up, so that one dead link cannot hold the
 // queue forever; the next pass tries again.
-constexpr int fetchIdleTimeoutMs = 60000;
-
-// Bounds the reply's own buffer: bytes go to disk as they come instead of piling up in memory.
-constexpr qint64 fetchBufferBytes = 1 << 20;
+constexpr std::chrono::milliseconds fetchIdleTimeout{60000};
 
 // Names can be taken between choosing and moving only by something outside this program; give up
 // eventually rather than spin.
@@ -33,9 +30,17 @@ const QString signPathPrefix = QStringLiteral("/storage/v1/object/sign/expenses/
 const QString acknowledgePathPrefix = QStringLiteral("/rest/v1/transfer_items?id=eq.");
 const QString cleanupPath = QStringLiteral("/storage/v1/object/expenses");
 const QString returnMinimal = QStringLiteral("return=minimal");
+const QByteArray getMethod = QByteArrayLiteral("GET");
 const QByteArray postMethod = QByteArrayLiteral("POST");
 const QByteArray patchMethod = QByteArrayLiteral("PATCH");
 const QByteArray deleteMethod = QByteArrayLiteral("DELETE");
+
+QString listingPath(const QString &computerId)
+{
+    return QStringLiteral("/rest/v1/transfer_items?computer_id=eq.") + computerId
+           + QStringLiteral("&status=eq.pending&select=id,storage_path,original_filename"
+                            "&order=created_at.asc&limit=500");
+}
 
 // The link from the signing answer: `signedURL`, or `signedUrl` only when the first is absent.
 QString signedLink(const QByteArray &answer)
@@ -48,11 +53,11 @@ QString signedLink(const QByteArray &answer)
     return link.toString();
 }
 
-QUrl downloadAddress(const QString &link, const QString &supabaseURL)
+QUrl downloadAddress(const QString &link, const QString &backendURL)
 {
     QUrl address(link, QUrl::StrictMode);
     if (!address.isValid() || address.scheme().isEmpty()) {
-        address = QUrl(supabaseURL + QStringLiteral("/storage/v1") + link, QUrl::StrictMode);
+        address = QUrl(backendURL + QStringLiteral("/storage/v1") + link, QUrl::StrictMode);
         if (!address.isValid())
             throw CompanionError::invalidURL();
     }
@@ -66,41 +71,10 @@ QUrl downloadAddress(const QString &link, const QString &supabaseURL)
 // so neither the key nor the token goes along.
 QCoro::Task<> fetchInto(HttpClient *http, QUrl address, IncomingDocument *document)
 {
-    QNetworkRequest request(address);
-    request.setTransferTimeout(fetchIdleTimeoutMs);
-    std::unique_ptr<QNetworkReply> reply(http->send(request, QByteArrayLiteral("GET"), {}));
-    reply->setReadBufferSize(fetchBufferBytes);
-
-    std::exception_ptr writeFailure;
-    QNetworkReply *raw = reply.get();
-    QObject::connect(raw, &QIODevice::readyRead, raw, [raw, document, &writeFailure] {
-        if (writeFailure)
-            return;
-        try {
-            document->append(raw->readAll());
-        } catch (...) {
-            writeFailure = std::current_exception();
-            raw->abort();
-        }
-    });
-    if (!raw->isFinished())
-        co_await raw;
-    QObject::disconnect(raw, &QIODevice::readyRead, raw, nullptr);
-    if (writeFailure)
-        std::rethrow_exception(writeFailure);
-
-    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        if (raw->error() != QNetworkReply::NoError)
-            throw PlatformError(raw->errorString());
+    const ExchangeResult result =
+        co_await exchange(*http, QNetworkRequest(address), getMethod, QByteArray(), *document, fetchIdleTimeout);
+    if (result.status < 200 || result.status > 299)
         throw CompanionError::server(downloadFailedText);
-    }
-    if (status.toInt() < 200 || status.toInt() > 299)
-        throw CompanionError::server(downloadFailedText);
-    // A 2xx whose body broke off is not a document.
-    if (raw->error() != QNetworkReply::NoError)
-        throw PlatformError(raw->errorString());
-    document->append(raw->readAll());
     document->finish();
 }
 
@@ -120,14 +94,14 @@ QByteArray cleanupBody(const QString &storagePath)
 }
 
 // Moves the document into place under a free name, or finds it already saved; returns the file name.
-QString placeDocument(const AppModel &model, const QString &originalName, IncomingDocument &document)
+QString placeDocument(const QString &folder, const QString &originalName, IncomingDocument &document)
 {
-    const AppModel::DocumentDigest digest{document.size(), document.sha256()};
+    const DocumentDigest digest{document.size(), document.sha256()};
     for (int attempt = 0; attempt < maxPlacementAttempts; ++attempt) {
-        const AppModel::Destination destination = model.uniqueDestination(originalName, digest);
+        const Destination destination = uniqueDestination(folder, originalName, digest);
         if (destination.identicalExists)
             return QFileInfo(destination.path).fileName();
-        AppModel::validateDocument(document.leadingBytes(), originalName);
+        validateDocument(document.leadingBytes(), originalName);
         if (document.commitAs(destination.path))
             return QFileInfo(destination.path).fileName();
     }
@@ -136,28 +110,59 @@ QString placeDocument(const AppModel &model, const QString &originalName, Incomi
 
 } // namespace
 
-QCoro::Task<> AppModel::download(TransferItem item, CloudSession auth)
+Inbox::Inbox(BackendClient &client, Clock &clock, QObject *parent)
+    : QObject(parent), m_client(client), m_clock(clock)
+{
+}
+
+QCoro::Task<int> Inbox::run(Pass pass)
+{
+    const QPointer<Inbox> self(this);
+    const QByteArray answer = co_await m_client.request(pass.backend, listingPath(pass.computerId), getMethod,
+                                                        std::nullopt, pass.session.accessToken, std::nullopt);
+    const std::optional<QList<TransferItem>> items = TransferItem::listFromJson(answer);
+    if (!items)
+        throw CompanionError::invalidResponse();
+    if (!self)
+        co_return 0;
+
+    const auto count = int(items->size());
+    Q_EMIT listed(count);
+    for (int index = 0; index < count; ++index) {
+        Q_EMIT downloading(index + 1, count);
+        const QString name = co_await download(pass, items->at(index));
+        if (!self)
+            co_return count;
+        Q_EMIT saved(name);
+    }
+    co_return count;
+}
+
+QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
 {
     // Request pieces are built outside the co_await expressions: GCC 12 rejects some initialisers
     // inside them.
     const QString signPath = signPathPrefix + FileNaming::escapedStoragePath(item.storage_path);
     const QByteArray signBody = compactJson({{QStringLiteral("expiresIn"), 120}});
-    const QByteArray signAnswer = co_await request(signPath, postMethod, signBody, auth.accessToken, std::nullopt);
-    const QUrl address = downloadAddress(signedLink(signAnswer), m_supabaseURL);
+    const QString token = pass.session.accessToken;
+    const QByteArray signAnswer = co_await m_client.request(pass.backend, signPath, postMethod, signBody, token,
+                                                            std::nullopt);
+    const QUrl address = downloadAddress(signedLink(signAnswer), pass.backend.url);
 
     // Removed again by its destructor on every way out that does not place it.
-    IncomingDocument document(QDir::cleanPath(m_targetFolder.toLocalFile()));
-    co_await fetchInto(&m_services.http, address, &document);
-    const QString savedName = placeDocument(*this, item.original_filename, document);
+    IncomingDocument document(pass.folder);
+    co_await fetchInto(&m_client.http(), address, &document);
+    const QString savedName = placeDocument(pass.folder, item.original_filename, document);
 
     const QString acknowledgePath = acknowledgePathPrefix + item.id;
-    const QByteArray acknowledgement = acknowledgementBody(m_services.clock.now(), savedName);
-    co_await request(acknowledgePath, patchMethod, acknowledgement, auth.accessToken, returnMinimal);
+    const QByteArray acknowledgement = acknowledgementBody(m_clock.now(), savedName);
+    co_await m_client.request(pass.backend, acknowledgePath, patchMethod, acknowledgement, token, returnMinimal);
 
     // The document is saved and acknowledged; a copy left in the bucket harms nobody.
     const QByteArray cleanup = cleanupBody(item.storage_path);
     try {
-        co_await request(cleanupPath, deleteMethod, cleanup, auth.accessToken, std::nullopt);
+        co_await m_client.request(pass.backend, cleanupPath, deleteMethod, cleanup, token, std::nullopt);
     } catch (const std::exception &) {
     }
+    co_return savedName;
 }

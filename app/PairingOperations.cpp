@@ -1,0 +1,46 @@
+#include "app/AppModel.h"
+
+#include <QDir>
+
+namespace {
+
+const QString fallbackComputerName = QStringLiteral("Mac Bilgisayarım");
+
+} // namespace
+
+QString AppModel::targetFolderName() const
+{
+    return QDir(m_folder.path()).dirName();
+}
+
+QCoro::Task<> AppModel::refreshPairing()
+{
+    if (!isConfigured()) {
+        setShowingCloudSettings(true);
+        co_return;
+    }
+    BusyScope busy(*this);
+    setStatus(QStringLiteral("QR kod hazırlanıyor…"));
+    setLastError(std::nullopt);
+
+    try {
+        const Backend backend = m_backend;
+        const CloudSession session = co_await m_session.ensure(backend);
+        co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · Mac"), targetFolderName(),
+                                 PairingKeeper::Image::Required);
+        setStatus(QStringLiteral("QR kod hazır"));
+        setLastError(std::nullopt);
+    } catch (const std::exception &error) {
+        handle(error);
+    }
+}
+
+QCoro::Task<> AppModel::refreshPairingWithoutBusy(CloudSession auth)
+{
+    const QString name = m_services.workspace.computerName().value_or(fallbackComputerName);
+    try {
+        co_await m_pairing.renew(m_backend, std::move(auth), name, targetFolderName(), PairingKeeper::Image::Optional);
+    } catch (const std::exception &error) {
+        handle(error);
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The few file-system operations whose exact system semantics the saving of documents relies on:
+// never following or replacing what is already at a name, and making a saved file durable. Their
+// Linux system calls live in FileSystemLinux.cpp and nowhere else.
+namespace FileSystem {
+
+// Whether anything, even a dangling link, exists at the path.
+bool isOccupied(const QString &path);
+// The size of the regular file at the path, not following a link; nothing for anything else.
+std::optional<qint64> regularFileSize(const QString &path);
+// Gives the file at `from` the name `to` unless something exists there (then false, nothing
+// changes). Never replaces. Throws PlatformError on any other failure.
+bool moveWithoutReplacing(const QString &from, const QString &to);
+// Forces the open file's bytes to disk. Throws PlatformError.
+void syncFile(int descriptor);
+// Forces the folder's entries (a completed move) to disk; a failure here changes nothing the user
+// can act upon, so it is silent.
+void syncFolder(const QString &folder);
+// Creates the folder and its missing parents. Throws PlatformError with the system's reason.
+void createFolder(const QString &path);
+
+} // namespace FileSystem

@@ -1,0 +1,91 @@
+#include "transfer/FileSystem.h"
+
+#include "platform/PlatformError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+PlatformError systemError(const QString &what, int error)
+{
+    return PlatformError(what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+}
+
+} // namespace
+
+namespace FileSystem {
+
+bool isOccupied(const QString &path)
+{
+    // Anything lstat cannot look at is left to the move, which reports the real reason.
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+std::optional<qint64> regularFileSize(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return qint64(info.st_size);
+}
+
+bool moveWithoutReplacing(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    const int error = errno;
+    if (error == EEXIST)
+        return false;
+    if (error != EINVAL && error != ENOSYS)
+        throw systemError(QStringLiteral("Evrak kaydedilemedi"), error);
+    // File systems without the no-replace rename: a hard link fails just as safely when taken.
+    if (::link(source.constData(), target.constData()) != 0) {
+        if (errno == EEXIST)
+            return false;
+        throw systemError(QStringLiteral("Evrak kaydedilemedi"), errno);
+    }
+    ::unlink(source.constData());
+    return true;
+}
+
+void syncFile(int descriptor)
+{
+    if (::fsync(descriptor) != 0)
+        throw systemError(QStringLiteral("Evrak yazılamadı"), errno);
+}
+
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void createFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), error);
+    if (error || !QFileInfo(path).isDir()) {
+        const QString reason =
+            error ? QString::fromLocal8Bit(error.message().c_str()) : QStringLiteral("Bu bir klasör değil.");
+        throw PlatformError(QStringLiteral("“%1” klasörü oluşturulamadı: %2").arg(path, reason));
+    }
+}
+
+} // namespace FileSystem
