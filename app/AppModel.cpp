@@ -23,8 +23,9 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
       m_inbox(m_client, services.clock),
       m_updater(services.http, services.application, m_build),
       m_backend{m_build.supabaseURL, m_build.anonKey},
+      m_applied(m_backend.normalised()),
       m_status(preparingText),
-      m_updateStatus(QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_build.version) + m_build.siteDomain())
+      m_updateStatus(QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_updater.currentVersion()) + m_build.siteDomain())
 {
     connect(&m_pairing, &PairingKeeper::pairingChanged, this, &AppModel::pairingChanged);
     connect(&m_pairing, &PairingKeeper::qrImageChanged, this, &AppModel::qrImageChanged);
@@ -37,8 +38,11 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
     });
     connect(&m_inbox, &Inbox::saved, this, [this] {
         setPendingCount(std::max(0, m_pendingCount - 1));
+        startCountingToday();
         setDownloadedToday(m_downloadedToday + 1);
     });
+
+    m_countedDay = m_services.clock.now().toLocalTime().date();
 
     // The remembered folder, if it can still be reached; then the login item.
     restoreTargetFolder();
@@ -111,3 +115,12 @@ void AppModel::setLastSync(const std::optional<QDateTime> &time) { assign(this, 
 void AppModel::setLaunchAtLoginValue(bool enabled) { assign(this, m_launchAtLogin, enabled, &AppModel::launchAtLoginChanged); }
 void AppModel::setLastError(const std::optional<QString> &error) { assign(this, m_lastError, error, &AppModel::lastErrorChanged); }
 void AppModel::setUpdateStatus(const QString &text) { assign(this, m_updateStatus, text, &AppModel::updateStatusChanged); }
+
+void AppModel::startCountingToday()
+{
+    const QDate today = m_services.clock.now().toLocalTime().date();
+    if (today == m_countedDay)
+        return;
+    m_countedDay = today;
+    setDownloadedToday(0);
+}

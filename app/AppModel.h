@@ -101,11 +101,13 @@ public:
     bool isRunning() const;
 
     // --- Operations the views call -----------------------------------------------------------------
-    // Stores the backend values typed into the settings sheet, closes it and connects anew.
+    // Stores the backend values typed into the settings sheet, closes it and connects anew; starts
+    // the repeating task when it had stopped to wait for these values.
     void saveCloudSettings();
     // Asks for a new pairing code and shows it; reports its own failures.
     QCoro::Task<> refreshPairing();
-    // One sync pass, unless one is running or cannot run; reports its own failures.
+    // One sync pass, unless one is running or cannot run; reports its own failures. While the live
+    // backend values differ from the applied ones (the sheet is being edited), it only says so.
     QCoro::Task<> syncNow();
     // Lets the user choose the target folder.
     void chooseFolder(bool isInitialSetup = false);
@@ -146,6 +148,8 @@ private:
     void setBackend(const Backend &backend);
     void setPendingCount(int count);
     void setDownloadedToday(int count);
+    // Starts downloadedToday again from zero once the local date has moved on.
+    void startCountingToday();
     void setStatus(const QString &status);
     void setLastSync(const std::optional<QDateTime> &time);
     void setLaunchAtLoginValue(bool enabled);
@@ -166,18 +170,24 @@ private:
         QPointer<AppModel> m_model;
     };
 
+    static QString waitingForSettingsText() { return QStringLiteral("Bulut ayarları bekleniyor"); }
+
     // Turns an error into lastError and the waiting status line.
     void handle(const std::exception &error);
 
     // --- Lifecycle (Lifecycle.cpp) -------------------------------------------------------------------
+    void startRepeatingTask();
     static QCoro::Task<> runRepeatingTask(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation);
     void registerLoginItemAtFirstLaunch();
 
     // --- Cloud configuration (CloudOperations.cpp) ----------------------------------------------------
     QCoro::Task<> loadOfficialCloudConfiguration();
     QCoro::Task<> prepareConnection();
-    void applyCloudConfiguration(const Backend &backend);
+    // Makes `backend` the one in use; the session and pairing stay when that backend issued them.
+    QCoro::Task<> applyCloudConfiguration(Backend backend);
     void discardBackendState();
+    // Whether the live values have been edited away from the applied ones and not saved yet.
+    bool hasUnsavedBackend() const { return m_backend.normalised() != m_applied; }
 
     // --- Pairing (PairingOperations.cpp) --------------------------------------------------------------
     QCoro::Task<> refreshPairingWithoutBusy(CloudSession auth);
@@ -201,8 +211,10 @@ private:
     Updater m_updater;
 
     Backend m_backend; // the live values, edited in place by the settings sheet
+    Backend m_applied; // the values in use: applied at start or saved; every request goes here
     int m_pendingCount = 0;
     int m_downloadedToday = 0;
+    QDate m_countedDay; // the local day downloadedToday counts
     QString m_status;
     std::optional<QDateTime> m_lastSync;
     int m_busyCount = 0;
@@ -214,6 +226,7 @@ private:
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
     bool m_didPrepareTargetFolder = false;
     bool m_didStart = false;
+    bool m_isLooping = false;            // the repeating task is alive (it ends early without settings)
     bool m_isSyncing = false;            // a pass is running
     bool m_isCheckingForUpdates = false; // an update check is running
 };

@@ -3,7 +3,7 @@
 QCoro::Task<> AppModel::loadOfficialCloudConfiguration()
 {
     if (const std::optional<Backend> manual = m_cloudSettings.manualBackend()) {
-        applyCloudConfiguration(*manual);
+        co_await applyCloudConfiguration(*manual);
         co_return;
     }
 
@@ -13,20 +13,29 @@ QCoro::Task<> AppModel::loadOfficialCloudConfiguration()
     if (!self)
         co_return;
     if (official) {
-        applyCloudConfiguration(*official);
+        co_await applyCloudConfiguration(*official);
         co_return;
     }
     // Without a usable document the cached values, else the ones held now, silently.
     if (const std::optional<Backend> cached = m_cloudSettings.cachedOfficial())
-        applyCloudConfiguration(*cached);
+        co_await applyCloudConfiguration(*cached);
+    else
+        co_await applyCloudConfiguration(m_backend);
 }
 
-void AppModel::applyCloudConfiguration(const Backend &backend)
+QCoro::Task<> AppModel::applyCloudConfiguration(Backend backend)
 {
-    const Backend normalised = backend.normalised();
-    if (normalised != m_backend)
-        discardBackendState();
-    setBackend(normalised);
+    backend = backend.normalised();
+    setBackend(backend);
+    m_applied = backend;
+    // Nothing configured says nothing about whose a stored session is.
+    if (!backend.isConfigured())
+        co_return;
+    // The same values as last time keep the session, and with it the computer and its pairing.
+    const QPointer<AppModel> self(this);
+    const bool discarded = co_await m_session.keepOnlyFor(backend);
+    if (self && discarded)
+        m_pairing.clear();
 }
 
 void AppModel::discardBackendState()
@@ -37,13 +46,18 @@ void AppModel::discardBackendState()
 
 void AppModel::saveCloudSettings()
 {
-    const Backend previous = m_cloudSettings.savedManual();
     setBackend(m_backend.normalised());
-    if (m_backend != previous)
+    if (m_backend != m_applied)
         discardBackendState();
+    m_applied = m_backend;
     m_cloudSettings.saveManual(m_backend);
     setShowingCloudSettings(false);
 
+    // A repeating task that stopped to wait for these values starts now and connects by itself.
+    if (m_didStart && !m_isLooping && isRunning()) {
+        startRepeatingTask();
+        return;
+    }
     // Runs on by itself; the sheet closes at once.
     prepareConnection();
 }
@@ -51,7 +65,8 @@ void AppModel::saveCloudSettings()
 QCoro::Task<> AppModel::prepareConnection()
 {
     try {
-        co_await m_session.ensure(m_backend);
+        const Backend backend = m_applied;
+        co_await m_session.ensure(backend);
     } catch (const std::exception &error) {
         handle(error);
         co_return;

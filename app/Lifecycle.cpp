@@ -1,12 +1,7 @@
 #include "app/AppModel.h"
 
+#include "app/RunningFlag.h"
 #include "core/CompanionError.h"
-
-namespace {
-
-const QString waitingForSettingsText = QStringLiteral("Bulut ayarları bekleniyor");
-
-} // namespace
 
 void AppModel::start()
 {
@@ -15,7 +10,11 @@ void AppModel::start()
     m_didStart = true;
 
     prepareTargetFolderIfNeeded();
+    startRepeatingTask();
+}
 
+void AppModel::startRepeatingTask()
+{
     if (m_syncTask)
         m_syncTask->cancel();
     m_syncTask = std::make_shared<Cancellation>();
@@ -38,13 +37,14 @@ QCoro::Task<> AppModel::runRepeatingTask(QPointer<AppModel> model, std::shared_p
 {
     if (!model)
         co_return;
+    const RunningFlag looping(model, model->m_isLooping);
 
     co_await model->loadOfficialCloudConfiguration();
     if (!model)
         co_return;
 
     if (!model->isConfigured()) {
-        model->setStatus(waitingForSettingsText);
+        model->setStatus(waitingForSettingsText());
         model->setShowingCloudSettings(true);
         co_return;
     }

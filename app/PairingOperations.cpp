@@ -24,7 +24,7 @@ QCoro::Task<> AppModel::refreshPairing()
     setLastError(std::nullopt);
 
     try {
-        const Backend backend = m_backend;
+        const Backend backend = m_applied;
         const CloudSession session = co_await m_session.ensure(backend);
         co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · Mac"), targetFolderName(),
                                  PairingKeeper::Image::Required);
@@ -39,7 +39,8 @@ QCoro::Task<> AppModel::refreshPairingWithoutBusy(CloudSession auth)
 {
     const QString name = m_services.workspace.computerName().value_or(fallbackComputerName);
     try {
-        co_await m_pairing.renew(m_backend, std::move(auth), name, targetFolderName(), PairingKeeper::Image::Optional);
+        const Backend backend = m_applied;
+        co_await m_pairing.renew(backend, std::move(auth), name, targetFolderName(), PairingKeeper::Image::Optional);
     } catch (const std::exception &error) {
         handle(error);
     }

@@ -3,20 +3,51 @@
 #include "app/RunningFlag.h"
 #include "core/CompanionError.h"
 
+namespace {
+
+QString refusalReason(RefusedDocument::Reason reason)
+{
+    switch (reason) {
+    case RefusedDocument::Reason::NotADocument:
+        return QStringLiteral("dosya PDF ya da JPEG değil.");
+    case RefusedDocument::Reason::Missing:
+        return QStringLiteral("dosya bulutta bulunamadı.");
+    }
+    return {};
+}
+
+// Names the first passed-over document; they are all tried again at every pass.
+QString refusalMessage(const QList<Inbox::Refusal> &refused)
+{
+    const Inbox::Refusal &first = refused.first();
+    if (refused.size() == 1)
+        return QStringLiteral("“%1” kaydedilemedi: %2").arg(first.originalName, refusalReason(first.reason));
+    return QStringLiteral("%1 evrak kaydedilemedi. İlki “%2”: %3")
+        .arg(QString::number(refused.size()), first.originalName, refusalReason(first.reason));
+}
+
+} // namespace
+
 QCoro::Task<> AppModel::syncNow()
 {
     if (!isConfigured() || isWorking() || m_isSyncing)
         co_return;
+    // Values typed but not saved yet: neither the old backend's token nor a sign-up goes to them.
+    if (hasUnsavedBackend()) {
+        setStatus(waitingForSettingsText());
+        co_return;
+    }
     BusyScope busy(*this);
     RunningFlag syncing(this, m_isSyncing);
+    startCountingToday();
 
     try {
         if (!m_folder.hasAccess())
             throw CompanionError::targetFolderPermissionRequired();
         m_folder.create();
 
-        // One backend for the whole pass, so a value typed meanwhile never meets this pass's token.
-        const Backend backend = m_backend;
+        // One backend for the whole pass, so a value saved meanwhile never meets this pass's token.
+        const Backend backend = m_applied;
         const CloudSession session = co_await m_session.ensure(backend);
         if (!m_pairing.pairing())
             co_await refreshPairingWithoutBusy(session);
@@ -25,11 +56,17 @@ QCoro::Task<> AppModel::syncNow()
 
         // Built outside the co_await: GCC 12 destroys a braced temporary argument of a coroutine twice.
         const Inbox::Pass pass{backend, session, m_pairing.pairing()->computerId, m_folder.path()};
-        const int count = co_await m_inbox.run(pass);
+        const Inbox::Outcome outcome = co_await m_inbox.run(pass);
 
         setLastSync(m_services.clock.now());
-        setStatus(count == 0 ? QStringLiteral("Yeni evrak bekleniyor") : QStringLiteral("Tüm evraklar indirildi"));
-        setLastError(std::nullopt);
+        if (!outcome.refused.isEmpty()) {
+            setStatus(QStringLiteral("%1 evrak kaydedilemedi").arg(outcome.refused.size()));
+            setLastError(refusalMessage(outcome.refused));
+        } else {
+            setStatus(outcome.listed == 0 ? QStringLiteral("Yeni evrak bekleniyor")
+                                          : QStringLiteral("Tüm evraklar indirildi"));
+            setLastError(std::nullopt);
+        }
     } catch (const std::exception &error) {
         handle(error);
     }

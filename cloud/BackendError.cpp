@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 
 #include <optional>
 
@@ -11,6 +12,19 @@ const QString outdatedKeyText = QStringLiteral(
     "Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.");
 
 } // namespace
+
+int answerStatus(int status, const QByteArray &body)
+{
+    if (status != 400)
+        return status;
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonValue inner = document.object().value(QLatin1String("statusCode"));
+    bool ok = inner.isDouble();
+    int meant = inner.toInt();
+    if (inner.isString())
+        meant = inner.toString().toInt(&ok);
+    return ok && meant >= 400 && meant <= 599 ? meant : status;
+}
 
 CompanionError backendError(int status, const QByteArray &body)
 {
@@ -30,8 +44,9 @@ CompanionError backendError(int status, const QByteArray &body)
     }
 
     if (status == 401 && message && message->contains(QLatin1String("invalid api key"), Qt::CaseInsensitive))
-        return CompanionError::server(outdatedKeyText);
+        return CompanionError::server(outdatedKeyText, status);
+    const int meant = answerStatus(status, body);
     if (message)
-        return CompanionError::server(*message);
-    return CompanionError::server(QStringLiteral("Sunucu hatası (%1).").arg(status));
+        return CompanionError::server(*message, meant);
+    return CompanionError::server(QStringLiteral("Sunucu hatası (%1).").arg(status), meant);
 }

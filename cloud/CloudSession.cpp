@@ -26,12 +26,17 @@ bool isUsableSeconds(double seconds)
 QByteArray CloudSession::toJson() const
 {
     const double seconds = static_cast<double>(expiresAt.toMSecsSinceEpoch() - referenceDateMs) / 1000.0;
-    return compactJson(QJsonObject{
+    QJsonObject object{
         {QStringLiteral("accessToken"), accessToken},
         {QStringLiteral("refreshToken"), refreshToken},
         {QStringLiteral("expiresAt"), seconds},
         {QStringLiteral("userId"), userId},
-    });
+    };
+    if (issuer) {
+        object.insert(QStringLiteral("issuerURL"), issuer->url);
+        object.insert(QStringLiteral("issuerKey"), issuer->key);
+    }
+    return compactJson(object);
 }
 
 std::optional<CloudSession> CloudSession::fromJson(const QByteArray &json)
@@ -49,8 +54,14 @@ std::optional<CloudSession> CloudSession::fromJson(const QByteArray &json)
         return std::nullopt;
 
     const auto ms = static_cast<qint64>(std::llround(expires.toDouble() * 1000.0));
-    return CloudSession{access.toString(), refresh.toString(),
-                        QDateTime::fromMSecsSinceEpoch(referenceDateMs + ms, Qt::UTC), user.toString()};
+    CloudSession session{access.toString(), refresh.toString(),
+                         QDateTime::fromMSecsSinceEpoch(referenceDateMs + ms, Qt::UTC), user.toString(), std::nullopt};
+    // A half-written or mistyped issuer counts as unknown, like a session of an earlier build.
+    const QJsonValue issuerURL = object.value(QLatin1String("issuerURL"));
+    const QJsonValue issuerKey = object.value(QLatin1String("issuerKey"));
+    if (issuerURL.isString() && issuerKey.isString())
+        session.issuer = Backend{issuerURL.toString(), issuerKey.toString()};
+    return session;
 }
 
 CloudSession CloudSession::fromAuthResponse(const QByteArray &answer, const QDateTime &now)
@@ -66,5 +77,6 @@ CloudSession CloudSession::fromAuthResponse(const QByteArray &answer, const QDat
         throw CompanionError::invalidResponse();
 
     const auto lifetimeMs = static_cast<qint64>(std::llround(expiresIn.toDouble() * 1000.0));
-    return CloudSession{access.toString(), refresh.toString(), now.addMSecs(lifetimeMs), userId.toString()};
+    return CloudSession{access.toString(), refresh.toString(), now.addMSecs(lifetimeMs), userId.toString(),
+                        std::nullopt};
 }

@@ -24,6 +24,7 @@ Q_SIGNALS:
 
 // Each waiter holds a shared reference, so the object outlives every wait on its signal.
 struct SessionKeeper::Renewal {
+    Backend backend;
     RenewalSignal signal;
     bool done = false;
     std::optional<CloudSession> result;
@@ -35,16 +36,48 @@ SessionKeeper::SessionKeeper(BackendClient &client, KeychainStore &keychain, Clo
 {
 }
 
+QCoro::Task<> SessionKeeper::loadStored()
+{
+    if (m_session)
+        co_return;
+    const quint64 generation = m_generation;
+    const std::optional<QByteArray> stored = co_await m_keychain.load(sessionAccount());
+    // Another caller may have filled the session meanwhile; and an item read while the backend
+    // changed belongs to the old backend.
+    if (!m_session && stored && generation == m_generation)
+        m_session = CloudSession::fromJson(*stored);
+}
+
+bool SessionKeeper::belongsTo(const Backend &backend)
+{
+    if (!m_session)
+        return true;
+    if (!m_session->issuer) {
+        // Stored by an earlier build, which kept one session per backend only by discarding it at
+        // every change: the backend it meets first is its own.
+        m_session->issuer = backend;
+        m_keychain.save(m_session->toJson(), sessionAccount());
+        return true;
+    }
+    return *m_session->issuer == backend;
+}
+
+QCoro::Task<bool> SessionKeeper::keepOnlyFor(Backend backend)
+{
+    backend = backend.normalised();
+    co_await loadStored();
+    if (belongsTo(backend))
+        co_return false;
+    discard();
+    co_return true;
+}
+
 QCoro::Task<CloudSession> SessionKeeper::ensure(Backend backend)
 {
-    if (!m_session) {
-        const quint64 generation = m_generation;
-        const std::optional<QByteArray> stored = co_await m_keychain.load(sessionAccount());
-        // Another caller may have filled the session meanwhile; and an item read while the backend
-        // changed belongs to the old backend.
-        if (!m_session && stored && generation == m_generation)
-            m_session = CloudSession::fromJson(*stored);
-    }
+    backend = backend.normalised();
+    co_await loadStored();
+    if (!belongsTo(backend))
+        discard();
 
     const QDateTime limit = m_clock.now().addSecs(renewalMarginSeconds);
     if (m_session && m_session->expiresAt > limit)
@@ -68,6 +101,9 @@ QCoro::Task<CloudSession> SessionKeeper::obtainFresh(Backend backend)
 {
     // Results are handed out as copies: QCoro moves from any non-const lvalue given to co_return,
     // which would empty the shared result for the next waiter.
+    // A renewal at another backend would hand out that backend's session: it is dropped instead.
+    if (m_renewal && m_renewal->backend != backend)
+        discard();
     const std::shared_ptr<Renewal> running = m_renewal;
     if (running) {
         if (!running->done)
@@ -78,6 +114,7 @@ QCoro::Task<CloudSession> SessionKeeper::obtainFresh(Backend backend)
     }
 
     const auto renewal = std::make_shared<Renewal>();
+    renewal->backend = backend;
     m_renewal = renewal;
     const quint64 generation = m_generation;
     const std::optional<CloudSession> current = m_session;
@@ -111,29 +148,30 @@ QCoro::Task<CloudSession> SessionKeeper::refreshSession(Backend backend, CloudSe
 {
     const QByteArray body = compactJson(QJsonObject{{QStringLiteral("refresh_token"), current.refreshToken}});
     const quint64 generation = m_generation;
-    const QByteArray answer = co_await m_client.request(std::move(backend),
+    const QByteArray answer = co_await m_client.request(backend,
                                                         QStringLiteral("/auth/v1/token?grant_type=refresh_token"),
                                                         "POST", body, std::nullopt, std::nullopt);
     // An answer from a backend that has been replaced meanwhile must not be kept as the new one's.
     if (generation != m_generation)
         co_return CloudSession::fromAuthResponse(answer, m_clock.now());
-    co_return saveAuthResponse(answer);
+    co_return saveAuthResponse(answer, backend);
 }
 
 QCoro::Task<CloudSession> SessionKeeper::createAnonymousSession(Backend backend)
 {
     const QByteArray body = compactJson(QJsonObject{{QStringLiteral("data"), QJsonObject()}});
     const quint64 generation = m_generation;
-    const QByteArray answer = co_await m_client.request(std::move(backend), QStringLiteral("/auth/v1/signup"),
-                                                        "POST", body, std::nullopt, std::nullopt);
+    const QByteArray answer = co_await m_client.request(backend, QStringLiteral("/auth/v1/signup"), "POST", body,
+                                                        std::nullopt, std::nullopt);
     if (generation != m_generation)
         co_return CloudSession::fromAuthResponse(answer, m_clock.now());
-    co_return saveAuthResponse(answer);
+    co_return saveAuthResponse(answer, backend);
 }
 
-CloudSession SessionKeeper::saveAuthResponse(const QByteArray &answer)
+CloudSession SessionKeeper::saveAuthResponse(const QByteArray &answer, const Backend &issuer)
 {
     CloudSession session = CloudSession::fromAuthResponse(answer, m_clock.now());
+    session.issuer = issuer;
     m_session = session;
     // Not awaited: the store keeps its operations in the order they were started, so a later
     // removal or save still wins, and a failure here is silent anyway.

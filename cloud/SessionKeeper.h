@@ -21,10 +21,13 @@ class SessionKeeper
 public:
     SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock);
 
-    // A session that lasts more than 90 seconds more: the held or stored one, else a refreshed one,
-    // else a new anonymous user's. A failed refresh falls back to the sign-up silently; throws what
-    // the sign-up threw.
+    // A session of `backend` that lasts more than 90 seconds more: the held or stored one, else a
+    // refreshed one, else a new anonymous user's. A failed refresh falls back to the sign-up silently;
+    // throws what the sign-up threw. A session another backend issued is discarded, never sent.
     QCoro::Task<CloudSession> ensure(Backend backend);
+    // Keeps the held or stored session only if `backend` issued it; one stored without its issuer is
+    // taken as `backend`'s. Returns whether a session of another backend was discarded.
+    QCoro::Task<bool> keepOnlyFor(Backend backend);
     // Forgets the session and removes the stored one, because the backend changed. Answers and
     // stored items of the old backend still on their way are dropped when they arrive.
     void discard();
@@ -37,11 +40,15 @@ private:
 
     struct Renewal;
 
+    // Fills the held session from the secret store when none is held.
+    QCoro::Task<> loadStored();
+    // Whether the held session may be used with `backend` (normalised); adopts an unknown issuer.
+    bool belongsTo(const Backend &backend);
     QCoro::Task<CloudSession> obtainFresh(Backend backend);
     QCoro::Task<CloudSession> refreshSession(Backend backend, CloudSession current);
     QCoro::Task<CloudSession> createAnonymousSession(Backend backend);
     // Reads an authentication answer into the held and stored session.
-    CloudSession saveAuthResponse(const QByteArray &answer);
+    CloudSession saveAuthResponse(const QByteArray &answer, const Backend &issuer);
 
     BackendClient &m_client;
     KeychainStore &m_keychain;

@@ -17,7 +17,13 @@ public:
         InvalidResponse,
     };
 
-    static CompanionError server(const QString &text) { return CompanionError(Kind::Server, text); }
+    // `status` is the HTTP status of the answer the text came from, 0 when it came from elsewhere.
+    static CompanionError server(const QString &text, int status = 0)
+    {
+        CompanionError error(Kind::Server, text);
+        error.m_status = status;
+        return error;
+    }
     static CompanionError missingConfiguration() { return CompanionError(Kind::MissingConfiguration); }
     static CompanionError targetFolderPermissionRequired()
     {
@@ -29,6 +35,7 @@ public:
     Kind kind() const { return m_kind; }
     // The server text for Kind::Server, the fixed text of the kind otherwise.
     const QString &message() const { return m_message; }
+    int httpStatus() const { return m_status; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
     bool operator==(const CompanionError &other) const
@@ -40,6 +47,7 @@ private:
     explicit CompanionError(Kind kind, const QString &serverText = {});
 
     Kind m_kind;
+    int m_status = 0;
     QString m_message;
     QByteArray m_utf8;
 };

@@ -1,5 +1,6 @@
 #include "transfer/Inbox.h"
 
+#include "cloud/BackendError.h"
 #include "cloud/Exchange.h"
 #include "core/CompanionError.h"
 #include "core/Json.h"
@@ -34,6 +35,9 @@ const QByteArray getMethod = QByteArrayLiteral("GET");
 const QByteArray postMethod = QByteArrayLiteral("POST");
 const QByteArray patchMethod = QByteArrayLiteral("PATCH");
 const QByteArray deleteMethod = QByteArrayLiteral("DELETE");
+
+// Asking again does not bring back an object that is not there.
+bool isMissingObject(int status) { return status == 404; }
 
 QString listingPath(const QString &computerId)
 {
@@ -73,6 +77,8 @@ QCoro::Task<> fetchInto(HttpClient *http, QUrl address, IncomingDocument *docume
 {
     const ExchangeResult result =
         co_await exchange(*http, QNetworkRequest(address), getMethod, QByteArray(), *document, fetchIdleTimeout);
+    if (isMissingObject(answerStatus(result.status, result.errorBody)))
+        throw RefusedDocument(RefusedDocument::Reason::Missing, downloadFailedText);
     if (result.status < 200 || result.status > 299)
         throw CompanionError::server(downloadFailedText);
     document->finish();
@@ -101,7 +107,11 @@ QString placeDocument(const QString &folder, const QString &originalName, Incomi
         const Destination destination = uniqueDestination(folder, originalName, digest);
         if (destination.identicalExists)
             return QFileInfo(destination.path).fileName();
-        validateDocument(document.leadingBytes(), originalName);
+        try {
+            validateDocument(document.leadingBytes(), originalName);
+        } catch (const CompanionError &error) {
+            throw RefusedDocument(RefusedDocument::Reason::NotADocument, error.message());
+        }
         if (document.commitAs(destination.path))
             return QFileInfo(destination.path).fileName();
     }
@@ -115,7 +125,7 @@ Inbox::Inbox(BackendClient &client, Clock &clock, QObject *parent)
 {
 }
 
-QCoro::Task<int> Inbox::run(Pass pass)
+QCoro::Task<Inbox::Outcome> Inbox::run(Pass pass)
 {
     const QPointer<Inbox> self(this);
     const QByteArray answer = co_await m_client.request(pass.backend, listingPath(pass.computerId), getMethod,
@@ -123,19 +133,27 @@ QCoro::Task<int> Inbox::run(Pass pass)
     const std::optional<QList<TransferItem>> items = TransferItem::listFromJson(answer);
     if (!items)
         throw CompanionError::invalidResponse();
+    Outcome outcome;
     if (!self)
-        co_return 0;
+        co_return outcome;
 
-    const auto count = int(items->size());
-    Q_EMIT listed(count);
-    for (int index = 0; index < count; ++index) {
-        Q_EMIT downloading(index + 1, count);
-        const QString name = co_await download(pass, items->at(index));
+    outcome.listed = int(items->size());
+    Q_EMIT listed(outcome.listed);
+    for (int index = 0; index < outcome.listed; ++index) {
+        Q_EMIT downloading(index + 1, outcome.listed);
+        const TransferItem &item = items->at(index);
+        std::optional<QString> name;
+        try {
+            name = co_await download(pass, item);
+        } catch (const RefusedDocument &refusal) {
+            outcome.refused.append(Refusal{item.original_filename, refusal.reason()});
+        }
         if (!self)
-            co_return count;
-        Q_EMIT saved(name);
+            co_return outcome;
+        if (name)
+            Q_EMIT saved(*name);
     }
-    co_return count;
+    co_return outcome;
 }
 
 QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
@@ -145,8 +163,14 @@ QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
     const QString signPath = signPathPrefix + FileNaming::escapedStoragePath(item.storage_path);
     const QByteArray signBody = compactJson({{QStringLiteral("expiresIn"), 120}});
     const QString token = pass.session.accessToken;
-    const QByteArray signAnswer = co_await m_client.request(pass.backend, signPath, postMethod, signBody, token,
-                                                            std::nullopt);
+    QByteArray signAnswer;
+    try {
+        signAnswer = co_await m_client.request(pass.backend, signPath, postMethod, signBody, token, std::nullopt);
+    } catch (const CompanionError &error) {
+        if (isMissingObject(error.httpStatus()))
+            throw RefusedDocument(RefusedDocument::Reason::Missing, error.message());
+        throw;
+    }
     const QUrl address = downloadAddress(signedLink(signAnswer), pass.backend.url);
 
     // Removed again by its destructor on every way out that does not place it.

@@ -7,6 +7,7 @@
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtKeychainSecretStore.h"
+#include "platform/linux/QtTranslations.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "ui/ApplicationScene.h"
@@ -20,6 +21,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    installQtTranslations(app);
     QApplication::setOrganizationName(QStringLiteral("Kavrendal"));
     QApplication::setApplicationName(QStringLiteral("Tarvolin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));

@@ -5,13 +5,18 @@
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
+#include "cloud/BackendClient.h"
+#include "platform/PlatformError.h"
+#include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtKeychainSecretStore.h"
+#include "platform/linux/QtTranslations.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -187,6 +192,32 @@ TEST(ComputerName, PrettyHostNameIsReadFromMachineInfo)
     writeFile(path, "PRETTY_HOSTNAME=\n");
     EXPECT_EQ(DesktopWorkspace::prettyHostName(path), std::nullopt);
     EXPECT_EQ(DesktopWorkspace::prettyHostName(dir.filePath(QStringLiteral("missing"))), std::nullopt);
+}
+
+TEST(QtMessages, TransportFailuresReachTheUserInTurkish)
+{
+    ASSERT_TRUE(installQtTranslations(*QCoreApplication::instance()));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+
+    QtHttpClient http(QList<QSslCertificate>{});
+    BackendClient client(http);
+    const Backend backend{QStringLiteral("https://127.0.0.1:%1").arg(port), QStringLiteral("key")};
+    // The failure is caught inside a coroutine: waitFor on a task that throws never returns here.
+    const auto describe = [&]() -> QCoro::Task<QString> {
+        try {
+            co_await client.request(backend, QStringLiteral("/rest/v1/x"), "GET", std::nullopt, std::nullopt,
+                                    std::nullopt);
+        } catch (const PlatformError &error) {
+            co_return error.description();
+        }
+        co_return QString();
+    };
+    const QString description = QCoro::waitFor(describe());
+    EXPECT_EQ(description, QCoreApplication::translate("QHttp", "Connection refused"));
+    EXPECT_NE(description, QStringLiteral("Connection refused"));
 }
 
 } // namespace

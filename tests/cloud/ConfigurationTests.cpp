@@ -78,11 +78,12 @@ protected:
                                            testBuildValues(backend.baseUrl(), testKey, site.baseUrl()));
     }
 
+    // A session the compiled-in backend issued.
     void storeSession()
     {
         services.secrets.items[{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")}] =
             CloudSession{QStringLiteral("a"), QStringLiteral("r"), services.clock.current.addSecs(3600),
-                         QStringLiteral("u")}
+                         QStringLiteral("u"), Backend{backend.baseUrl(), testKey}}
                 .toJson();
     }
 
@@ -210,16 +211,17 @@ TEST_F(ConfigurationTest, SavingNormalisesStoresAndDiscardsOnlyWhenTheValuesChan
     EXPECT_EQ(setting(QStringLiteral("supabaseAnonKey")).toString(), testKey);
     EXPECT_EQ(setting(QStringLiteral("manualCloudConfigurationEnabled")), QVariant(true));
     EXPECT_FALSE(model->showingCloudSettings());
-    // Nothing was stored before, so even the compiled-in values count as a change.
-    EXPECT_TRUE(sessionRemoved());
-    EXPECT_FALSE(model->pairing());
+    // The values in use, saved as manual ones, are no change: session and pairing stay.
+    EXPECT_FALSE(sessionRemoved());
+    EXPECT_TRUE(model->pairing());
     // The connection is prepared in the background.
     ASSERT_TRUE(waitUntil([&] { return model->lastError().has_value(); }));
     EXPECT_EQ(*model->lastError(), QStringLiteral("Sunucu hatası (503)."));
 
-    services.secrets.calls.clear();
+    model->setAnonKey(otherKey);
     model->saveCloudSettings();
-    EXPECT_FALSE(sessionRemoved());
+    EXPECT_TRUE(sessionRemoved());
+    EXPECT_FALSE(model->pairing());
 }
 
 TEST_F(ConfigurationTest, SavingANonHttpsAddressEndsInMissingConfiguration)

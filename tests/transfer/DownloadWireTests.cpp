@@ -38,15 +38,6 @@ protected:
         return QCoro::waitFor(failureOf(WireAccess::download(*model, item, session)));
     }
 
-    LocalCloud::Row rowWithId(const std::string &id)
-    {
-        for (const auto &row : cloud.rows())
-            if (row.id == id)
-                return row;
-        ADD_FAILURE() << "no row " << id;
-        return {};
-    }
-
     void answerSigningWith(const std::string &body)
     {
         cloud.injectFault({LocalCloud::FaultKind::Status, signPrefix, "POST", 200, body});

@@ -95,6 +95,73 @@ TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
     EXPECT_EQ(entries().size(), 3);
 }
 
+TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndTriedAgainEveryPass)
+{
+    const std::string computer = pairPhone();
+    const QByteArray png = QByteArrayLiteral("\x89PNG\r\n\x1a\n not a receipt format");
+    const auto photo = cloud.sendDocument(computer, "foto.png", png.toStdString());
+    const auto gone = cloud.sendDocument(computer, "kayip.pdf", testPdf.toStdString() + "gone");
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
+    // The storage's answer for an object that is not there.
+    LocalCloud::Fault missing{LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + gone.storagePath,
+                              "POST", 400, R"({"statusCode":"404","error":"not_found","message":"Object not found"})"};
+    missing.times = 2;
+    cloud.injectFault(missing);
+
+    for (int pass = 0; pass < 2; ++pass) {
+        sync();
+        EXPECT_EQ(entries(), QStringList({QStringLiteral("bir.pdf"), QStringLiteral("iki.pdf")}));
+        EXPECT_EQ(model->pendingCount(), 2);
+        EXPECT_EQ(model->status(), QStringLiteral("2 evrak kaydedilemedi"));
+        EXPECT_EQ(model->lastError(), QStringLiteral("2 evrak kaydedilemedi. İlki “foto.png”: dosya PDF ya da JPEG değil."));
+    }
+    EXPECT_EQ(model->downloadedToday(), 2);
+    EXPECT_EQ(rowWithId(photo.id).status, "pending");
+    EXPECT_EQ(rowWithId(gone.id).status, "pending");
+    EXPECT_EQ(cloud.objects().size(), 2u);
+    EXPECT_TRUE(requestsTo("PATCH", "/rest/v1/transfer_items?id=eq." + photo.id).empty());
+
+    // The object is back: collected; the photo alone is left, named.
+    sync();
+    EXPECT_EQ(rowWithId(gone.id).status, "downloaded");
+    EXPECT_EQ(model->pendingCount(), 1);
+    EXPECT_EQ(model->lastError(), QStringLiteral("“foto.png” kaydedilemedi: dosya PDF ya da JPEG değil."));
+}
+
+TEST_F(SyncPassTest, TodaysCountStartsAgainOnANewDay)
+{
+    const std::string computer = pairPhone();
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 1);
+    services.clock.current = services.clock.current.addDays(1);
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 0);
+    cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 1);
+}
+
+TEST_F(SyncPassTest, SavingTheSettingsAfterWaitingForThemStartsThePasses)
+{
+    AppModel waiting(services.services(), testBuildValues());
+    waiting.start();
+    ASSERT_TRUE(waitUntil([&] { return waiting.showingCloudSettings(); }));
+    EXPECT_EQ(waiting.status(), QStringLiteral("Bulut ayarları bekleniyor"));
+
+    waiting.setSupabaseURL(qs(cloud.baseUrl()));
+    waiting.setAnonKey(qs(cloud.anonKey()));
+    waiting.saveCloudSettings();
+    ASSERT_TRUE(waitUntil([&] { return waiting.lastSync().has_value(); })) << waiting.status().toStdString();
+    EXPECT_EQ(waiting.status(), QStringLiteral("Yeni evrak bekleniyor"));
+    EXPECT_EQ(requestsTo("POST", "/auth/v1/signup").size(), 1u);
+    waiting.saveCloudSettings(); // a running loop is not started twice
+    QCoro::waitFor(waiting.syncNow());
+    EXPECT_EQ(requestsTo("POST", "/auth/v1/signup").size(), 1u);
+    waiting.stop();
+}
+
 TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
 {
     // No folder access: refused before any request.

@@ -93,6 +93,15 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    LocalCloud::Row rowWithId(const std::string &id)
+    {
+        for (const auto &row : cloud.rows())
+            if (row.id == id)
+                return row;
+        ADD_FAILURE() << "no row " << id;
+        return {};
+    }
+
     std::vector<LocalCloud::LoggedRequest> requestsTo(const std::string &method, const std::string &prefix)
     {
         std::vector<LocalCloud::LoggedRequest> found;

@@ -47,6 +47,8 @@ TEST(VersionOrder, NewerOnlyWhenTheOfferOrdersAfterTheInstalledVersion)
 {
     UpdateFixture f; // installed 1.1.2
     EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.2"));
+    EXPECT_TRUE(f.model->updateStatus().startsWith(QStringLiteral("Tarvolin Masaüstü 1.1.2 · ")))
+        << f.model->updateStatus().toStdString();
     EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.1.10")));
     EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.2")));
     EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.2")));
