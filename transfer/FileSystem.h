@@ -23,5 +23,11 @@ void syncFile(int descriptor);
 void syncFolder(const QString &folder);
 // Creates the folder and its missing parents. Throws PlatformError with the system's reason.
 void createFolder(const QString &path);
+// Marks the open file as in use for as long as this process keeps it open (a lock the system drops
+// when the process dies, however it dies). Silent: an unmarked file is only at risk from the sweep.
+void markInUse(int descriptor);
+// Removes the regular file at the path, never following a link, unless a live process marks it in
+// use. True when it was removed.
+bool removeUnlessInUse(const QString &path);
 
 } // namespace FileSystem

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +87,29 @@ void createFolder(const QString &path)
             error ? QString::fromLocal8Bit(error.message().c_str()) : QStringLiteral("Bu bir klasör değil.");
         throw PlatformError(QStringLiteral("“%1” klasörü oluşturulamadı: %2").arg(path, reason));
     }
+}
+
+void markInUse(int descriptor)
+{
+    ::flock(descriptor, LOCK_EX | LOCK_NB);
+}
+
+bool removeUnlessInUse(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool removed = false;
+    struct stat opened {};
+    struct stat named {};
+    // The lock is only free when no process holds the file open under it. The name must still be
+    // the file that was opened and locked, so that nothing else put there meanwhile is removed.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+        && ::lstat(name.constData(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+        removed = ::unlink(name.constData()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 } // namespace FileSystem

@@ -128,6 +128,9 @@ Inbox::Inbox(BackendClient &client, Clock &clock, QObject *parent)
 QCoro::Task<Inbox::Outcome> Inbox::run(Pass pass)
 {
     const QPointer<Inbox> self(this);
+    // A download ended by a crash or a kill leaves its temporary file in the folder; nothing else
+    // ever removes it.
+    IncomingDocument::removeAbandoned(pass.folder);
     const QByteArray answer = co_await m_client.request(pass.backend, listingPath(pass.computerId), getMethod,
                                                         std::nullopt, pass.session.accessToken, std::nullopt);
     const std::optional<QList<TransferItem>> items = TransferItem::listFromJson(answer);

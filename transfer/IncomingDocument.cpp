@@ -5,18 +5,42 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
 constexpr qsizetype leadingByteCount = 8;
 
+// QTemporaryFile replaces the six X by letters and digits.
+const QString temporaryPattern = QStringLiteral(".tarvolin-XXXXXX.part");
+
+bool isTemporaryName(const QString &name)
+{
+    static const QRegularExpression shape(QStringLiteral("\\A\\.tarvolin-[A-Za-z0-9]{6}\\.part\\z"));
+    return shape.match(name).hasMatch();
+}
+
 } // namespace
 
 IncomingDocument::IncomingDocument(const QString &folder)
-    : m_file(QDir(folder).filePath(QStringLiteral(".tarvolin-XXXXXX.part")))
+    : m_file(QDir(folder).filePath(temporaryPattern))
 {
     if (!m_file.open())
         throw PlatformError(QStringLiteral("Geçici dosya oluşturulamadı: ") + m_file.errorString());
+    FileSystem::markInUse(m_file.handle());
+}
+
+int IncomingDocument::removeAbandoned(const QString &folder)
+{
+    int removed = 0;
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({QStringLiteral(".tarvolin-*.part")},
+                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        if (isTemporaryName(name) && FileSystem::removeUnlessInUse(dir.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 void IncomingDocument::write(QByteArrayView bytes)

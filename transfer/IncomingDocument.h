@@ -16,6 +16,10 @@ public:
     // Throws PlatformError when the temporary file cannot be created in the folder.
     explicit IncomingDocument(const QString &folder);
 
+    // Removes the temporary files that downloads ended by a crash or a kill left in the folder, and
+    // only those: a file that a running download holds stays. Returns how many were removed.
+    static int removeAbandoned(const QString &folder);
+
     // Throws PlatformError when the bytes cannot be written (a full disk, say).
     void write(QByteArrayView bytes) override;
     // Makes the written bytes durable; throws PlatformError on failure.

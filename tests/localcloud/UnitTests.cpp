@@ -1,4 +1,5 @@
 // Table tests of the pieces with rules of their own, without a running server.
+#include <algorithm>
 #include "Clock.h"
 #include "Crypto.h"
 #include "Faults.h"
@@ -116,4 +117,22 @@ TEST(FaultTable, CountsAndFractions)
     for (int i = 0; i < 8; ++i)
         hits += table.take("GET", "/x") ? 'x' : '.';
     EXPECT_EQ(hits, ".x.x....");
+
+    // A probability hits about that share, the same requests again for the same seed.
+    const auto draw = [](std::uint64_t seed) {
+        FaultTable random;
+        random.add(faultFromJson({{"path", "/r"}, {"probability", 0.2}, {"seed", seed}}));
+        std::string pattern;
+        for (int i = 0; i < 2000; ++i)
+            pattern += random.take("GET", "/r") ? 'x' : '.';
+        return pattern;
+    };
+    const std::string first = draw(7);
+    const auto share = std::count(first.begin(), first.end(), 'x');
+    EXPECT_GT(share, 320);
+    EXPECT_LT(share, 480);
+    EXPECT_EQ(draw(7), first);
+    EXPECT_NE(draw(8), first);
+    EXPECT_THROW(faultFromJson({{"path", "/r"}, {"probability", 1.5}}), std::invalid_argument);
+    EXPECT_THROW(faultFromJson({{"path", "/r"}, {"probability", 0.1}, {"fraction", 0.1}}), std::invalid_argument);
 }

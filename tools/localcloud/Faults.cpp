@@ -68,9 +68,11 @@ FaultRule faultFromJson(const nlohmann::json &input)
     rule.contentType = field<std::string>(input, "contentType", rule.contentType);
     rule.delayMs = field<int>(input, "delayMs", 0);
     rule.fraction = field<double>(input, "fraction", 0.0);
+    rule.probability = field<double>(input, "probability", 0.0);
+    rule.seed = field<std::uint64_t>(input, "seed", 1);
     if (input.contains("times"))
         rule.times = field<int>(input, "times", 1);
-    else if (rule.fraction == 0)
+    else if (rule.fraction == 0 && rule.probability == 0)
         rule.times = 1;
     if (rule.status < 100 || rule.status > 599)
         throw std::invalid_argument("status must be from 100 to 599");
@@ -78,6 +80,10 @@ FaultRule faultFromJson(const nlohmann::json &input)
         throw std::invalid_argument("delayMs must be from 0 to 600000");
     if (rule.fraction < 0 || rule.fraction > 1 || std::isnan(rule.fraction))
         throw std::invalid_argument("fraction must be from 0 to 1");
+    if (rule.probability < 0 || rule.probability > 1 || std::isnan(rule.probability))
+        throw std::invalid_argument("probability must be from 0 to 1");
+    if (rule.fraction > 0 && rule.probability > 0)
+        throw std::invalid_argument("a rule has a fraction or a probability, not both");
     if (rule.times && *rule.times < 1)
         throw std::invalid_argument("times must be at least 1");
     if (rule.pathPrefix.empty() || rule.pathPrefix.front() != '/')
@@ -88,7 +94,8 @@ FaultRule faultFromJson(const nlohmann::json &input)
 int FaultTable::add(FaultRule rule)
 {
     std::lock_guard lock(mutex_);
-    entries_.push_back(Entry{nextId_, std::move(rule)});
+    const std::uint64_t seed = rule.seed;
+    entries_.push_back(Entry{nextId_, std::move(rule), 0, 0, std::mt19937_64(seed)});
     return nextId_++;
 }
 
@@ -111,6 +118,9 @@ std::optional<FaultRule> FaultTable::take(const std::string &method, const std::
             // Deterministic spacing: a fraction of 0.25 hits the 4th, 8th, 12th ... request.
             hit = std::floor(static_cast<double>(k + 1) * rule.fraction)
                 > std::floor(static_cast<double>(k) * rule.fraction);
+        } else if (rule.probability > 0) {
+            // Seeded, so that a soak that found something can be run again the same way.
+            hit = std::uniform_real_distribution<double>(0.0, 1.0)(it->random) < rule.probability;
         }
         if (!hit)
             continue;
@@ -130,7 +140,7 @@ nlohmann::json FaultTable::describe()
     for (const Entry &e : entries_) {
         out.push_back({{"id", e.id}, {"kind", kindText(e.rule.kind)}, {"method", e.rule.method},
             {"path", e.rule.pathPrefix}, {"status", e.rule.status}, {"delayMs", e.rule.delayMs},
-            {"fraction", e.rule.fraction},
+            {"fraction", e.rule.fraction}, {"probability", e.rule.probability},
             {"times", e.rule.times ? nlohmann::json(*e.rule.times) : nlohmann::json(nullptr)},
             {"seen", e.seen}, {"injected", e.injected}});
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct FaultRule {
     int delayMs = 0; // also applied before the other kinds
     std::optional<int> times; // how many requests to hit; unset with a fraction means no end
     double fraction = 0; // hit every request k where floor((k+1)f) > floor(kf)
+    double probability = 0; // hit each request with this chance, drawn from `seed`
+    std::uint64_t seed = 1;
 };
 
 // Reads a rule from its JSON form (see the README); throws std::invalid_argument when malformed.
@@ -48,6 +51,7 @@ private:
         FaultRule rule;
         std::int64_t seen = 0;
         std::int64_t injected = 0;
+        std::mt19937_64 random{};
     };
     std::mutex mutex_;
     std::vector<Entry> entries_;
