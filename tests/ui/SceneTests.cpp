@@ -49,7 +49,8 @@ TEST_F(Scene, TrayMenuHasItsItemsInOrder)
         items << (action->isSeparator() ? QStringLiteral("—") : action->text());
     EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
                                   QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
-                                  QStringLiteral("—"), QStringLiteral("Tamamen Çık")}));
+                                  QStringLiteral("—"), QStringLiteral("Bildirimleri Göster"), QStringLiteral("—"),
+                                  QStringLiteral("Tamamen Çık")}));
 
     // The first line is text, not a command, and follows the status.
     QAction *status = scene->trayMenu()->menu()->actions().first();
