@@ -36,13 +36,15 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
     connect(&m_inbox, &Inbox::downloading, this, [this](int number, int count) {
         setStatus(QStringLiteral("%1/%2 evrak indiriliyor…").arg(number).arg(count));
     });
-    connect(&m_inbox, &Inbox::saved, this, [this] {
+    connect(&m_inbox, &Inbox::saved, this, [this](const QString &fileName) {
+        m_savedThisPass.append(fileName);
         setPendingCount(std::max(0, m_pendingCount - 1));
         startCountingToday();
         setDownloadedToday(m_downloadedToday + 1);
     });
 
     m_countedDay = m_services.clock.now().toLocalTime().date();
+    m_notificationsEnabled = m_settings.value(SettingKeys::notificationsEnabled);
 
     // The remembered folder, if it can still be reached; then the login item.
     restoreTargetFolder();
@@ -115,6 +117,15 @@ void AppModel::setLastSync(const std::optional<QDateTime> &time) { assign(this, 
 void AppModel::setLaunchAtLoginValue(bool enabled) { assign(this, m_launchAtLogin, enabled, &AppModel::launchAtLoginChanged); }
 void AppModel::setLastError(const std::optional<QString> &error) { assign(this, m_lastError, error, &AppModel::lastErrorChanged); }
 void AppModel::setUpdateStatus(const QString &text) { assign(this, m_updateStatus, text, &AppModel::updateStatusChanged); }
+
+void AppModel::setNotificationsEnabled(bool enabled)
+{
+    if (enabled == m_notificationsEnabled)
+        return;
+    m_settings.set(SettingKeys::notificationsEnabled, enabled);
+    m_notificationsEnabled = enabled;
+    Q_EMIT notificationsEnabledChanged();
+}
 
 void AppModel::startCountingToday()
 {

@@ -21,6 +21,7 @@
 #include <QCoro/QCoroTask>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -53,6 +54,8 @@ class AppModel : public QObject
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QString updateStatus READ updateStatus NOTIFY updateStatusChanged)
     Q_PROPERTY(bool isConfigured READ isConfigured NOTIFY configurationChanged)
+    Q_PROPERTY(bool notificationsEnabled READ notificationsEnabled WRITE setNotificationsEnabled NOTIFY
+                   notificationsEnabledChanged)
 
 public:
     // Settings keys that several operations share.
@@ -86,6 +89,12 @@ public:
     bool launchAtLogin() const { return m_launchAtLogin; }
     std::optional<QString> lastError() const { return m_lastError; }
     QString updateStatus() const { return m_updateStatus; }
+    // Whether a pass that saved documents says so in a desktop notification; remembered.
+    bool notificationsEnabled() const { return m_notificationsEnabled; }
+    void setNotificationsEnabled(bool enabled);
+    // The views tell the model how to know that the user is looking at the counters: no notification
+    // is shown then. Null: nobody is looking.
+    void setCountInViewCheck(std::function<bool()> check) { m_countInView = std::move(check); }
 
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
     // and a key that is not blank.
@@ -139,6 +148,7 @@ Q_SIGNALS:
     void lastErrorChanged();
     void updateStatusChanged();
     void configurationChanged();
+    void notificationsEnabledChanged();
 
 private:
     template<typename Subsystem>
@@ -171,6 +181,9 @@ private:
     };
 
     static QString waitingForSettingsText() { return QStringLiteral("Bulut ayarları bekleniyor"); }
+
+    // Tells of the documents this pass saved, unless there were none or the user sees them arrive.
+    void announceArrivals();
 
     // Turns an error into lastError and the waiting status line.
     void handle(const std::exception &error);
@@ -222,6 +235,9 @@ private:
     bool m_launchAtLogin = false;
     std::optional<QString> m_lastError;
     QString m_updateStatus;
+    bool m_notificationsEnabled = true;
+    std::function<bool()> m_countInView;
+    QStringList m_savedThisPass; // the file names, in the order they landed
 
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
     bool m_didPrepareTargetFolder = false;

@@ -26,7 +26,26 @@ QString refusalMessage(const QList<Inbox::Refusal> &refused)
         .arg(QString::number(refused.size()), first.originalName, refusalReason(first.reason));
 }
 
+const QString openFolderText = QStringLiteral("Klasörü Aç");
+
 } // namespace
+
+void AppModel::announceArrivals()
+{
+    const QStringList saved = std::exchange(m_savedThisPass, {});
+    if (saved.isEmpty() || !m_notificationsEnabled || (m_countInView && m_countInView()))
+        return;
+    const QString first = saved.first();
+    const Notification notification{
+        QStringLiteral("%1 evrak indirildi").arg(saved.size()),
+        saved.size() == 1 ? first : QStringLiteral("%1 ve %2 evrak daha").arg(first, QString::number(saved.size() - 1)),
+        openFolderText,
+    };
+    m_services.notifier.notify(notification, [model = QPointer<AppModel>(this)] {
+        if (model)
+            model->openFolder();
+    });
+}
 
 QCoro::Task<> AppModel::syncNow()
 {
@@ -40,6 +59,7 @@ QCoro::Task<> AppModel::syncNow()
     BusyScope busy(*this);
     RunningFlag syncing(this, m_isSyncing);
     startCountingToday();
+    m_savedThisPass.clear();
 
     try {
         if (!m_folder.hasAccess())
@@ -70,4 +90,6 @@ QCoro::Task<> AppModel::syncNow()
     } catch (const std::exception &error) {
         handle(error);
     }
+    // Documents saved before a failure have landed all the same.
+    announceArrivals();
 }

@@ -40,6 +40,8 @@ inline constexpr SettingKey<bool> targetFolderConfirmed{"targetFolderConfirmed"}
 
 // Set once the first launch registered the login item, so that a later "off" is respected.
 inline constexpr SettingKey<bool> startupChoiceInitialized{"startupChoiceInitialized"};
+// Whether a notification tells of documents that arrived; on until the user turns it off.
+inline constexpr SettingKey<bool> notificationsEnabled{"notificationsEnabled", true};
 // When the last update check began.
 inline constexpr SettingKey<QDateTime> lastUpdateCheck{"lastUpdateCheck"};
 

@@ -6,6 +6,7 @@
 #include "platform/FolderChooser.h"
 #include "platform/HttpClient.h"
 #include "platform/LoginItem.h"
+#include "platform/Notifier.h"
 #include "platform/SecretStore.h"
 #include "platform/SettingsStore.h"
 #include "platform/Workspace.h"
@@ -22,4 +23,5 @@ struct PlatformServices {
     FolderBookmarks &bookmarks;
     Workspace &workspace;
     ApplicationHost &application;
+    Notifier &notifier;
 };

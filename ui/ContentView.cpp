@@ -105,6 +105,11 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
 
 ContentView::~ContentView() = default;
 
+bool ContentView::showsCount() const
+{
+    return m_downloadedToday->isVisible() && !m_downloadedToday->visibleRegion().isEmpty();
+}
+
 CloudSettingsDialog *ContentView::cloudSettingsSheet() const
 {
     return m_sheet && m_sheet->isVisible() ? m_sheet.data() : nullptr;

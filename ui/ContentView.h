@@ -24,6 +24,8 @@ public:
 
     // The cloud settings sheet while it is open, else null.
     CloudSettingsDialog *cloudSettingsSheet() const;
+    // Whether today's count is on screen, not scrolled away or hidden.
+    bool showsCount() const;
 
 protected:
     void showEvent(QShowEvent *event) override;

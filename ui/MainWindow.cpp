@@ -16,11 +16,19 @@ MainWindow::MainWindow(AppModel &model, Hooks hooks, QWidget *parent)
     buildApplicationMenu();
     resize(620, 760);
 
+    // Someone watching the count arrive needs no notification of it.
+    model.setCountInViewCheck([this] { return isActiveWindow() && !isMinimized() && m_content->showsCount(); });
+
     // The model may ask for the cloud settings while the window is in the tray: the sheet needs its window.
     connect(&model, &AppModel::showingCloudSettingsChanged, this, [this] {
         if (m_model.showingCloudSettings() && !isVisible())
             bringForward();
     });
+}
+
+MainWindow::~MainWindow()
+{
+    m_model.setCountInViewCheck(nullptr);
 }
 
 void MainWindow::buildApplicationMenu()

@@ -19,6 +19,7 @@ public:
     };
 
     MainWindow(AppModel &model, Hooks hooks, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     ContentView *content() const { return m_content; }
     // Shows the window, restores it when minimised, and brings it in front.

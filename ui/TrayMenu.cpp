@@ -1,15 +1,23 @@
 #include "ui/TrayMenu.h"
 
 #include "app/AppModel.h"
-#include "ui/Symbols.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit, QObject *parent)
-    : QObject(parent), m_model(model), m_menu(new QMenu), m_icon(new QSystemTrayIcon(this))
+TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit, Options options,
+                   QObject *parent)
+    : QObject(parent), m_model(model), m_options(std::move(options)), m_menu(new QMenu),
+      m_icon(new QSystemTrayIcon(this))
 {
+    if (!m_options.palette)
+        m_options.palette = [] { return QApplication::palette(); };
+    if (!m_options.currentDesktop)
+        m_options.currentDesktop = [] { return qEnvironmentVariable("XDG_CURRENT_DESKTOP"); };
+
     m_statusLine = m_menu->addAction(model.status());
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setEnabled(false); // a line of text, not a command
@@ -29,26 +37,62 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
     connect(update, &QAction::triggered, this, [this] { m_model.checkForUpdates(false); });
     m_menu->addSeparator();
 
+    m_notifications = m_menu->addAction(QStringLiteral("Bildirimleri Göster"));
+    m_notifications->setObjectName(QStringLiteral("showNotifications"));
+    m_notifications->setCheckable(true);
+    connect(m_notifications, &QAction::toggled, this, [this](bool on) { m_model.setNotificationsEnabled(on); });
+    m_menu->addSeparator();
+
     QAction *quitAction = m_menu->addAction(QStringLiteral("Tamamen Çık"));
     quitAction->setObjectName(QStringLiteral("quit"));
     connect(quitAction, &QAction::triggered, this, [quit] { quit(); });
 
-    connect(&model, &AppModel::statusChanged, this, [this] {
-        m_statusLine->setText(m_model.status());
-        m_icon->setToolTip(QStringLiteral("Tarvolin Masaüstü\n") + m_model.status());
-    });
+    connect(&model, &AppModel::statusChanged, this, &TrayMenu::refresh);
+    connect(&model, &AppModel::lastErrorChanged, this, &TrayMenu::refresh);
+    connect(&model, &AppModel::notificationsEnabledChanged, this, &TrayMenu::refresh);
+    // The panel may change colours with the desktop's theme while the program runs.
+    qApp->installEventFilter(this);
 
-    m_icon->setIcon(Symbols::icon(Symbols::Kind::DocumentViewfinder, QColor(16, 35, 63)));
-    m_icon->setToolTip(QStringLiteral("Tarvolin Masaüstü\n") + model.status());
     m_icon->setContextMenu(m_menu);
     // A plain click on the icon is the usual way back to the window on Linux desktops.
     connect(m_icon, &QSystemTrayIcon::activated, this, [openWindow](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             openWindow();
     });
+    refresh();
 }
 
 TrayMenu::~TrayMenu()
 {
     delete m_menu; // a menu with no parent widget is not owned by anyone else
+}
+
+bool TrayMenu::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        refresh();
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayMenu::refresh()
+{
+    // The status line carries the pass's progress ("2/5 evrak indiriliyor…"), so both follow it.
+    m_statusLine->setText(m_model.status());
+    QString tip = QStringLiteral("Tarvolin Masaüstü\n") + m_model.status();
+    if (m_model.lastError())
+        tip += QLatin1Char('\n') + *m_model.lastError();
+    m_icon->setToolTip(tip);
+
+    {
+        const QSignalBlocker quiet(m_notifications);
+        m_notifications->setChecked(m_model.notificationsEnabled());
+    }
+
+    const TrayIcon::Look look{TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()),
+                              m_model.lastError().has_value()};
+    if (m_hasLook && look.panel == m_look.panel && look.error == m_look.error)
+        return;
+    m_look = look;
+    m_hasLook = true;
+    m_icon->setIcon(TrayIcon::icon(look));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/TrayIcon.h"
+
 #include <QObject>
 
 #include <functional>
@@ -10,21 +12,39 @@ class QMenu;
 class QSystemTrayIcon;
 
 // The permanent menu in the desktop's tray: the status line, opening the window, a pass now, an
-// update check and quitting. It stays for the life of the process, window or not.
+// update check, the notification switch and quitting. It stays for the life of the process, window
+// or not. The icon's tooltip follows the status line, and the icon shows a badge while an error
+// stands.
 class TrayMenu : public QObject
 {
     Q_OBJECT
 public:
+    struct Options {
+        std::function<QPalette()> palette;        // default: the application's
+        std::function<QString()> currentDesktop;  // default: XDG_CURRENT_DESKTOP
+    };
+
     TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit,
-             QObject *parent = nullptr);
+             Options options = {}, QObject *parent = nullptr);
     ~TrayMenu() override;
 
     QMenu *menu() const { return m_menu; }
     QSystemTrayIcon *icon() const { return m_icon; }
+    // The look of the icon shown now.
+    TrayIcon::Look look() const { return m_look; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void refresh();
+
     AppModel &m_model;
+    Options m_options;
     QMenu *m_menu;
     QAction *m_statusLine;
+    QAction *m_notifications;
     QSystemTrayIcon *m_icon;
+    TrayIcon::Look m_look;
+    bool m_hasLook = false;
 };

@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/DialogFolderChooser.h"
+#include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/LinuxApplicationHost.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
@@ -12,6 +13,8 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "ui/ApplicationScene.h"
 #include "ui/Symbols.h"
+#include "ui/TrayMenu.h"
+#include "ui/TrayNotifier.h"
 
 #include "CompiledInValues.h"
 
@@ -41,11 +44,15 @@ int main(int argc, char *argv[])
     PathFolderBookmarks bookmarks;
     DesktopWorkspace workspace;
     LinuxApplicationHost application;
+    FreedesktopNotifier notifier(QStringLiteral("tarvolin"));
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
-                                    workspace, application});
+                                    workspace, application, notifier});
 
     ApplicationScene scene(model);
+    // The tray exists only now; until it does there is no pass and so nothing to tell.
+    TrayNotifier trayMessages(*scene.trayMenu()->icon());
+    notifier.setFallback(&trayMessages);
     scene.show();
     const int result = app.exec();
     model.stop();

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <deque>
+#include <vector>
 #include <functional>
 #include <map>
 #include <memory>
@@ -141,6 +142,19 @@ public:
     int quitCalls = 0;
 };
 
+class FakeNotifier : public Notifier
+{
+public:
+    void notify(const Notification &notification, std::function<void()> onAction) override
+    {
+        shown.append(notification);
+        actions.push_back(std::move(onAction));
+    }
+
+    QList<Notification> shown;
+    std::vector<std::function<void()>> actions; // one per notification, in order
+};
+
 // Owns one of every fake, plus a real HTTP client (tests talk to loopback servers at the wire).
 struct TestServices {
     explicit TestServices(QList<QSslCertificate> authorities = {}) : http(std::move(authorities)) {}
@@ -148,7 +162,7 @@ struct TestServices {
     PlatformServices services()
     {
         return PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks, workspace,
-                                application};
+                                application, notifier};
     }
 
     MemorySettingsStore settings;
@@ -160,6 +174,7 @@ struct TestServices {
     FakeFolderBookmarks bookmarks;
     FakeWorkspace workspace;
     FakeApplicationHost application;
+    FakeNotifier notifier;
 };
 
 // Build values for tests: empty backend values (nothing compiled in) and a site that is never reached

@@ -5,6 +5,8 @@
 #include "ui/MainWindow.h"
 #include "ui/TrayMenu.h"
 
+#include <QSystemTrayIcon>
+
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,13 +51,53 @@ TEST_F(Scene, TrayMenuHasItsItemsInOrder)
         items << (action->isSeparator() ? QStringLiteral("—") : action->text());
     EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
                                   QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
-                                  QStringLiteral("—"), QStringLiteral("Tamamen Çık")}));
+                                  QStringLiteral("—"), QStringLiteral("Bildirimleri Göster"), QStringLiteral("—"),
+                                  QStringLiteral("Tamamen Çık")}));
 
-    // The first line is text, not a command, and follows the status.
-    QAction *status = scene->trayMenu()->menu()->actions().first();
-    EXPECT_FALSE(status->isEnabled());
-    Ui::setStatus(*f.model, QStringLiteral("Yeni evrak bekleniyor"));
-    EXPECT_EQ(status->text(), QStringLiteral("Yeni evrak bekleniyor"));
+    // The first line is text, not a command; it follows the status (below).
+    EXPECT_FALSE(scene->trayMenu()->menu()->actions().first()->isEnabled());
+}
+
+TEST_F(Scene, TrayFollowsTheProgressAndTheErrorOfThePass)
+{
+    TrayMenu *tray = scene->trayMenu();
+    Ui::reportDownloading(*f.model, 2, 5);
+    EXPECT_EQ(trayAction("statusLine")->text(), QStringLiteral("2/5 evrak indiriliyor…"));
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Tarvolin Masaüstü\n2/5 evrak indiriliyor…"));
+    EXPECT_FALSE(tray->look().error);
+
+    // The badge and the reason stay while the error stands, and go with it.
+    Ui::setLastError(*f.model, QStringLiteral("Evrak indirilemedi."));
+    EXPECT_TRUE(tray->look().error);
+    EXPECT_TRUE(tray->icon()->toolTip().endsWith(QStringLiteral("\nEvrak indirilemedi.")));
+    const QImage shown = tray->icon()->icon().pixmap(22).toImage();
+    EXPECT_EQ(shown, TrayIcon::pixmap(tray->look(), 22).toImage());
+    Ui::setLastError(*f.model, std::nullopt);
+    EXPECT_FALSE(tray->look().error);
+    EXPECT_EQ(tray->icon()->toolTip().count(QLatin1Char('\n')), 1);
+}
+
+TEST_F(Scene, TheUserSeesTheCountOnlyInTheActiveWindowWithTheCountInView)
+{
+    MainWindow *window = scene->mainWindow();
+    EXPECT_FALSE(Ui::countInView(*f.model));
+    window->bringForward();
+    ASSERT_TRUE(waitUntil([&] { return window->isActiveWindow(); }));
+    EXPECT_TRUE(Ui::countInView(*f.model));
+
+    // A pairing code pushes the counters below the fold.
+    Ui::setQrImage(*f.model, checkerImage());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Ui::countInView(*f.model));
+    Ui::setQrImage(*f.model, QImage());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Ui::countInView(*f.model));
+
+    window->showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Ui::countInView(*f.model));
+    scene.reset();
+    EXPECT_FALSE(Ui::countInView(*f.model)) << "a window that is gone sees nothing";
 }
 
 TEST_F(Scene, TrayCommandsReachTheModelAndTheShell)
@@ -67,6 +109,14 @@ TEST_F(Scene, TrayCommandsReachTheModelAndTheShell)
 
     trayAction("quit")->trigger();
     EXPECT_EQ(quitRequests, 1);
+
+    // The notification switch is the model's remembered setting, on until turned off.
+    QAction *notifications = trayAction("showNotifications");
+    EXPECT_TRUE(notifications->isCheckable() && notifications->isChecked());
+    notifications->trigger();
+    EXPECT_EQ(f.services.settings.values.value(QStringLiteral("notificationsEnabled")), QVariant(false));
+    f.model->setNotificationsEnabled(true);
+    EXPECT_TRUE(notifications->isChecked());
 
     // "Check now" is never disabled; a pass against a refusing backend reports its failure.
     EXPECT_TRUE(trayAction("syncNow")->isEnabled());

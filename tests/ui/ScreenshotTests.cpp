@@ -5,9 +5,11 @@
 #include "ui/CloudSettingsDialog.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
+#include "ui/TrayIcon.h"
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace {
@@ -168,6 +170,78 @@ TEST(Screenshots, CloudSettingsSheet)
     EXPECT_TRUE(image.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/cloud-settings.png")));
     EXPECT_EQ(image.width(), 470);
     EXPECT_TRUE(near(image.pixelColor(4, 4), QColor(0xF7, 0xF4, 0xED)));
+}
+
+// The panels the icon must show on: a light one and a dark one, as the common desktop themes paint them.
+const QColor lightPanel(0xF6, 0xF5, 0xF4);
+const QColor darkPanel(0x24, 0x1F, 0x31);
+
+// Each variant of the tray icon on its panel, at the panel's usual size and at twice it.
+TEST(Screenshots, TrayIconVariantsShowOnTheirPanels)
+{
+    for (TrayIcon::Panel panel : {TrayIcon::Panel::Light, TrayIcon::Panel::Dark}) {
+        for (bool error : {false, true}) {
+            const QString name = QStringLiteral("tray-%1%2")
+                                     .arg(panel == TrayIcon::Panel::Dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                                          error ? QStringLiteral("-error") : QString());
+            SCOPED_TRACE(name.toStdString());
+            const QColor background = panel == TrayIcon::Panel::Dark ? darkPanel : lightPanel;
+            for (int size : {22, 44}) {
+                const QImage icon = TrayIcon::pixmap({panel, error}, size).toImage().convertToFormat(QImage::Format_ARGB32);
+                QImage onPanel(size, size, QImage::Format_RGB32);
+                onPanel.fill(background);
+                QPainter(&onPanel).drawImage(0, 0, icon);
+                EXPECT_TRUE(onPanel.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/") + name
+                                         + QStringLiteral("-%1.png").arg(size)));
+
+                // One colour for the symbol, far from the panel's; the badge alone is red, in its corner.
+                const QColor glyph = TrayIcon::glyphColour(panel);
+                EXPECT_GT(qAbs(glyph.lightness() - background.lightness()), 150);
+                int glyphPixels = 0, badgePixels = 0, badgeOutsideCorner = 0;
+                for (int y = 0; y < size; ++y) {
+                    for (int x = 0; x < size; ++x) {
+                        const QColor c = icon.pixelColor(x, y);
+                        if (c.alpha() < 250)
+                            continue;
+                        if (near(c, glyph)) {
+                            ++glyphPixels;
+                        } else if (near(c, TrayIcon::badgeColour())) {
+                            ++badgePixels;
+                            badgeOutsideCorner += (x < size / 2 || y < size / 2);
+                        } else {
+                            ADD_FAILURE() << "a third colour " << describe(c).toStdString() << " at " << x << "," << y;
+                        }
+                    }
+                }
+                EXPECT_GT(glyphPixels, size * size / 10);
+                EXPECT_EQ(badgePixels > size * size / 20, error);
+                EXPECT_EQ(badgeOutsideCorner, 0);
+            }
+        }
+    }
+}
+
+TEST(TrayIconPanel, FollowsTheDesktopOrElseTheColoursOfTheWindows)
+{
+    QPalette light;
+    light.setColor(QPalette::Window, lightPanel);
+    QPalette dark;
+    dark.setColor(QPalette::Window, darkPanel);
+    const struct {
+        const QPalette &palette;
+        const char *desktop;
+        TrayIcon::Panel expected;
+    } cases[] = {
+        {light, "KDE", TrayIcon::Panel::Light},
+        {dark, "KDE", TrayIcon::Panel::Dark},
+        // These keep a dark top bar in light mode.
+        {light, "ubuntu:GNOME", TrayIcon::Panel::Dark},
+        {light, "X-Cinnamon", TrayIcon::Panel::Dark},
+        // A desktop whose name only contains another's is not that desktop.
+        {light, "GNOME-Flashback-like", TrayIcon::Panel::Light},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(TrayIcon::panelFor(c.palette, QString::fromLatin1(c.desktop)), c.expected) << c.desktop;
 }
 
 } // namespace

@@ -25,6 +25,10 @@ struct TestAccess<UiTests> {
     static void setLaunchAtLogin(AppModel &m, bool on) { m.setLaunchAtLoginValue(on); }
     // Holds isWorking true for as long as the returned object lives.
     static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }
+    // The pass reporting its progress, as the inbox does while it downloads.
+    static void reportDownloading(AppModel &m, int number, int count) { Q_EMIT m.m_inbox.downloading(number, count); }
+    // Whether the views say the user is looking at the count now.
+    static bool countInView(AppModel &m) { return m.m_countInView && m.m_countInView(); }
     // Makes start() a no-op, so showing a window does not set off the start sequence.
     static void markStarted(AppModel &m) { m.m_didStart = true; }
 };

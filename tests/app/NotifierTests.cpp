@@ -1,0 +1,182 @@
+// Notifications over a private session bus, with a small stand-in for the desktop's notification
+// service, and the fallback where no service answers.
+
+#include "platform/linux/FreedesktopNotifier.h"
+#include "tests/support/Fakes.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A dbus-daemon of the test's own, so the user's desktop never sees these notifications.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        if (!m_daemon.waitForStarted(5000))
+            return;
+        // The address is the first line the daemon writes.
+        waitUntil([this] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; }, 10000);
+        address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+
+    QDBusConnection connect(const QString &name) const { return QDBusConnection::connectToBus(address, name); }
+
+    QString address;
+
+private:
+    QProcess m_daemon;
+};
+
+// Records every Notify call and answers with increasing ids, as a notification server does.
+class FakeNotificationServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Call {
+        QString appName;
+        uint replacesId;
+        QString icon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+        int timeout;
+    };
+
+    explicit FakeNotificationServer(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+    // Emits a signal of the service, as the server does when the user acts.
+    void emitSignal(const QString &name, const QVariantList &arguments)
+    {
+        QDBusMessage message = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                          QStringLiteral("org.freedesktop.Notifications"), name);
+        message.setArguments(arguments);
+        m_bus.send(message);
+    }
+
+    QList<Call> calls;
+
+public Q_SLOTS:
+    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout)
+    {
+        calls.append({appName, replacesId, icon, summary, body, actions, hints, timeout});
+        return uint(100 + calls.size());
+    }
+
+private:
+    QDBusConnection m_bus;
+};
+
+// Counts the service's NotificationClosed signals as any program on the bus sees them.
+class ClosedProbe : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ClosedProbe(QDBusConnection bus)
+    {
+        bus.connect(QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+                    QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("NotificationClosed"), this,
+                    SLOT(closed(uint, uint)));
+    }
+    int count = 0;
+public Q_SLOTS:
+    void closed(uint, uint) { ++count; }
+};
+
+class FreedesktopNotifierTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (bus.address.isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not available";
+    }
+
+    // Puts the stand-in service on the bus under its well-known name.
+    void startServer()
+    {
+        server = std::make_unique<FakeNotificationServer>(serviceConnection);
+        ASSERT_TRUE(serviceConnection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), server.get(),
+                                                     QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(serviceConnection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    }
+
+    const Notification arrival{QStringLiteral("2 evrak indirildi"), QStringLiteral("fiş.pdf ve 1 evrak daha"),
+                               QStringLiteral("Klasörü Aç")};
+    PrivateBus bus;
+    QDBusConnection serviceConnection = bus.connect(QStringLiteral("service"));
+    QDBusConnection clientConnection = bus.connect(QStringLiteral("client"));
+    std::unique_ptr<FakeNotificationServer> server;
+    FakeNotifier fallback;
+};
+
+TEST_F(FreedesktopNotifierTest, TheServiceGetsTheTextAndTheActionAndReportsItsUse)
+{
+    startServer();
+    FreedesktopNotifier notifier(QStringLiteral("tarvolin"), clientConnection);
+    ClosedProbe probe(clientConnection);
+    notifier.setFallback(&fallback);
+    int opened = 0;
+    notifier.notify(arrival, [&] { ++opened; });
+    notifier.notify(arrival, [&] { opened += 10; });
+    ASSERT_TRUE(waitUntil([&] { return server->calls.size() == 2; }));
+    const FakeNotificationServer::Call &call = server->calls[0];
+    EXPECT_EQ(call.summary, arrival.title);
+    EXPECT_EQ(call.body, arrival.body);
+    EXPECT_EQ(call.icon, QStringLiteral("tarvolin"));
+    EXPECT_EQ(call.replacesId, 0u);
+    EXPECT_EQ(call.actions, QStringList({QStringLiteral("default"), QStringLiteral("Klasörü Aç"),
+                                         QStringLiteral("open-folder"), QStringLiteral("Klasörü Aç")}));
+    EXPECT_TRUE(call.hints.contains(QStringLiteral("desktop-entry")));
+    EXPECT_TRUE(fallback.shown.isEmpty());
+
+    // Signals for another id or another program's action key change nothing; the own key acts once.
+    server->emitSignal(QStringLiteral("ActionInvoked"), {uint(999), QStringLiteral("open-folder")});
+    server->emitSignal(QStringLiteral("ActionInvoked"), {uint(101), QStringLiteral("reply")});
+    server->emitSignal(QStringLiteral("ActionInvoked"), {uint(101), QStringLiteral("open-folder")});
+    server->emitSignal(QStringLiteral("ActionInvoked"), {uint(101), QStringLiteral("default")});
+    ASSERT_TRUE(waitUntil([&] { return opened == 1; }));
+
+    // A notification the user dismissed has no action left.
+    server->emitSignal(QStringLiteral("NotificationClosed"), {uint(102), uint(2)});
+    server->emitSignal(QStringLiteral("ActionInvoked"), {uint(102), QStringLiteral("default")});
+    // Signals arrive in order: once the probe saw a later one, the notifier has seen them all.
+    server->emitSignal(QStringLiteral("NotificationClosed"), {uint(101), uint(2)});
+    ASSERT_TRUE(waitUntil([&] { return probe.count == 2; }));
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(FreedesktopNotifierTest, WithoutAServiceOrABusTheFallbackShowsIt)
+{
+    FreedesktopNotifier notifier(QStringLiteral("tarvolin"), clientConnection);
+    notifier.setFallback(&fallback);
+    int opened = 0;
+    notifier.notify(arrival, [&] { ++opened; });
+    ASSERT_TRUE(waitUntil([&] { return fallback.shown.size() == 1; }));
+    EXPECT_EQ(fallback.shown[0].title, arrival.title);
+    fallback.actions[0]();
+    EXPECT_EQ(opened, 1);
+
+    FreedesktopNotifier offline(QStringLiteral("tarvolin"),
+                                QDBusConnection::connectToBus(QStringLiteral("disabled:"), QStringLiteral("none")));
+    offline.setFallback(&fallback);
+    offline.notify(arrival, [] {});
+    EXPECT_EQ(fallback.shown.size(), 2);
+}
+
+} // namespace
+
+#include "NotifierTests.moc"

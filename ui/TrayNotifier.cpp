@@ -1,0 +1,20 @@
+#include "ui/TrayNotifier.h"
+
+#include <QSystemTrayIcon>
+
+TrayNotifier::TrayNotifier(QSystemTrayIcon &icon, QObject *parent) : QObject(parent), m_icon(&icon)
+{
+    connect(&icon, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (const std::function<void()> action = std::exchange(m_lastAction, {}))
+            action();
+    });
+}
+
+void TrayNotifier::notify(const Notification &notification, std::function<void()> onAction)
+{
+    // A hidden icon has nowhere to show its message.
+    if (!m_icon || !m_icon->isVisible())
+        return;
+    m_lastAction = std::move(onAction);
+    m_icon->showMessage(notification.title, notification.body, m_icon->icon());
+}
