@@ -10,6 +10,7 @@
 #include <archive_entry.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -36,19 +37,18 @@ QString entryText(const char *utf8, const char *native)
     return {};
 }
 
-// A name inside the archive that stays inside the destination: relative, without "..", not empty.
-bool isContainedName(const QString &name)
+// A name inside the archive that stays inside the destination, written plainly: relative, without
+// "..", "." or empty components, not empty itself. Nothing for any other name. Checks and the write
+// must see the same name: "app/." is created as "app", so a link of that name lives beside "app/".
+std::optional<QString> containedName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.isEmpty())
-        return false;
-    for (const QString &part : parts) {
-        if (part == QLatin1String(".."))
-            return false;
-    }
-    return true;
+        return std::nullopt;
+    QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
+        return std::nullopt;
+    return parts.join(QLatin1Char('/'));
 }
 
 // A link target, read from the link's own folder, that does not leave the destination.
@@ -107,15 +107,18 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         if (status < ARCHIVE_WARN)
             refuse();
 
-        const QString name = entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry));
-        if (!isContainedName(name))
+        const std::optional<QString> contained =
+            containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
+        if (!contained)
             refuse();
+        const QString name = *contained;
 
         const QString hardlink = entryText(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry));
         if (!hardlink.isEmpty()) {
-            if (!isContainedName(hardlink))
+            const std::optional<QString> linked = containedName(hardlink);
+            if (!linked)
                 refuse();
-            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + hardlink).constData());
+            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + *linked).constData());
         } else {
             switch (archive_entry_filetype(entry)) {
             case AE_IFREG:
