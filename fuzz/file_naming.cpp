@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(name.toLower().endsWith(QLatin1String(".pdf")));
     if (!original.contains(u'.') || original.endsWith(u'.'))
         FUZZ_CHECK(name.endsWith(QLatin1String(".jpg")));
-    // The same input gives the same name; another number gives another name.
+    // The same input gives the same name. (Shortened candidates may repeat each other, a base cut
+    // just after its own "_2"; the occupancy check then moves on to the next number.)
     FUZZ_CHECK(FileNaming::candidateName(FileNaming::splitName(FileNaming::cleanName(original)), number) == name);
-    FUZZ_CHECK(FileNaming::candidateName(parts, number + 1) != name);
     return 0;
 }
