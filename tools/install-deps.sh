@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl
     zip unzip curl time sqlite3
+    clang libfuzzer-14-dev
 )
 
 missing=()

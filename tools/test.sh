@@ -2,6 +2,7 @@
 # Builds the program and runs every test, on a fresh Debian 12 machine too (installs what is missing).
 #   bash tools/test.sh            warnings as errors, Debug build in build-test/
 #   SANITIZE=1 bash tools/test.sh AddressSanitizer + UBSan build in build-asan/
+#   FUZZ=0 bash tools/test.sh     without the short libFuzzer runs (tools/fuzz.sh) at the end
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVOLIN_WERROR=ON -DTARVOLIN_BUILD_BENCH=ON "${extra[@]}"
 cmake --build "$dir" -j "$jobs"
 ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+
+# The fuzzers build with clang in their own folder; the sanitizer run leaves them to the plain one.
+if [ "${FUZZ:-1}" = 1 ] && [ "${SANITIZE:-0}" != 1 ]; then
+    bash tools/fuzz.sh
+fi

@@ -32,12 +32,33 @@ constexpr int maxExtensionBytes = 32;
 
 } // namespace
 
+namespace {
+
+// Characters that make a listed name lie or misbehave: control characters (a newline splits a line
+// of a listing, an escape drives the terminal) and the marks that reverse the displayed order
+// ("fatura\u202Efdp.exe" shows as "faturaexe.pdf").
+bool isHiddenControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F
+           || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+} // namespace
+
 QString cleanName(const QString &original)
 {
     QString cleaned = original;
-    for (QChar &c : cleaned) {
-        if (c == u'/' || c == u':' || c == u'\\' || c == QChar(0))
-            c = u'_';
+    for (qsizetype i = 0; i < cleaned.size(); ++i) {
+        const char16_t c = cleaned.at(i).unicode();
+        // A half of a surrogate pair has no UTF-8 form: the file on disk would get another name
+        // than the one reported back.
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < cleaned.size() && cleaned.at(i + 1).isLowSurrogate();
+        if (pair) {
+            ++i;
+            continue;
+        }
+        if (c == u'/' || c == u':' || c == u'\\' || isHiddenControl(c) || QChar::isSurrogate(c))
+            cleaned[i] = u'_';
     }
     return cleaned;
 }

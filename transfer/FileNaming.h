@@ -9,7 +9,8 @@ namespace FileNaming {
 // The longest file name, in UTF-8 bytes, that common Linux file systems accept.
 constexpr int maxNameBytes = 255;
 
-// Separators and NUL each become one "_"; nothing else changes.
+// Separators, control characters (NUL included), bidirectional marks and unpaired surrogates each
+// become one "_"; nothing else changes.
 QString cleanName(const QString &original);
 
 struct NameParts {

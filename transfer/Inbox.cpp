@@ -8,6 +8,7 @@
 #include "transfer/DocumentNaming.h"
 #include "transfer/FileNaming.h"
 #include "transfer/IncomingDocument.h"
+#include "transfer/SignedLink.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -44,31 +45,6 @@ QString listingPath(const QString &computerId)
     return QStringLiteral("/rest/v1/transfer_items?computer_id=eq.") + computerId
            + QStringLiteral("&status=eq.pending&select=id,storage_path,original_filename"
                             "&order=created_at.asc&limit=500");
-}
-
-// The link from the signing answer: `signedURL`, or `signedUrl` only when the first is absent.
-QString signedLink(const QByteArray &answer)
-{
-    const QJsonObject object = parseJsonObject(answer);
-    const QJsonValue link = object.contains(QLatin1String("signedURL")) ? object.value(QLatin1String("signedURL"))
-                                                                        : object.value(QLatin1String("signedUrl"));
-    if (!link.isString())
-        throw CompanionError::invalidResponse();
-    return link.toString();
-}
-
-QUrl downloadAddress(const QString &link, const QString &backendURL)
-{
-    QUrl address(link, QUrl::StrictMode);
-    if (!address.isValid() || address.scheme().isEmpty()) {
-        address = QUrl(backendURL + QStringLiteral("/storage/v1") + link, QUrl::StrictMode);
-        if (!address.isValid())
-            throw CompanionError::invalidURL();
-    }
-    // Only the web is fetched: a file: or other link from the backend must not reach local data.
-    if (address.scheme() != QLatin1String("https") && address.scheme() != QLatin1String("http"))
-        throw CompanionError::server(downloadFailedText);
-    return address;
 }
 
 // Streams the body of the signed link into the document. Plain GET: the link alone authorises it,

@@ -9,7 +9,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -36,32 +38,49 @@ QString entryText(const char *utf8, const char *native)
     return {};
 }
 
-// A name inside the archive that stays inside the destination: relative, without "..", not empty.
-bool isContainedName(const QString &name)
+// A name inside the archive that stays inside the destination, written plainly: relative, without
+// "..", "." or empty components, not empty itself. Nothing for any other name. Checks and the write
+// must see the same name: "app/." is created as "app", so a link of that name lives beside "app/".
+std::optional<QString> containedName(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.isEmpty())
-        return false;
-    for (const QString &part : parts) {
-        if (part == QLatin1String(".."))
-            return false;
-    }
-    return true;
+        return std::nullopt;
+    QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
+        return std::nullopt;
+    return parts.join(QLatin1Char('/'));
 }
 
-// A link target, read from the link's own folder, that does not leave the destination.
+// A link target, read from the link's own folder, that does not leave the destination. ".." may
+// only lead the target: after a name it would climb from wherever that name (itself perhaps a link)
+// leads, which the text alone does not show ("up/.." with "up" a link to "..").
 bool isContainedLinkTarget(const QString &linkName, const QString &target)
 {
     if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
         return false;
+    bool pastLeadingUps = false;
+    for (const QString &part : target.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part != QLatin1String(".."))
+            pastLeadingUps = true;
+        else if (pastLeadingUps)
+            return false;
+    }
     const QString linkFolder = QFileInfo(linkName).path(); // "." for a top-level link
     const QString resolved = QDir::cleanPath(linkFolder + QLatin1Char('/') + target);
     return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"));
 }
 
-void copyData(archive *reader, archive *writer)
+// An archive unpacks to at most this many times its own size (beyond a floor for small ones): real
+// application folders compress a few times over, a zip bomb thousands of times.
+constexpr qint64 maxExpansion = 20;
+constexpr qint64 minimumBudget = qint64(64) << 20;
+
+// Copies one entry's bytes, never more than it declared nor more than the archive's budget. A damaged
+// entry (a bad checksum is only a warning to libarchive) is refused like any other.
+void copyData(archive *reader, archive *writer, std::optional<qint64> declared, qint64 &budget)
 {
     const void *block = nullptr;
     size_t size = 0;
@@ -70,8 +89,12 @@ void copyData(archive *reader, archive *writer)
         const int status = archive_read_data_block(reader, &block, &size, &offset);
         if (status == ARCHIVE_EOF)
             return;
-        if (status < ARCHIVE_WARN)
+        if (status != ARCHIVE_OK)
             refuse();
+        const qint64 end = qint64(offset) + qint64(size);
+        if ((declared && end > *declared) || qint64(size) > budget)
+            refuse();
+        budget -= qint64(size);
         if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
             refuse();
     }
@@ -98,6 +121,7 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
     if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), 64 * 1024)
         != ARCHIVE_OK)
         refuse();
+    qint64 budget = std::max(minimumBudget, QFileInfo(archivePath).size() * maxExpansion);
 
     for (;;) {
         archive_entry *entry = nullptr;
@@ -107,15 +131,18 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         if (status < ARCHIVE_WARN)
             refuse();
 
-        const QString name = entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry));
-        if (!isContainedName(name))
+        const std::optional<QString> contained =
+            containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
+        if (!contained)
             refuse();
+        const QString name = *contained;
 
         const QString hardlink = entryText(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry));
         if (!hardlink.isEmpty()) {
-            if (!isContainedName(hardlink))
+            const std::optional<QString> linked = containedName(hardlink);
+            if (!linked)
                 refuse();
-            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + hardlink).constData());
+            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + *linked).constData());
         } else {
             switch (archive_entry_filetype(entry)) {
             case AE_IFREG:
@@ -135,8 +162,12 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         // A warning (say, a time that could not be set) is no reason to refuse the update.
         if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             refuse();
-        if (archive_entry_size(entry) > 0 || archive_entry_size_is_set(entry) == 0)
-            copyData(reader.get(), writer.get());
+        const std::optional<qint64> declared =
+            archive_entry_size_is_set(entry) ? std::optional<qint64>(archive_entry_size(entry)) : std::nullopt;
+        if (declared && *declared > budget)
+            refuse();
+        if (!declared || *declared > 0)
+            copyData(reader.get(), writer.get(), declared, budget);
         if (archive_write_finish_entry(writer.get()) < ARCHIVE_WARN)
             refuse();
     }

@@ -45,7 +45,8 @@ TEST(FileNaming, NamesFromThePhoneBecomeOneSafeFileName)
         {QStringLiteral(""), QStringLiteral(".jpg")},
         {QStringLiteral(".pdf"), QStringLiteral(".pdf")},
         {QStringLiteral("scan."), QStringLiteral("scan.jpg")},
-        {QStringLiteral("a\nb.jpg"), QStringLiteral("a\nb.jpg")},
+        {QStringLiteral("a\nb\x1b\u202e.jpg"), QStringLiteral("a_b__.jpg")},
+        {QStringLiteral("x") + QChar(0xD800) + QStringLiteral("y.pdf"), QStringLiteral("x_y.pdf")},
         {QString::fromUtf8("x\0y.pdf", 7), QStringLiteral("x_y.pdf")},
         {QStringLiteral("Ağaç 🌳 Ünlü.jpeg"), QStringLiteral("Ağaç 🌳 Ünlü.jpeg")},
     };

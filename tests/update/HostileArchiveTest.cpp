@@ -1,0 +1,251 @@
+// Archives shaped to escape the staging folder, to plant special files or privileges, or to fill the
+// disk: each is refused with the archive message, or unpacked harmlessly, and nothing beside the
+// staging folder is ever touched.
+
+#include "core/CompanionError.h"
+#include "tests/update/UpdateTestSupport.h"
+#include "update/ArchiveUnpacker.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString unreadable = QStringLiteral("Güncelleme paketi açılamadı.");
+
+quint32 crc32Of(const QByteArray &data)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data)
+        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+// One entry of a zip written byte by byte, so that it can say what no zip writer would: any file
+// type in its mode, and sizes other than the truth.
+struct RawEntry {
+    QByteArray name;
+    quint32 mode = 0100644;      // file type and permission bits, as unzip reads them
+    QByteArray data;             // contents, or a link's target
+    bool deflate = false;
+    std::optional<quint32> declaredSize{}; // none: the true size
+};
+
+QByteArray rawZip(const QList<RawEntry> &entries)
+{
+    QByteArray out;
+    QByteArray central;
+    auto put16 = [](QByteArray &to, quint16 v) { to.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto put32 = [&](QByteArray &to, quint32 v) { put16(to, quint16(v & 0xFFFF)); put16(to, quint16(v >> 16)); };
+    for (const RawEntry &e : entries) {
+        const QByteArray stored = e.deflate ? qCompress(e.data, 9).mid(6).chopped(4) : e.data;
+        const quint32 crc = crc32Of(e.data);
+        const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
+        const quint32 packed = e.deflate ? quint32(stored.size()) : size;
+        auto common = [&](QByteArray &to) {
+            put16(to, 20);                  // version needed
+            put16(to, 0x0800);              // UTF-8 names
+            put16(to, e.deflate ? 8 : 0);   // method
+            put16(to, 0);                   // time
+            put16(to, 0x21);                // date: 1980-01-01
+            put32(to, crc);
+            put32(to, packed);
+            put32(to, size);
+            put16(to, quint16(e.name.size()));
+            put16(to, 0);                   // extra
+        };
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        common(out);
+        out.append(e.name).append(stored);
+
+        put32(central, 0x02014b50);
+        put16(central, 3 << 8 | 20);        // made on Unix: the mode is in the external attributes
+        common(central);
+        put16(central, 0);                  // comment
+        put16(central, 0);                  // disk
+        put16(central, 0);                  // internal attributes
+        put32(central, e.mode << 16);
+        put32(central, offset);
+        central.append(e.name);
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out.append(central);
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint16(entries.size()));
+    put16(out, quint16(entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return out;
+}
+
+const RawEntry topFolder{"Tarvolin.app/", 040755, {}};
+const RawEntry program{"Tarvolin.app/Contents/MacOS/Tarvolin", 0100755, "#!/bin/sh\n"};
+
+// A sandbox: the archive and the staging folder side by side with a folder that must stay as it is.
+struct Sandbox {
+    Sandbox()
+    {
+        root = QFileInfo(dir.path()).canonicalFilePath();
+        staging = root + QStringLiteral("/staging");
+        QDir().mkdir(staging);
+        QDir().mkdir(root + QStringLiteral("/outside"));
+        QFile sentinel(root + QStringLiteral("/outside/kept"));
+        (void)sentinel.open(QIODevice::WriteOnly);
+        sentinel.write("kept");
+    }
+    // The unpacker's failure message, or nothing when it unpacked.
+    std::optional<QString> unpack(const QByteArray &zip)
+    {
+        QFile file(root + QStringLiteral("/update.zip"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(zip) != zip.size())
+            throw std::runtime_error("cannot write the archive");
+        file.close();
+        try {
+            unpackUpdateArchive(file.fileName(), staging);
+        } catch (const CompanionError &error) {
+            return error.message();
+        }
+        return std::nullopt;
+    }
+    void expectNothingOutside() const
+    {
+        EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList({QStringLiteral("outside"), QStringLiteral("staging"), QStringLiteral("update.zip")}));
+        EXPECT_EQ(QDir(root + QStringLiteral("/outside")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                    | QDir::NoDotAndDotDot),
+                  QStringList({QStringLiteral("kept")}));
+        EXPECT_EQ(readFile(root + QStringLiteral("/outside/kept")), QByteArrayLiteral("kept"));
+    }
+    // Disk used by regular files in staging; fails on anything special, privileged or leading out.
+    qint64 stagedBytes() const
+    {
+        qint64 total = 0;
+        QDirIterator it(staging, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            struct stat info {};
+            EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+            EXPECT_TRUE(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) << path.toStdString();
+            EXPECT_EQ(info.st_mode & (S_ISUID | S_ISGID), 0u) << path.toStdString();
+            if (S_ISLNK(info.st_mode)) {
+                const QString target = QFileInfo(path).canonicalFilePath();
+                EXPECT_TRUE(target.isEmpty() || target == staging || target.startsWith(staging + u'/'))
+                    << path.toStdString() << " -> " << target.toStdString();
+            }
+            // Disk actually used: a refused entry is left sparse at its declared length.
+            if (S_ISREG(info.st_mode))
+                total += qint64(info.st_blocks) * 512;
+        }
+        return total;
+    }
+
+    QTemporaryDir dir;
+    QString root;
+    QString staging;
+};
+
+TEST(HostileArchive, EveryShapeIsRefusedOrUnpackedHarmlessly)
+{
+    const QByteArray zeros(100 << 20, '\0');
+    const QByteArray forty(40 << 20, '\0');
+    struct Row {
+        const char *name;
+        QList<RawEntry> entries;
+        bool refused;
+    };
+    const QList<Row> rows = {
+        {"plain bundle", {topFolder, program}, false},
+        {"absolute name", {program, {"/tmp/tarvolin-hostile-escaped", 0100644, "x"}}, true},
+        {"dot-dot name", {program, {"Tarvolin.app/../../outside/x", 0100644, "x"}}, true},
+        {"backslash dot-dot", {program, {"..\\outside\\x", 0100644, "x"}}, true},
+        {"symlink out", {program, {"Tarvolin.app/out", 0120777, "../../outside"}}, true},
+        {"absolute symlink", {program, {"Tarvolin.app/etc", 0120777, "/etc"}}, true},
+        {"symlink named with a trailing dot", {program, {"Tarvolin.app/.", 0120777, "../outside"}}, true},
+        {"symlink climbing through another",
+         {program, {"Tarvolin.app/up", 0120777, ".."}, {"Tarvolin.app/up2", 0120777, "up/.."}}, true},
+        {"write through a symlink",
+         {program, {"Tarvolin.app/in", 0120777, "Contents"}, {"Tarvolin.app/in/through", 0100644, "x"}}, true},
+        {"fifo (read as a plain file)", {program, {"Tarvolin.app/pipe", 0010644, {}}}, false},
+        {"character device", {program, {"Tarvolin.app/tty", 0020666, {}}}, true},
+        {"block device", {program, {"Tarvolin.app/disk", 0060666, {}}}, true},
+        {"socket", {program, {"Tarvolin.app/sock", 0140666, {}}}, true},
+        {"set-uid and set-gid program", {{program.name, 0106755, program.data}}, false},
+        {"entry far larger than declared", {program, {"Tarvolin.app/big", 0100644, zeros, true, 1000}}, true},
+        {"damaged entry", {program, {"Tarvolin.app/bad", 0100644, "0123456789", false, 5}}, true},
+        {"zip bomb", {program, {"Tarvolin.app/bomb", 0100644, zeros, true}}, true},
+        {"bomb in moderate pieces",
+         {program, {"Tarvolin.app/b1", 0100644, forty, true}, {"Tarvolin.app/b2", 0100644, forty, true}}, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sandbox box;
+        const std::optional<QString> failure = box.unpack(rawZip(row.entries));
+        EXPECT_EQ(failure, row.refused ? std::optional<QString>(unreadable) : std::nullopt);
+        box.expectNothingOutside();
+        EXPECT_LE(box.stagedBytes(), qint64(64) << 20);
+        EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/tarvolin-hostile-escaped")));
+        if (!row.refused) {
+            EXPECT_TRUE(QFileInfo(box.staging + QStringLiteral("/Tarvolin.app/Contents/MacOS/Tarvolin")).isExecutable());
+        }
+    }
+}
+
+TEST(HostileArchive, AnEntryLargerThanTheRoomLeftIsRefused)
+{
+    Sandbox box;
+    // The file-size limit stands in for a full disk: writes past it fail as they would with no room.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const QByteArray zip = rawZip({program, {"Tarvolin.app/huge", 0100644, QByteArray(8 << 20, 'x'), true}});
+    QFile file(box.root + QStringLiteral("/update.zip"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(zip) == zip.size());
+    file.close();
+    struct rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::optional<QString> failure;
+    try {
+        unpackUpdateArchive(file.fileName(), box.staging);
+    } catch (const CompanionError &error) {
+        failure = error.message();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(failure, unreadable);
+    box.expectNothingOutside();
+}
+
+TEST(HostileArchive, TheUserIsToldWhenTheUpdateIsABomb)
+{
+    UpdateFixture f;
+    const DesktopUpdateManifest manifest =
+        f.publish(rawZip({topFolder, program, {"Tarvolin.app/bomb", 0100644, QByteArray(100 << 20, '\0'), true}}));
+    EXPECT_EQ(f.install(manifest), unreadable);
+    EXPECT_TRUE(f.services.application.started.isEmpty());
+}
+
+} // namespace
