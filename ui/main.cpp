@@ -1,5 +1,6 @@
 // The program's entry point: the one place that knows which platform it runs on.
 #include "app/AppModel.h"
+#include "platform/linux/DesktopId.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/DialogFolderChooser.h"
 #include "platform/linux/FreedesktopNotifier.h"
@@ -29,7 +30,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Tarvolin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));
     QApplication::setApplicationVersion(BuildValues::compiledIn().version);
-    QApplication::setDesktopFileName(QStringLiteral("tarvolin"));
+    QApplication::setDesktopFileName(desktopId());
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
                                                  QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
     // The program lives on in the tray after its window closes; only an explicit quit ends it.

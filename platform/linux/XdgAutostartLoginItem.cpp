@@ -1,4 +1,5 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/linux/DesktopId.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,7 @@ QString XdgAutostartLoginItem::entryPath()
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || !QDir::isAbsolutePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/autostart/com.kavrendal.tarvolin.desktop");
+    return config + QStringLiteral("/autostart/") + desktopId() + QStringLiteral(".desktop");
 }
 
 void XdgAutostartLoginItem::registerItem()
