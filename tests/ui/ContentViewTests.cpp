@@ -142,7 +142,7 @@ TEST(ContentView, PairingCardPicksTheFirstPanelThatApplies)
     }
 }
 
-TEST(ContentView, CodeLineAndImageFollowThePairing)
+TEST(ContentView, CodeImageCountsAndErrorFollowTheModel)
 {
     UiFixture f(true);
     ContentView view(*f.model);
@@ -155,12 +155,15 @@ TEST(ContentView, CodeLineAndImageFollowThePairing)
     auto *image = part<PixelImageView>(view, "qrImage");
     EXPECT_EQ(image->image(), qr);
     EXPECT_EQ(image->size(), QSize(230, 230));
-}
 
-TEST(ContentView, ErrorBannerOnlyWhileThereIsAnError)
-{
-    UiFixture f(true);
-    ContentView view(*f.model);
+    // Counts as plain digits, without grouping.
+    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("0"));
+    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 0"));
+    Ui::setPendingCount(*f.model, 12345);
+    Ui::setDownloadedToday(*f.model, 1000);
+    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("12345"));
+    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 1000"));
+
     EXPECT_FALSE(shown(view, "errorBanner"));
     Ui::setLastError(*f.model, QStringLiteral("Evrak indirilemedi."));
     EXPECT_TRUE(shown(view, "errorBanner"));
@@ -191,18 +194,6 @@ TEST(ContentView, StatusCardShowsTheStatusAndTheLastCheck)
         Ui::setLastSync(*f.model, std::nullopt);
     }
     QLocale::setDefault(previous);
-}
-
-TEST(ContentView, CountsAreShownAsPlainDigits)
-{
-    UiFixture f(true);
-    ContentView view(*f.model);
-    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("0"));
-    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 0"));
-    Ui::setPendingCount(*f.model, 12345);
-    Ui::setDownloadedToday(*f.model, 1000);
-    EXPECT_EQ(textOf(view, "pendingCount"), QStringLiteral("12345"));
-    EXPECT_EQ(textOf(view, "downloadedToday"), QStringLiteral("Bugün 1000"));
 }
 
 TEST(ContentView, RefusedLoginChangeSpringsBackAndIsReported)
