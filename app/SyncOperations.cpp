@@ -59,7 +59,6 @@ QCoro::Task<> AppModel::syncNow()
     BusyScope busy(*this);
     RunningFlag syncing(this, m_isSyncing);
     startCountingToday();
-    m_savedThisPass.clear();
 
     try {
         if (!m_folder.hasAccess())

@@ -23,8 +23,9 @@ struct CloudSession {
     QByteArray toJson() const;
     // Reads the stored form back; nothing when one of the four keys is missing or of another type.
     static std::optional<CloudSession> fromJson(const QByteArray &json);
-    // Reads a sign-up or refresh answer, its lifetime counted from `now`; the issuer is left unset. Throws the parser's error
-    // for text that is not JSON, and CompanionError::invalidResponse for a missing or mistyped field.
+    // Reads a sign-up or refresh answer, its lifetime counted from `now`; the issuer is left unset.
+    // Throws the parser's error for text that is not JSON, and CompanionError::invalidResponse for a
+    // missing or mistyped field.
     static CloudSession fromAuthResponse(const QByteArray &answer, const QDateTime &now);
 
     bool operator==(const CloudSession &) const = default;

@@ -75,9 +75,7 @@ QCoro::Task<bool> SessionKeeper::keepOnlyFor(Backend backend)
 QCoro::Task<CloudSession> SessionKeeper::ensure(Backend backend)
 {
     backend = backend.normalised();
-    co_await loadStored();
-    if (!belongsTo(backend))
-        discard();
+    co_await keepOnlyFor(backend);
 
     const QDateTime limit = m_clock.now().addSecs(renewalMarginSeconds);
     if (m_session && m_session->expiresAt > limit)

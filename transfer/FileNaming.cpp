@@ -30,10 +30,6 @@ QString truncatedToBytes(const QString &text, int maxBytes)
 // Extensions longer than this are cut when a name must be shortened; real ones are far shorter.
 constexpr int maxExtensionBytes = 32;
 
-} // namespace
-
-namespace {
-
 // Characters that make a listed name lie or misbehave: control characters (a newline splits a line
 // of a listing, an escape drives the terminal) and the marks that reverse the displayed order
 // ("fatura\u202Efdp.exe" shows as "faturaexe.pdf").

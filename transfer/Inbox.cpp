@@ -18,8 +18,6 @@
 
 namespace {
 
-const QString downloadFailedText = QStringLiteral("Evrak indirilemedi.");
-
 // A fetch that stalls this long without a byte is given up, so that one dead link cannot hold the
 // queue forever; the next pass tries again.
 constexpr std::chrono::milliseconds fetchIdleTimeout{60000};

@@ -5,6 +5,8 @@
 
 #include <QJsonObject>
 
+const QString downloadFailedText = QStringLiteral("Evrak indirilemedi.");
+
 QString signedLink(const QByteArray &answer)
 {
     const QJsonObject object = parseJsonObject(answer);
@@ -25,6 +27,6 @@ QUrl downloadAddress(const QString &link, const QString &backendURL)
     }
     // Only the web is fetched: a file: or other link from the backend must not reach local data.
     if (address.scheme() != QLatin1String("https") && address.scheme() != QLatin1String("http"))
-        throw CompanionError::server(QStringLiteral("Evrak indirilemedi."));
+        throw CompanionError::server(downloadFailedText);
     return address;
 }

@@ -7,6 +7,9 @@
 // The signing answer's link, and where it points, read apart from the pass so they can be fed
 // anything the backend might send.
 
+// What the user reads for any fetch of a document that failed.
+extern const QString downloadFailedText;
+
 // `signedURL`, or `signedUrl` only when the first is absent. Throws the parser's error for text that
 // is not JSON and CompanionError::invalidResponse for anything but a text under the key taken.
 QString signedLink(const QByteArray &answer);
