@@ -84,12 +84,9 @@ TEST(CloudSessionRecordTest, StoresExpiryAsSecondsSince2001AndReadsBackStrictly)
     const QList<QByteArray> refused = {
         R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-01T09:00:00Z","userId":"u"})",
         R"({"accessToken":"a","refreshToken":"r","userId":"u"})",
-        R"({"accessToken":"a","refreshToken":"r","expiresAt":1.5,"userId":7})",
         R"({"accessToken":null,"refreshToken":"r","expiresAt":1.5,"userId":"u"})",
         R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,"userId":"u"})",
         R"([{"accessToken":"a"}])",
-        R"({"accessToken":"a","refr)",
-        "",
     };
     for (const QByteArray &json : refused)
         EXPECT_FALSE(CloudSession::fromJson(json)) << json.toStdString();
@@ -104,15 +101,11 @@ TEST_F(SessionTest, AuthAnswersAreReadStrictlyAndABadOneChangesNothing)
     };
     const QList<Case> cases = {
         {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\""), CompanionError::Kind::InvalidResponse},
-        {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "null"), CompanionError::Kind::InvalidResponse},
         {authAnswer(QStringLiteral("a"), QStringLiteral("r"), "1e200"), CompanionError::Kind::InvalidResponse},
         {R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})", CompanionError::Kind::InvalidResponse},
-        {R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":"u"})", CompanionError::Kind::InvalidResponse},
         {R"({"access_token":"a","expires_in":3600,"user":{"id":"u"}})", CompanionError::Kind::InvalidResponse},
-        {R"({"access_token":5,"refresh_token":"r","expires_in":3600,"user":{"id":"u"}})", CompanionError::Kind::InvalidResponse},
         {R"([1,2,3])", CompanionError::Kind::InvalidResponse},
         {"<html><body>502 Bad Gateway</body></html>", std::nullopt},
-        {R"({"access_token":"a","refresh_tok)", std::nullopt},
         {"", std::nullopt},
     };
     for (const Case &c : cases) {
@@ -160,18 +153,6 @@ TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
     EXPECT_EQ(signups, 0);
 }
 
-TEST_F(SessionTest, AStoredItemWithADateTextIsIgnoredAndANewUserSignedUp)
-{
-    secrets.items[sessionItem] =
-        R"({"accessToken":"a","refreshToken":"r","expiresAt":"2099-01-01T00:00:00Z","userId":"u"})";
-    const auto outcome = settle(ensure());
-    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
-    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
-    ASSERT_EQ(server.requests.size(), 1);
-    EXPECT_EQ(server.requests.first().body, R"({"data":{}})");
-    EXPECT_EQ(storedSession()->accessToken, QStringLiteral("signup-1"));
-}
-
 TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUp)
 {
     const QList<QByteArray> refusals = {
@@ -206,39 +187,32 @@ TEST_F(SessionTest, WhenTheSignUpFailsTooTheCallerGetsItsErrorAndNoSessionRemain
     EXPECT_FALSE(Cloud::session(keeper));
 }
 
-TEST_F(SessionTest, ConcurrentCallersShareOneSignUp)
+TEST_F(SessionTest, ConcurrentCallersShareOneRenewalAndItsOutcome)
 {
     auto first = capture(ensure());
     auto second = capture(ensure());
-    auto third = capture(ensure());
     const auto a = QCoro::waitFor(std::move(first));
     const auto b = QCoro::waitFor(std::move(second));
-    const auto c = QCoro::waitFor(std::move(third));
-    ASSERT_FALSE(a.error || b.error || c.error);
+    ASSERT_FALSE(a.error || b.error);
     EXPECT_EQ(signups, 1);
     EXPECT_EQ(a.value, b.value);
-    EXPECT_EQ(b.value, c.value);
 
     // Once it is over, a due session starts a renewal of its own again.
     clock.current = clock.current.addSecs(3600);
-    const auto later = settle(ensure());
-    ASSERT_FALSE(later.error);
-    EXPECT_EQ(later.value->accessToken, QStringLiteral("refreshed"));
-}
+    EXPECT_EQ(settle(ensure()).value->accessToken, QStringLiteral("refreshed"));
 
-TEST_F(SessionTest, ConcurrentCallersShareTheFailureToo)
-{
+    // A failure is shared the same way.
+    keeper.discard();
     server.responder = [](const WireRequest &) { return WireServer::http(500, {}); };
-    auto first = capture(ensure());
-    auto second = capture(ensure());
-    const auto a = QCoro::waitFor(std::move(first));
-    const auto b = QCoro::waitFor(std::move(second));
-    EXPECT_EQ(a.message(), QStringLiteral("Sunucu hatası (500)."));
-    EXPECT_EQ(b.message(), QStringLiteral("Sunucu hatası (500)."));
-    EXPECT_EQ(server.requests.size(), 1);
+    const qsizetype before = server.requests.size();
+    auto third = capture(ensure());
+    auto fourth = capture(ensure());
+    EXPECT_EQ(QCoro::waitFor(std::move(third)).message(), QStringLiteral("Sunucu hatası (500)."));
+    EXPECT_EQ(QCoro::waitFor(std::move(fourth)).message(), QStringLiteral("Sunucu hatası (500)."));
+    EXPECT_EQ(server.requests.size(), before + 1);
 }
 
-TEST_F(SessionTest, AChangeOfBackendMakesTheNextCallerSignUpAnew)
+TEST_F(SessionTest, AChangeOfBackendDropsTheSessionAndAnAnswerStillOnItsWay)
 {
     storeSession(now().addSecs(3600));
     ASSERT_EQ(settle(ensure()).value->accessToken, QStringLiteral("stored"));
@@ -246,18 +220,14 @@ TEST_F(SessionTest, AChangeOfBackendMakesTheNextCallerSignUpAnew)
     keeper.discard();
     backend.key = testKey + QStringLiteral("X");
     EXPECT_FALSE(storedSession());
-    const auto outcome = settle(ensure());
-    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
-    EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-1"));
-    EXPECT_EQ(server.requests.last().header("apikey"), (testKey + QStringLiteral("X")).toUtf8());
-}
-
-TEST_F(SessionTest, AnAnswerArrivingAfterAChangeOfBackendIsNotKept)
-{
     auto pending = capture(ensure()); // the sign-up is on its way
+    EXPECT_EQ(QCoro::waitFor(std::move(pending)).value->accessToken, QStringLiteral("signup-1"));
+    EXPECT_EQ(server.requests.last().header("apikey"), (testKey + QStringLiteral("X")).toUtf8());
+
     keeper.discard();
-    const auto outcome = QCoro::waitFor(std::move(pending));
-    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
+    pending = capture(ensure());
+    keeper.discard();
+    ASSERT_FALSE(QCoro::waitFor(std::move(pending)).error);
     EXPECT_FALSE(Cloud::session(keeper));
     EXPECT_FALSE(storedSession());
 }

@@ -2,22 +2,6 @@
 
 using nlohmann::json;
 
-TEST_F(CloudTest, SignUpAnswersASessionForANewAnonymousUser)
-{
-    const auto response = api("POST", "/auth/v1/signup", R"({"data":{}})");
-    ASSERT_EQ(response.status, 200) << response.body;
-    const json j = json::parse(response.body);
-    EXPECT_TRUE(j.at("access_token").is_string());
-    EXPECT_TRUE(j.at("refresh_token").is_string());
-    EXPECT_TRUE(j.at("expires_in").is_number_integer());
-    EXPECT_EQ(j.at("expires_in"), 3600);
-    EXPECT_EQ(j.at("token_type"), "bearer");
-    EXPECT_TRUE(j.at("user").at("id").is_string());
-    EXPECT_EQ(j.at("user").at("is_anonymous"), true);
-
-    EXPECT_NE(signUp().userId, j.at("user").at("id").get<std::string>()) << "every sign-up is a new user";
-}
-
 TEST_F(CloudTest, RefreshRotatesAndASpentTokenEndsTheSession)
 {
     const Session first = signUp();

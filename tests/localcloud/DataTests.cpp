@@ -101,29 +101,6 @@ TEST_F(CloudTest, UsersNeverSeeOrTouchEachOthersRows)
     EXPECT_EQ(parsed(api("GET", listingPath(alice.computerId), {}, alice.session.accessToken)).size(), 1u);
 }
 
-TEST_F(CloudTest, AcknowledgedRowIsNoLongerListed)
-{
-    const Paired paired = pair();
-    const auto row = cloud.sendDocument(paired.computerId, "Fiş 1.pdf", "%PDF-1.4");
-    const std::string body
-        = R"({"status":"downloaded","completed_at":"2024-05-01T10:20:30Z","downloaded_filename":"Fiş 1 (2).pdf"})";
-    const auto patch = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, body,
-        paired.session.accessToken, "return=minimal");
-    EXPECT_EQ(patch.status, 204);
-    EXPECT_TRUE(patch.body.empty());
-
-    const auto stored = cloud.rows().at(0);
-    EXPECT_EQ(stored.status, "downloaded");
-    EXPECT_EQ(stored.downloadedFilename, "Fiş 1 (2).pdf");
-    EXPECT_EQ(stored.completedAt, "2024-05-01T10:20:30+00:00");
-    EXPECT_EQ(parsed(api("GET", listingPath(paired.computerId), {}, paired.session.accessToken)).size(), 0u);
-
-    const auto shown = api("PATCH", "/rest/v1/transfer_items?id=eq." + row.id, R"({"status":"pending"})",
-        paired.session.accessToken, "return=representation");
-    EXPECT_EQ(shown.status, 200);
-    EXPECT_EQ(parsed(shown).at(0).at("status"), "pending");
-}
-
 TEST_F(CloudTest, RestErrorsComeInPostgrestShape)
 {
     const Paired paired = pair();
@@ -137,19 +114,14 @@ TEST_F(CloudTest, RestErrorsComeInPostgrestShape)
     } cases[] = {
         {"GET", "/rest/v1/transfer_items?computer_id=eq.not-a-uuid", "", 400, "22P02"},
         {"GET", "/rest/v1/transfer_items?nope=eq.1", "", 400, "42703"},
-        {"GET", "/rest/v1/transfer_items?status=like.x", "", 400, "PGRST100"},
         {"GET", "/rest/v1/transfer_items?limit=many", "", 400, "PGRST100"},
-        {"GET", "/rest/v1/transfer_items?select=id,secret", "", 400, "42703"},
         {"GET", "/rest/v1/other_table", "", 404, "PGRST205"},
         {"PATCH", "/rest/v1/transfer_items", R"({"status":"downloaded"})", 400, "21000"},
         {"PATCH", byId, "{oops", 400, "PGRST102"},
-        {"PATCH", byId, "[1,2]", 400, "PGRST102"},
         {"PATCH", byId, R"({"colour":"red"})", 400, "PGRST204"},
         {"PATCH", byId, R"({"status":"lost"})", 400, "23514"},
-        {"PATCH", byId, R"({"status":5})", 400, "23514"},
         {"PATCH", byId, R"({"status":null})", 400, "23502"},
         {"PATCH", byId, R"({"completed_at":"yesterday"})", 400, "22007"},
-        {"PATCH", byId, R"({"completed_at":1714557630})", 400, "22007"},
         {"PATCH", byId, R"({"downloaded_filename":["a"]})", 400, "22P02"},
         {"PATCH", byId, R"({"storage_path":"../../etc/passwd"})", 403, "42501"},
     };

@@ -1,5 +1,7 @@
 #include "CloudFixture.h"
+#include "Faults.h"
 
+#include <algorithm>
 #include <chrono>
 
 using nlohmann::json;
@@ -125,4 +127,40 @@ TEST_F(CloudTest, HostileInputGets4xxAndNeverACrash)
         deep, session.accessToken);
     EXPECT_EQ(patch.status, 400);
     EXPECT_EQ(api("POST", "/auth/v1/signup", R"({"data":{}})").status, 200) << "still serving";
+}
+
+TEST(FaultTable, CountsAndFractions)
+{
+    using namespace localcloud;
+    FaultTable table;
+    FaultRule twice = faultFromJson({{"path", "/a"}, {"times", 2}, {"status", 503}});
+    table.add(twice);
+    EXPECT_TRUE(table.take("GET", "/a/b"));
+    EXPECT_FALSE(table.take("GET", "/b"));
+    EXPECT_TRUE(table.take("POST", "/a"));
+    EXPECT_FALSE(table.take("GET", "/a")) << "used up";
+
+    table.add(faultFromJson({{"path", "/x"}, {"fraction", 0.5}, {"times", 2}}));
+    std::string hits;
+    for (int i = 0; i < 8; ++i)
+        hits += table.take("GET", "/x") ? 'x' : '.';
+    EXPECT_EQ(hits, ".x.x....");
+
+    // A probability hits about that share, the same requests again for the same seed.
+    const auto draw = [](std::uint64_t seed) {
+        FaultTable random;
+        random.add(faultFromJson({{"path", "/r"}, {"probability", 0.2}, {"seed", seed}}));
+        std::string pattern;
+        for (int i = 0; i < 2000; ++i)
+            pattern += random.take("GET", "/r") ? 'x' : '.';
+        return pattern;
+    };
+    const std::string first = draw(7);
+    const auto share = std::count(first.begin(), first.end(), 'x');
+    EXPECT_GT(share, 320);
+    EXPECT_LT(share, 480);
+    EXPECT_EQ(draw(7), first);
+    EXPECT_NE(draw(8), first);
+    EXPECT_THROW(faultFromJson({{"path", "/r"}, {"probability", 1.5}}), std::invalid_argument);
+    EXPECT_THROW(faultFromJson({{"path", "/r"}, {"probability", 0.1}, {"fraction", 0.1}}), std::invalid_argument);
 }

@@ -29,7 +29,7 @@ protected:
     ContentView view;
 };
 
-TEST_F(CloudSettingsSheet, OpensAndClosesWithTheModelsFlag)
+TEST_F(CloudSettingsSheet, FollowsTheModelsFlagAndCancelOrEscapeKeepWhatWasTyped)
 {
     ASSERT_NE(sheet(), nullptr);
     EXPECT_TRUE(sheet()->isModal());
@@ -37,71 +37,49 @@ TEST_F(CloudSettingsSheet, OpensAndClosesWithTheModelsFlag)
     f.model->setShowingCloudSettings(false);
     EXPECT_EQ(sheet(), nullptr);
     f.model->setShowingCloudSettings(true);
-    EXPECT_NE(sheet(), nullptr);
-}
-
-TEST_F(CloudSettingsSheet, SaveNeedsBothRawTextsNonEmpty)
-{
     ASSERT_NE(sheet(), nullptr);
-    QPushButton *save = button("saveButton");
-    EXPECT_FALSE(save->isEnabled());
 
-    QTest::keyClicks(address(), QStringLiteral("h"));
-    EXPECT_FALSE(save->isEnabled());
-    // A key of blanks counts as typed here; saving trims it later.
-    QTest::keyClicks(key(), QStringLiteral(" "));
-    EXPECT_TRUE(save->isEnabled());
-
-    QTest::keyClick(address(), Qt::Key_Backspace);
-    EXPECT_TRUE(f.model->supabaseURL().isEmpty());
-    EXPECT_FALSE(save->isEnabled());
-}
-
-TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndModelChangesShow)
-{
-    ASSERT_NE(sheet(), nullptr);
-    QTest::keyClicks(address(), QStringLiteral("https://abc.supabase.co"));
-    EXPECT_EQ(f.model->supabaseURL(), QStringLiteral("https://abc.supabase.co"));
-    QTest::keyClicks(key(), QStringLiteral("sb_publishable_x"));
-    EXPECT_EQ(f.model->anonKey(), QStringLiteral("sb_publishable_x"));
-    EXPECT_TRUE(f.model->isConfigured());
-
-    f.model->setSupabaseURL(QStringLiteral("https://other.supabase.co"));
-    EXPECT_EQ(address()->text(), QStringLiteral("https://other.supabase.co"));
-}
-
-TEST_F(CloudSettingsSheet, KeyFieldNeverShowsTheKey)
-{
-    ASSERT_NE(sheet(), nullptr);
-    EXPECT_EQ(key()->echoMode(), QLineEdit::Password);
-    QTest::keyClicks(key(), QStringLiteral("secretkey"));
-    EXPECT_FALSE(key()->displayText().contains(QStringLiteral("secret")));
-    EXPECT_EQ(key()->placeholderText(), QStringLiteral("sb_publishable_…"));
-    EXPECT_TRUE(address()->placeholderText().startsWith(QStringLiteral("https://")));
-}
-
-TEST_F(CloudSettingsSheet, CancelKeepsWhatWasTypedAndReopeningShowsIt)
-{
-    ASSERT_NE(sheet(), nullptr);
     QTest::keyClicks(address(), QStringLiteral("https://typed.supabase.co"));
     button("cancelButton")->click();
     EXPECT_FALSE(f.model->showingCloudSettings());
     EXPECT_EQ(sheet(), nullptr);
     EXPECT_EQ(f.model->supabaseURL(), QStringLiteral("https://typed.supabase.co"));
-    // Nothing was stored.
-    EXPECT_FALSE(f.services.settings.values.contains(QStringLiteral("supabaseURL")));
+    EXPECT_FALSE(f.services.settings.values.contains(QStringLiteral("supabaseURL"))) << "nothing stored";
 
     f.model->setShowingCloudSettings(true);
     ASSERT_NE(sheet(), nullptr);
     EXPECT_EQ(address()->text(), QStringLiteral("https://typed.supabase.co"));
-}
-
-TEST_F(CloudSettingsSheet, EscapeClosesItLikeCancel)
-{
-    ASSERT_NE(sheet(), nullptr);
     QTest::keyClick(address(), Qt::Key_Escape);
     EXPECT_FALSE(f.model->showingCloudSettings());
     EXPECT_EQ(sheet(), nullptr);
+}
+
+TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSaveNeedsBothRawTexts)
+{
+    ASSERT_NE(sheet(), nullptr);
+    QPushButton *save = button("saveButton");
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(address(), QStringLiteral("https://abc.supabase.co"));
+    EXPECT_EQ(f.model->supabaseURL(), QStringLiteral("https://abc.supabase.co"));
+    EXPECT_FALSE(save->isEnabled());
+    // A key of blanks counts as typed here; saving trims it later.
+    QTest::keyClicks(key(), QStringLiteral(" "));
+    EXPECT_TRUE(save->isEnabled());
+    QTest::keyClicks(key(), QStringLiteral("secretkey"));
+    EXPECT_EQ(f.model->anonKey(), QStringLiteral(" secretkey"));
+    EXPECT_TRUE(f.model->isConfigured());
+
+    EXPECT_EQ(key()->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(key()->displayText().contains(QStringLiteral("secret")));
+    EXPECT_EQ(key()->placeholderText(), QStringLiteral("sb_publishable_…"));
+    EXPECT_TRUE(address()->placeholderText().startsWith(QStringLiteral("https://")));
+
+    f.model->setSupabaseURL(QStringLiteral("https://other.supabase.co"));
+    EXPECT_EQ(address()->text(), QStringLiteral("https://other.supabase.co"));
+    address()->selectAll();
+    QTest::keyClick(address(), Qt::Key_Backspace);
+    EXPECT_TRUE(f.model->supabaseURL().isEmpty());
+    EXPECT_FALSE(save->isEnabled());
 }
 
 TEST_F(CloudSettingsSheet, SavingStoresTrimmedValuesAndCloses)
