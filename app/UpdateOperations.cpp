@@ -5,9 +5,12 @@
 
 QCoro::Task<> AppModel::checkForUpdates(bool silent)
 {
-    if (m_updater.isAppStoreBuild()) {
-        setUpdateStatus(QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir"));
-        if (!silent) {
+    const Updater::InstallOwner owner = m_updater.installOwner();
+    if (owner != Updater::InstallOwner::user) {
+        setUpdateStatus(owner == Updater::InstallOwner::store
+                            ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
+                            : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
+        if (!silent && owner == Updater::InstallOwner::store) {
             const QUrl link(m_build.storeLink, QUrl::StrictMode);
             if (link.isValid() && !link.scheme().isEmpty())
                 m_services.workspace.open(link);

@@ -12,8 +12,11 @@ class ApplicationHost
 public:
     virtual ~ApplicationHost() = default;
 
-    // Absolute path of the installed application folder ("…/Tarvolin.app").
+    // Absolute path of the installed application folder ("…/Tarvolin.app"), or nothing when the
+    // program does not run from one.
     virtual QString bundlePath() const = 0;
+    // Absolute path of the folder that holds the running executable.
+    virtual QString programFolder() const = 0;
     // The program's own process identifier.
     virtual qint64 processId() const = 0;
     // The folder for temporary files.

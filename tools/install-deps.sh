@@ -9,7 +9,8 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libssl-dev nlohmann-json3-dev uuid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl
-    zip unzip curl time sqlite3
+    zip unzip curl time sqlite3 python3
+    dpkg-dev desktop-file-utils appstream file zbar-tools imagemagick
     clang libfuzzer-14-dev
 )
 

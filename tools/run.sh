@@ -5,7 +5,9 @@
 #   3. builds the program with that cloud's address, key and certificate authority compiled in,
 #   4. starts it with a settings profile of its own (your own profile and secret store stay untouched),
 #      in a real window when there is a display and under Xvfb otherwise,
-#   5. pairs a stand-in phone with the code the program shows and sends a PDF and a JPEG,
+#   5. reads the pairing code from a screenshot of the program's window with a QR decoder, as a phone
+#      would (the local cloud's database only when that fails), pairs a stand-in phone and sends a PDF
+#      and a JPEG,
 #   6. tells you where they landed, and keeps running until you press Ctrl-C (or quit the program).
 #
 #   TARVOLIN_DEMO_DIR   where the demo keeps everything (default build-run/demo)
@@ -111,21 +113,35 @@ env_for_app=(
     DBUS_SESSION_BUS_ADDRESS=disabled:
     XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
 )
+# The X display the window is on, for the screenshot; none under Wayland.
+screen_display=""
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     say "Starting Tarvolin Masaüstü in a window"
+    [ -n "${WAYLAND_DISPLAY:-}" ] || screen_display=$DISPLAY
 else
     say "No display found: starting Tarvolin Masaüstü under Xvfb (the window is not visible)"
     : >"$demo/xvfb.display"
     Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$demo/xvfb.display" 2>"$demo/xvfb.log" &
     xvfb_pid=$!
     wait_for 15 test -s "$demo/xvfb.display" || fail "Xvfb did not start; see $demo/xvfb.log"
-    env_for_app+=(DISPLAY=":$(head -n 1 "$demo/xvfb.display")" QT_QPA_PLATFORM=xcb)
+    screen_display=":$(head -n 1 "$demo/xvfb.display")"
+    env_for_app+=(DISPLAY="$screen_display" QT_QPA_PLATFORM=xcb)
 fi
 started_us=$(($(date +%s) * 1000000))
 env "${env_for_app[@]}" "$app" >"$demo/app.log" 2>&1 &
 app_pid=$!
 
 say "Waiting for the pairing code the program shows"
+# What a phone sees: the QR image in the window, read from a screenshot of the screen.
+code_on_screen() {
+    alive "$app_pid" || return 0
+    import -display "$screen_display" -window root "$demo/screen.png" 2>/dev/null || return 1
+    local text
+    text=$(zbarimg --quiet --raw "$demo/screen.png" 2>/dev/null | head -n 1) || return 1
+    [[ $text =~ [?\&]code=([A-Za-z0-9]+) ]] || return 1
+    code=${BASH_REMATCH[1]}
+}
+# What the local cloud handed out last, for when no screenshot can be read.
 latest_code() {
     alive "$app_pid" || return 0
     code=$(sqlite3 -cmd ".timeout 2000" "$demo/cloud/localcloud.sqlite3" \
@@ -134,9 +150,22 @@ latest_code() {
     [ -n "$code" ]
 }
 code=""
-wait_for 60 latest_code || fail "no pairing code after 60 seconds; see $demo/app.log and $demo/cloud.log"
+if [ -z "$screen_display" ]; then
+    why="no X display to take a screenshot of"
+elif ! command -v import >/dev/null || ! command -v zbarimg >/dev/null; then
+    why="import (imagemagick) or zbarimg (zbar-tools) is missing"
+else
+    why="no QR code could be read from the screen within 60 seconds (is the window covered?)"
+    wait_for 60 code_on_screen || code=""
+fi
+if [ -n "$code" ]; then
+    echo "   code $code, read from the QR image on the screen (screenshot: $demo/screen.png)"
+else
+    echo "   $why: taking the code from the local cloud's database instead"
+    wait_for 60 latest_code || fail "no pairing code after 60 seconds; see $demo/app.log and $demo/cloud.log"
+    echo "   code $code, read from the local cloud's database"
+fi
 alive "$app_pid" || fail "Tarvolin Masaüstü stopped; see $demo/app.log"
-echo "   code $code"
 
 say "Pairing the phone and sending two documents, as the phone would"
 phone=("$localcloud" phone --url "$base_url" --ca "$ca_cert")

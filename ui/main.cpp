@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     DialogFolderChooser folderChooser;
     PathFolderBookmarks bookmarks;
     DesktopWorkspace workspace;
-    LinuxApplicationHost application;
+    LinuxApplicationHost application(QCoreApplication::applicationDirPath());
     FreedesktopNotifier notifier(QStringLiteral("tarvolin"));
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,

@@ -108,12 +108,17 @@ Updater::Updater(HttpClient &http, ApplicationHost &application, BuildValues bui
 {
 }
 
-bool Updater::isAppStoreBuild() const
+Updater::InstallOwner Updater::installOwner() const
 {
+    // Files the package manager installed are in its records: replacing them behind its back would
+    // break its next upgrade or removal. Its package puts this marker beside the program.
+    const QString program = m_application.programFolder();
+    if (!program.isEmpty() && QFileInfo::exists(program + QStringLiteral("/package-managed")))
+        return InstallOwner::packageManager;
     const QString bundle = m_application.bundlePath();
-    if (bundle.isEmpty())
-        return false;
-    return QFileInfo::exists(bundle + QStringLiteral("/Contents/_MASReceipt/receipt"));
+    if (!bundle.isEmpty() && QFileInfo::exists(bundle + QStringLiteral("/Contents/_MASReceipt/receipt")))
+        return InstallOwner::store;
+    return InstallOwner::user;
 }
 
 QString Updater::currentVersion() const

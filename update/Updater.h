@@ -17,8 +17,11 @@ class Updater : public QObject
 public:
     Updater(HttpClient &http, ApplicationHost &application, BuildValues build, QObject *parent = nullptr);
 
-    // Whether the store installed this copy (it then keeps it up to date itself).
-    bool isAppStoreBuild() const;
+    // Who keeps this copy up to date: the user's own folder is this updater's to replace; the store
+    // and the package manager update what they installed themselves.
+    enum class InstallOwner { user, store, packageManager };
+    InstallOwner installOwner() const;
+    bool isAppStoreBuild() const { return installOwner() == InstallOwner::store; }
     // The installed folder's version, else the version this program was built as.
     QString currentVersion() const;
     // Whether `version` orders after the installed one.

@@ -2,15 +2,23 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+
+LinuxApplicationHost::LinuxApplicationHost(QString programFolder) : m_programFolder(std::move(programFolder)) {}
 
 QString LinuxApplicationHost::bundlePath() const
 {
-    // The executable sits at Tarvolin.app/Contents/MacOS/Tarvolin.
-    QDir dir(QCoreApplication::applicationDirPath());
-    dir.cdUp();
-    dir.cdUp();
-    return dir.absolutePath();
+    // Only an executable at Tarvolin.app/Contents/MacOS/Tarvolin has an application folder. Anywhere
+    // else "two folders up" is unrelated to this program (/usr for /usr/lib/tarvolin, say), and the
+    // self-updater would swap it.
+    const QString macOs = QDir::cleanPath(QDir(m_programFolder).absolutePath());
+    const QString contents = QFileInfo(macOs).path();
+    const QString bundle = QFileInfo(contents).path();
+    if (QFileInfo(macOs).fileName() != QLatin1String("MacOS") || QFileInfo(contents).fileName() != QLatin1String("Contents")
+        || QFileInfo(bundle).fileName() != QLatin1String("Tarvolin.app"))
+        return {};
+    return bundle;
 }
 
 qint64 LinuxApplicationHost::processId() const

@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "platform/linux/DesktopId.h"
 #include "platform/linux/DesktopWorkspace.h"
+#include "platform/linux/LinuxApplicationHost.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
 #include "cloud/BackendClient.h"
@@ -183,6 +184,19 @@ TEST(FolderBookmarks, ResolveToExistingFoldersOnly)
     const QString file = dir.filePath(QStringLiteral("file"));
     writeFile(file, "x");
     EXPECT_FALSE(bookmarks.startAccess(file));
+}
+
+TEST(ApplicationHost, OnlyAProgramInsideTarvolinAppHasAnApplicationFolder)
+{
+    QTemporaryDir dir;
+    const QString bundle = dir.filePath(QStringLiteral("Tarvolin.app"));
+    EXPECT_EQ(LinuxApplicationHost(bundle + QStringLiteral("/Contents/MacOS")).bundlePath(), bundle);
+    EXPECT_EQ(LinuxApplicationHost(bundle + QStringLiteral("/Contents/MacOS/")).bundlePath(), bundle);
+    // Two folders up from the package's program is /usr; from a build tree, the user's sources.
+    for (const QString &folder : {QStringLiteral("/usr/lib/tarvolin"), dir.filePath(QStringLiteral("build/ui")),
+                                  dir.filePath(QStringLiteral("Other.app/Contents/MacOS")),
+                                  bundle + QStringLiteral("/MacOS"), QStringLiteral("/")})
+        EXPECT_EQ(LinuxApplicationHost(folder).bundlePath(), QString()) << folder.toStdString();
 }
 
 TEST(ComputerName, PrettyHostNameIsReadFromMachineInfo)

@@ -129,12 +129,14 @@ class FakeApplicationHost : public ApplicationHost
 {
 public:
     QString bundlePath() const override { return bundle; }
+    QString programFolder() const override { return program; }
     qint64 processId() const override { return pid; }
     QString temporaryDirectory() const override { return tempDir; }
     void startDetached(const QString &program, const QStringList &arguments) override;
     void quit() override { ++quitCalls; }
 
     QString bundle;
+    QString program;
     qint64 pid = 4242;
     QString tempDir;
     bool refuseStart = false;

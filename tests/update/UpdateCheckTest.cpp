@@ -17,30 +17,45 @@ void check(UpdateFixture &f, bool silent)
     QCoro::waitFor(f.model->checkForUpdates(silent));
 }
 
-void makeStoreInstallation(UpdateFixture &f)
+void createFile(const QString &path)
 {
-    QDir().mkpath(f.installed + QStringLiteral("/Contents/_MASReceipt"));
-    QFile receipt(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
-    ASSERT_TRUE(receipt.open(QIODevice::WriteOnly));
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
 }
 
-TEST(UpdateCheck, StoreInstallationLeavesUpdatesToTheStore)
+TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem)
 {
-    const QString storeText = QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir");
-    for (const bool silent : {false, true}) {
-        UpdateFixture f;
-        makeStoreInstallation(f);
-        ASSERT_TRUE(f.model->isAppStoreBuild());
+    for (const bool store : {true, false}) {
+        for (const bool silent : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (store ? "store" : "package") << (silent ? ", silent" : ", loud"));
+            UpdateFixture f;
+            // Newer than what runs: only the owner's marker stands between it and an install.
+            f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
+            if (store) {
+                createFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
+            } else {
+                // As the package lays it out: no application folder, the marker beside the program.
+                f.services.application.bundle.clear();
+                f.services.application.program = f.temp.filePath(QStringLiteral("usr/lib/tarvolin"));
+                createFile(f.services.application.program + QStringLiteral("/package-managed"));
+            }
+            EXPECT_EQ(f.model->isAppStoreBuild(), store);
 
-        check(f, silent);
+            check(f, silent);
 
-        EXPECT_EQ(f.model->updateStatus(), storeText);
-        EXPECT_FALSE(f.services.settings.writes.contains(lastCheckKey));
-        EXPECT_TRUE(f.requests().isEmpty());
-        if (silent)
-            EXPECT_TRUE(f.services.workspace.opened.isEmpty());
-        else
-            EXPECT_EQ(f.services.workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://store.example/tarvolin"))});
+            EXPECT_EQ(f.model->updateStatus(),
+                      store ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
+                            : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
+            EXPECT_FALSE(f.services.settings.writes.contains(lastCheckKey));
+            EXPECT_TRUE(f.requests().isEmpty());
+            EXPECT_TRUE(f.services.application.started.isEmpty());
+            EXPECT_EQ(f.model->lastError(), std::nullopt);
+            if (store && !silent)
+                EXPECT_EQ(f.services.workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://store.example/tarvolin"))});
+            else
+                EXPECT_TRUE(f.services.workspace.opened.isEmpty());
+        }
     }
 }
 

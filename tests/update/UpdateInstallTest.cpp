@@ -188,12 +188,14 @@ TEST(UpdateInstall, ProgramRunningOutsideAnApplicationFolderIsNeverSwapped)
 {
     UpdateFixture f;
     const DesktopUpdateManifest manifest = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
-    // A development build runs from a build tree: replacing "its folder" would replace that tree.
+    // A development build runs from a build tree: replacing "its folder" would replace that tree. The
+    // host names no folder at all outside Tarvolin.app; a wrong one must be refused all the same.
     const QString buildTree = f.temp.filePath(QStringLiteral("build"));
     QDir().mkpath(buildTree);
-    f.services.application.bundle = buildTree;
-
-    EXPECT_EQ(f.install(manifest), QStringLiteral("Bu kurulum kendiliğinden güncellenemez."));
+    for (const QString &bundle : {QString(), buildTree}) {
+        f.services.application.bundle = bundle;
+        EXPECT_EQ(f.install(manifest), QStringLiteral("Bu kurulum kendiliğinden güncellenemez."));
+    }
     EXPECT_TRUE(f.requests().isEmpty());
     EXPECT_TRUE(f.services.application.started.isEmpty());
 }

@@ -108,6 +108,7 @@ UpdateFixture::UpdateFixture()
     temporary = temp.filePath(QStringLiteral("tmp"));
     QDir().mkpath(temporary);
     services.application.bundle = installed;
+    services.application.program = installed + QStringLiteral("/Contents/MacOS");
     services.application.tempDir = temporary;
     model = std::make_unique<AppModel>(services.services(), testBuildValues({}, {}, site));
 }
