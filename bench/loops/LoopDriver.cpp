@@ -327,6 +327,15 @@ public:
         return partial;
     }
 
+    int temporaries()
+    {
+        const std::regex shape(R"(\.tarvolin-[A-Za-z0-9]{6}\.part)");
+        int found = 0;
+        for (const auto &entry : fs::directory_iterator(m_target))
+            found += entry.is_regular_file() && std::regex_match(entry.path().filename().string(), shape);
+        return found;
+    }
+
     struct Figures {
         int documents = 0, lost = 0, duplicated = 0, partial = 0, temporaries = 0, userFilesHarmed = 0,
             deletedBeforeAcknowledged = 0, acknowledgedBeforeSaved = 0, objectsLeft = 0, truncatedAcks = 0;
@@ -357,16 +366,14 @@ public:
         for (const auto &[id, doc] : sent)
             known.insert(doc.sha);
         int documentFiles = 0;
-        const std::regex temporary(R"(\.tarvolin-[A-Za-z0-9]{6}\.part)");
         for (const auto &entry : fs::directory_iterator(m_target)) {
             const std::string name = entry.path().filename().string();
-            if (std::regex_match(name, temporary) && entry.is_regular_file())
-                ++f.temporaries;
             if (entry.is_regular_file() && !name.starts_with(".") && name != "Notlar.txt") {
                 const auto bytes = readFile(entry.path());
                 documentFiles += bytes && known.count(sha256Hex(*bytes));
             }
         }
+        f.temporaries = temporaries();
         f.duplicated = std::max(0, documentFiles - int(distinct.size()));
         f.userFilesHarmed = (readFile(m_target / "Notlar.txt") != std::optional<std::string>("benim\n"))
                             + (readFile(m_target / ".tarvolin-ab.part") != std::optional<std::string>("benim\n"))
@@ -485,14 +492,18 @@ int crashLoop(Bench &bench, const Options &options)
     std::string computer;
     long peak = 0;
     int partialAtKill = 0;
+    int temporariesAtKill = 0;
 
     // How long a start and one pass of a full queue take: the kills fall uniformly within it.
     double window = 0;
     {
+        Program pairing(bench.work(), 0);
+        computer = bench.waitForComputer(pairing);
+    }
+    for (int i = 0; i < options.queue; ++i)
+        phone.send(computer);
+    {
         Program program(bench.work(), 0);
-        computer = bench.waitForComputer(program);
-        for (int i = 0; i < options.queue; ++i)
-            phone.send(computer);
         if (!bench.drain(program, 300))
             fail("the first pass did not finish; see " + (bench.work() / "app.log").string());
         window = program.secondsSinceStart();
@@ -513,6 +524,7 @@ int crashLoop(Bench &bench, const Options &options)
         program.kill(SIGKILL);
         // What the user sees the moment the program dies: never a half document.
         partialAtKill += bench.partialFiles(phone.sent());
+        temporariesAtKill += bench.temporaries();
         bench.collectLog();
     }
 
@@ -525,7 +537,8 @@ int crashLoop(Bench &bench, const Options &options)
     figures.partial += partialAtKill;
     std::cout << "crash loop: seed " << options.seed << ", kills " << options.count << ", ";
     Bench::print(figures);
-    std::cout << ", peak memory " << peak / 1024 << " MiB" << std::endl;
+    std::cout << ", peak memory " << peak / 1024 << " MiB, temporaries found after kills " << temporariesAtKill
+              << std::endl;
     return Bench::clean(figures) ? 0 : 1;
 }
 
@@ -575,7 +588,7 @@ int faultSoak(Bench &bench, const Options &options)
             watch();
             bench.collectLog();
         }
-        sleepMs(40);
+        sleepMs(100);
     }
     // Let the faults go on a while after the last document, then stop them.
     for (int i = 0; i < 20; ++i) {
@@ -597,7 +610,7 @@ int faultSoak(Bench &bench, const Options &options)
     Bench::Figures figures = bench.check(phone.sent());
     long faulted = 0;
     for (const json &rule : rules)
-        faulted += rule.value("hits", 0L);
+        faulted += rule.value("injected", 0L);
     const int downloadedToday = state.value("downloadedToday", -1);
     const int pendingCount = state.value("pendingCount", -1);
     // An acknowledgement whose answer was cut short did reach the table; the program could not know.
