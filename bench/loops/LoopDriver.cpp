@@ -570,6 +570,7 @@ int faultSoak(Bench &bench, const Options &options)
     }
 
     long stale = 0;
+    std::map<std::string, int> errorsSeen;
     auto watch = [&] {
         const json state = program.state();
         const long now = long(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -577,6 +578,8 @@ int faultSoak(Bench &bench, const Options &options)
                                   .count());
         if (!state.is_object() || now - state.value("heartbeatMs", 0L) > 3000)
             ++stale;
+        if (state.is_object() && state["lastError"].is_string())
+            ++errorsSeen[state["lastError"].get<std::string>()];
         program.peakKiB();
         if (!program.alive())
             fail("the program died during the soak; see " + (bench.work() / "app.log").string());
@@ -584,7 +587,7 @@ int faultSoak(Bench &bench, const Options &options)
     const auto began = Clock::now();
     for (int i = 0; i < options.count; ++i) {
         phone.send(computer);
-        if (i % 10 == 9) {
+        if (i % 2 == 1) {
             watch();
             bench.collectLog();
         }
@@ -624,6 +627,9 @@ int faultSoak(Bench &bench, const Options &options)
               << ", truncated acknowledgements " << figures.truncatedAcks << ", stale heartbeats " << stale
               << ", last error " << state.value("lastError", json()).dump() << ", peak memory " << peak / 1024
               << " MiB" << std::endl;
+    // What the user read meanwhile: each text should say what went wrong, in Turkish.
+    for (const auto &[text, times] : errorsSeen)
+        std::cout << "  shown " << times << " times: " << text << std::endl;
     return drained && countersAgree && stale == 0 && Bench::clean(figures) ? 0 : 1;
 }
 
