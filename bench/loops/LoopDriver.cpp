@@ -110,7 +110,7 @@ public:
             name = pick < 0.6 ? names[m_random() % names.size()]
                               : "belge-" + std::to_string(m_sent.size()) + (pick < 0.8 ? ".pdf" : ".jpg");
             const bool pdf = lower(name).ends_with(".pdf");
-            std::size_t size = unit(m_random) < m_large ? (2u << 20) + m_random() % (4u << 20)
+            std::size_t size = unit(m_random) < m_large ? (2u << 20) + m_random() % (6u << 20)
                                                         : 64 + m_random() % (160u << 10);
             bytes = pdf ? std::string("%PDF-1.4\n") : std::string("\xFF\xD8\xFF\xE0", 4);
             bytes.reserve(size);
@@ -291,13 +291,27 @@ public:
     }
 
     // Keeps the request log beyond the server's last 20,000 entries.
-    void collectLog()
+    // Returns how many of the new requests were listings, that is, passes begun.
+    int collectLog()
     {
+        int listings = 0;
+        m_logComplete = true;
         for (const json &entry : admin("GET", "/_admin/log?since=" + std::to_string(m_logSeq))) {
+            // Still being answered: read it again next time, with its outcome.
+            if (!entry["status"].is_number()) {
+                m_logComplete = false;
+                return listings;
+            }
             m_logSeq = std::max<std::int64_t>(m_logSeq, entry["seq"].get<std::int64_t>());
+            listings += entry["method"] == "GET" && entry["path"].get<std::string>().starts_with("/rest/v1/transfer_items");
+            m_lastRequest = entry["method"].get<std::string>() + " " + entry["path"].get<std::string>();
             m_log.push_back(entry);
         }
+        return listings;
     }
+
+    // The last request the program sent, as "METHOD path".
+    const std::string &lastRequest() const { return m_lastRequest; }
 
     int pendingRows()
     {
@@ -343,7 +357,8 @@ public:
 
     Figures check(const std::map<std::string, Phone::Sent> &sent)
     {
-        collectLog();
+        for (int i = 0; i < 100 && (collectLog(), !m_logComplete); ++i)
+            sleepMs(100);
         Figures f;
         f.documents = int(sent.size());
         f.partial = partialFiles(sent);
@@ -446,7 +461,7 @@ public:
                 return true;
             }
             collectLog();
-            sleepMs(250);
+            sleepMs(100);
         }
         return false;
     }
@@ -456,6 +471,8 @@ private:
     fs::path m_target;
     std::unique_ptr<LocalCloud> m_cloud;
     std::int64_t m_logSeq = 0;
+    bool m_logComplete = true;
+    std::string m_lastRequest;
     std::vector<json> m_log;
 };
 
@@ -479,20 +496,24 @@ void ensureCertificates()
 
 struct Options {
     int count = 0;
-    int queue = 6;
+    int queue = 10;
     double rate = 0.2;
     std::uint64_t seed = 0;
     bool keep = false;
+    bool verbose = false;
 };
 
 int crashLoop(Bench &bench, const Options &options)
 {
     std::mt19937_64 random(options.seed);
-    Phone phone(bench.cloud(), options.seed, 0.15);
+    Phone phone(bench.cloud(), options.seed, 0.3);
     std::string computer;
     long peak = 0;
     int partialAtKill = 0;
     int temporariesAtKill = 0;
+    int killsInPass = 0;
+    int killsMidDocument = 0;
+    int killsBeforeCleanup = 0;
 
     // How long a start and one pass of a full queue take: the kills fall uniformly within it.
     double window = 0;
@@ -500,13 +521,13 @@ int crashLoop(Bench &bench, const Options &options)
         Program pairing(bench.work(), 0);
         computer = bench.waitForComputer(pairing);
     }
-    for (int i = 0; i < options.queue; ++i)
-        phone.send(computer);
-    {
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < options.queue; ++i)
+            phone.send(computer);
         Program program(bench.work(), 0);
         if (!bench.drain(program, 300))
-            fail("the first pass did not finish; see " + (bench.work() / "app.log").string());
-        window = program.secondsSinceStart();
+            fail("the first passes did not finish; see " + (bench.work() / "app.log").string());
+        window = std::max(window, program.secondsSinceStart());
         peak = std::max(peak, program.peakKiB());
     }
     std::cout << "crash loop: seed " << options.seed << ", kill window " << window << " s" << std::endl;
@@ -524,8 +545,17 @@ int crashLoop(Bench &bench, const Options &options)
         program.kill(SIGKILL);
         // What the user sees the moment the program dies: never a half document.
         partialAtKill += bench.partialFiles(phone.sent());
-        temporariesAtKill += bench.temporaries();
-        bench.collectLog();
+        const int temporaries = bench.temporaries();
+        temporariesAtKill += temporaries;
+        const bool inPass = bench.collectLog() > 0;
+        killsInPass += inPass;
+        if (options.verbose)
+            std::cerr << "kill " << kill << " at " << delay << " s: " << (inPass ? "in a pass" : "before listing")
+                      << ", temporaries " << temporaries << ", last " << bench.lastRequest().substr(0, 40) << ", pending " << bench.pendingRows() << std::endl;
+        // Died with a document fetched or being fetched but not acknowledged, or acknowledged but not cleaned up.
+        const std::string &last = bench.lastRequest();
+        killsMidDocument += inPass && last.starts_with("GET /storage/v1/object/sign/");
+        killsBeforeCleanup += inPass && last.starts_with("PATCH ");
     }
 
     Program last(bench.work(), 500);
@@ -537,8 +567,10 @@ int crashLoop(Bench &bench, const Options &options)
     figures.partial += partialAtKill;
     std::cout << "crash loop: seed " << options.seed << ", kills " << options.count << ", ";
     Bench::print(figures);
-    std::cout << ", peak memory " << peak / 1024 << " MiB, temporaries found after kills " << temporariesAtKill
-              << std::endl;
+    std::cout << ", peak memory " << peak / 1024 << " MiB; kills after a listing " << killsInPass
+              << ", after a fetch began and before its acknowledgement " << killsMidDocument
+              << ", between acknowledgement and clean-up " << killsBeforeCleanup << ", temporary files found after kills "
+              << temporariesAtKill << std::endl;
     return Bench::clean(figures) ? 0 : 1;
 }
 
@@ -661,6 +693,8 @@ int main(int argc, char **argv)
             options.seed = std::stoull(next());
         else if (arg == "--keep")
             options.keep = true;
+        else if (arg == "--verbose")
+            options.verbose = true;
         else
             fail("unknown argument " + arg);
     }
