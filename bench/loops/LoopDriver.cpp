@@ -352,7 +352,7 @@ public:
 
     struct Figures {
         int documents = 0, lost = 0, duplicated = 0, partial = 0, temporaries = 0, userFilesHarmed = 0,
-            deletedBeforeAcknowledged = 0, acknowledgedBeforeSaved = 0, objectsLeft = 0, truncatedAcks = 0;
+            deletedBeforeAcknowledged = 0, acknowledgedBeforeSaved = 0, objectsLeft = 0, truncatedAcks = 0, sanitizerReports = 0;
     };
 
     Figures check(const std::map<std::string, Phone::Sent> &sent)
@@ -394,6 +394,11 @@ public:
                             + (readFile(m_target / ".tarvolin-ab.part") != std::optional<std::string>("benim\n"))
                             + !fs::is_directory(m_target / ".tarvolin-ABCDEF.part");
         f.objectsLeft = int(m_cloud->objects().size());
+        // A sanitizer build reports into the program's log and carries on (or dies, which the loops see).
+        std::ifstream log(m_work / "app.log");
+        for (std::string line; std::getline(log, line);)
+            f.sanitizerReports += line.find("ERROR: AddressSanitizer") != std::string::npos
+                                  || line.find("runtime error:") != std::string::npos;
 
         // The order on the wire: a row is acknowledged (and the backend said so) before its object goes.
         std::map<std::string, std::string> rowOfPath;
@@ -435,7 +440,7 @@ public:
     static bool clean(const Figures &f)
     {
         return f.lost == 0 && f.duplicated == 0 && f.partial == 0 && f.temporaries == 0 && f.userFilesHarmed == 0
-               && f.deletedBeforeAcknowledged == 0 && f.acknowledgedBeforeSaved == 0;
+               && f.deletedBeforeAcknowledged == 0 && f.acknowledgedBeforeSaved == 0 && f.sanitizerReports == 0;
     }
 
     static void print(const Figures &f)
@@ -444,7 +449,7 @@ public:
                   << ", partial " << f.partial << ", left-over temporaries " << f.temporaries
                   << ", user files harmed " << f.userFilesHarmed << ", deleted before acknowledged "
                   << f.deletedBeforeAcknowledged << ", acknowledged before saved " << f.acknowledgedBeforeSaved
-                  << ", objects left in the bucket " << f.objectsLeft;
+                  << ", objects left in the bucket " << f.objectsLeft << ", sanitizer reports " << f.sanitizerReports;
     }
 
     // Runs until every row is downloaded and the program is idle; false on time-out.
