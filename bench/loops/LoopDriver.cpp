@@ -77,7 +77,10 @@ void writeFile(const fs::path &path, const std::string &bytes)
         fail("cannot write " + path.string());
 }
 
-void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(long ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // The documents the phone sends: PDFs and JPEGs of mixed sizes, under names that collide, some of
 // them byte for byte repeats of an earlier one (under its name or under another).
@@ -89,7 +92,12 @@ public:
         std::string sha;
     };
 
-    Phone(LocalCloud &cloud, std::uint64_t seed, double largeShare) : m_cloud(cloud), m_random(seed), m_large(largeShare) {}
+    Phone(LocalCloud &cloud, std::uint64_t seed, double largeShare)
+        : m_cloud(cloud)
+        , m_random(seed)
+        , m_large(largeShare)
+    {
+    }
 
     void send(const std::string &computerId)
     {
@@ -105,8 +113,8 @@ public:
             if (pick < 0.05)
                 name = "kopya-" + std::to_string(m_sent.size()) + (isPdf(bytes) ? ".pdf" : ".jpg");
         } else {
-            static const std::vector<std::string> names{"fatura.pdf", "Fiş 1.pdf", "makbuz", "rapor.PDF",
-                                                        "taksi.jpg", "otopark.jpeg"};
+            static const std::vector<std::string> names{
+                "fatura.pdf", "Fiş 1.pdf", "makbuz", "rapor.PDF", "taksi.jpg", "otopark.jpeg"};
             name = pick < 0.6 ? names[m_random() % names.size()]
                               : "belge-" + std::to_string(m_sent.size()) + (pick < 0.8 ? ".pdf" : ".jpg");
             const bool pdf = lower(name).ends_with(".pdf");
@@ -146,7 +154,8 @@ private:
 class Program
 {
 public:
-    Program(const fs::path &work, int syncMs) : m_probe(work / "probe.json")
+    Program(const fs::path &work, int syncMs)
+        : m_probe(work / "probe.json")
     {
         fs::remove(m_probe);
         std::vector<std::string> env;
@@ -226,7 +235,10 @@ public:
         return m_peak;
     }
 
-    double secondsSinceStart() const { return std::chrono::duration<double>(Clock::now() - m_started).count(); }
+    double secondsSinceStart() const
+    {
+        return std::chrono::duration<double>(Clock::now() - m_started).count();
+    }
 
 private:
     fs::path m_probe;
@@ -239,7 +251,9 @@ private:
 class Bench
 {
 public:
-    Bench(const fs::path &work) : m_work(work), m_target(work / "Gider")
+    Bench(const fs::path &work)
+        : m_work(work)
+        , m_target(work / "Gider")
     {
         fs::create_directories(m_work / "cloud" / "tls");
         fs::create_directories(m_target);
@@ -268,7 +282,8 @@ public:
         const LocalCloud::Response answer
             = m_cloud->request(method, path, body, {{"Content-Type", "application/json"}});
         if (answer.status < 200 || answer.status > 299)
-            fail(method + " " + path + ": " + std::to_string(answer.status) + " " + answer.body + answer.error);
+            fail(method + " " + path + ": " + std::to_string(answer.status) + " " + answer.body
+                + answer.error);
         return answer.body.empty() ? json() : json::parse(answer.body);
     }
 
@@ -303,7 +318,8 @@ public:
                 return listings;
             }
             m_logSeq = std::max<std::int64_t>(m_logSeq, entry["seq"].get<std::int64_t>());
-            listings += entry["method"] == "GET" && entry["path"].get<std::string>().starts_with("/rest/v1/transfer_items");
+            listings += entry["method"] == "GET"
+                && entry["path"].get<std::string>().starts_with("/rest/v1/transfer_items");
             m_lastRequest = entry["method"].get<std::string>() + " " + entry["path"].get<std::string>();
             m_log.push_back(entry);
         }
@@ -352,7 +368,8 @@ public:
 
     struct Figures {
         int documents = 0, lost = 0, duplicated = 0, partial = 0, temporaries = 0, userFilesHarmed = 0,
-            deletedBeforeAcknowledged = 0, acknowledgedBeforeSaved = 0, objectsLeft = 0, truncatedAcks = 0, sanitizerReports = 0;
+            deletedBeforeAcknowledged = 0, acknowledgedBeforeSaved = 0, objectsLeft = 0, truncatedAcks = 0,
+            sanitizerReports = 0;
     };
 
     Figures check(const std::map<std::string, Phone::Sent> &sent)
@@ -370,7 +387,8 @@ public:
                 continue;
             pathOfRow[row.id] = row.storagePath;
             distinct.emplace(doc->second.name, doc->second.sha);
-            const auto bytes = row.downloadedFilename ? readFile(m_target / *row.downloadedFilename) : std::nullopt;
+            const auto bytes
+                = row.downloadedFilename ? readFile(m_target / *row.downloadedFilename) : std::nullopt;
             if (row.status != "downloaded" || !bytes || sha256Hex(*bytes) != doc->second.sha) {
                 std::cerr << "  lost: row " << row.id << " " << doc->second.name << " (" << row.status << ")"
                           << std::endl;
@@ -391,14 +409,14 @@ public:
         f.temporaries = temporaries();
         f.duplicated = std::max(0, documentFiles - int(distinct.size()));
         f.userFilesHarmed = (readFile(m_target / "Notlar.txt") != std::optional<std::string>("benim\n"))
-                            + (readFile(m_target / ".tarvolin-ab.part") != std::optional<std::string>("benim\n"))
-                            + !fs::is_directory(m_target / ".tarvolin-ABCDEF.part");
+            + (readFile(m_target / ".tarvolin-ab.part") != std::optional<std::string>("benim\n"))
+            + !fs::is_directory(m_target / ".tarvolin-ABCDEF.part");
         f.objectsLeft = int(m_cloud->objects().size());
         // A sanitizer build reports into the program's log and carries on (or dies, which the loops see).
         std::ifstream log(m_work / "app.log");
         for (std::string line; std::getline(log, line);)
             f.sanitizerReports += line.find("ERROR: AddressSanitizer") != std::string::npos
-                                  || line.find("runtime error:") != std::string::npos;
+                || line.find("runtime error:") != std::string::npos;
 
         // The order on the wire: a row is acknowledged (and the backend said so) before its object goes.
         std::map<std::string, std::string> rowOfPath;
@@ -416,7 +434,7 @@ public:
                 if (status == 204 && (fault.empty() || fault == "delay" || fault == "truncate"))
                     acknowledged.insert(path.substr(patchPrefix.size()));
             } else if (method == "DELETE" && path == "/storage/v1/object/expenses" && status == 200
-                       && (fault.empty() || fault == "delay" || fault == "truncate")) {
+                && (fault.empty() || fault == "delay" || fault == "truncate")) {
                 const json body = json::parse(entry["body"].get<std::string>(), nullptr, false);
                 if (!body.is_object() || !body["prefixes"].is_array())
                     continue;
@@ -439,8 +457,9 @@ public:
 
     static bool clean(const Figures &f)
     {
-        return f.lost == 0 && f.duplicated == 0 && f.partial == 0 && f.temporaries == 0 && f.userFilesHarmed == 0
-               && f.deletedBeforeAcknowledged == 0 && f.acknowledgedBeforeSaved == 0 && f.sanitizerReports == 0;
+        return f.lost == 0 && f.duplicated == 0 && f.partial == 0 && f.temporaries == 0
+            && f.userFilesHarmed == 0 && f.deletedBeforeAcknowledged == 0 && f.acknowledgedBeforeSaved == 0
+            && f.sanitizerReports == 0;
     }
 
     static void print(const Figures &f)
@@ -448,8 +467,9 @@ public:
         std::cout << "documents " << f.documents << ", lost " << f.lost << ", duplicated " << f.duplicated
                   << ", partial " << f.partial << ", left-over temporaries " << f.temporaries
                   << ", user files harmed " << f.userFilesHarmed << ", deleted before acknowledged "
-                  << f.deletedBeforeAcknowledged << ", acknowledged before saved " << f.acknowledgedBeforeSaved
-                  << ", objects left in the bucket " << f.objectsLeft << ", sanitizer reports " << f.sanitizerReports;
+                  << f.deletedBeforeAcknowledged << ", acknowledged before saved "
+                  << f.acknowledgedBeforeSaved << ", objects left in the bucket " << f.objectsLeft
+                  << ", sanitizer reports " << f.sanitizerReports;
     }
 
     // Runs until every row is downloaded and the program is idle; false on time-out.
@@ -555,9 +575,12 @@ int crashLoop(Bench &bench, const Options &options)
         const bool inPass = bench.collectLog() > 0;
         killsInPass += inPass;
         if (options.verbose)
-            std::cerr << "kill " << kill << " at " << delay << " s: " << (inPass ? "in a pass" : "before listing")
-                      << ", temporaries " << temporaries << ", last " << bench.lastRequest().substr(0, 40) << ", pending " << bench.pendingRows() << std::endl;
-        // Died with a document fetched or being fetched but not acknowledged, or acknowledged but not cleaned up.
+            std::cerr << "kill " << kill << " at " << delay
+                      << " s: " << (inPass ? "in a pass" : "before listing") << ", temporaries "
+                      << temporaries << ", last " << bench.lastRequest().substr(0, 40) << ", pending "
+                      << bench.pendingRows() << std::endl;
+        // Died with a document fetched or being fetched but not acknowledged, or acknowledged but not cleaned
+        // up.
         const std::string &last = bench.lastRequest();
         killsMidDocument += inPass && last.starts_with("GET /storage/v1/object/sign/");
         killsBeforeCleanup += inPass && last.starts_with("PATCH ");
@@ -574,8 +597,8 @@ int crashLoop(Bench &bench, const Options &options)
     Bench::print(figures);
     std::cout << ", peak memory " << peak / 1024 << " MiB; kills after a listing " << killsInPass
               << ", after a fetch began and before its acknowledgement " << killsMidDocument
-              << ", between acknowledgement and clean-up " << killsBeforeCleanup << ", temporary files found after kills "
-              << temporariesAtKill << std::endl;
+              << ", between acknowledgement and clean-up " << killsBeforeCleanup
+              << ", temporary files found after kills " << temporariesAtKill << std::endl;
     return Bench::clean(figures) ? 0 : 1;
 }
 
@@ -588,7 +611,8 @@ int faultSoak(Bench &bench, const Options &options)
     // Every kind of failure, each equally likely, together `rate` of all requests.
     const std::vector<json> kinds{
         {{"kind", "status"}, {"status", 500}, {"body", R"({"message":"An internal error occurred"})"}},
-        {{"kind", "status"}, {"status", 502}, {"body", "<html>Bad Gateway</html>"}, {"contentType", "text/html"}},
+        {{"kind", "status"}, {"status", 502}, {"body", "<html>Bad Gateway</html>"},
+            {"contentType", "text/html"}},
         {{"kind", "status"}, {"status", 503}, {"body", R"({"message":"Service Unavailable"})"}},
         {{"kind", "status"}, {"status", 429}, {"body", R"({"message":"Too Many Requests"})"}},
         {{"kind", "drop"}},
@@ -611,7 +635,7 @@ int faultSoak(Bench &bench, const Options &options)
     auto watch = [&] {
         const json state = program.state();
         const long now = long(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
+            std::chrono::system_clock::now().time_since_epoch())
                                   .count());
         if (!state.is_object() || now - state.value("heartbeatMs", 0L) > 3000)
             ++stale;
@@ -654,8 +678,9 @@ int faultSoak(Bench &bench, const Options &options)
     const int downloadedToday = state.value("downloadedToday", -1);
     const int pendingCount = state.value("pendingCount", -1);
     // An acknowledgement whose answer was cut short did reach the table; the program could not know.
-    const bool countersAgree = pendingCount == 0 && downloadedToday + figures.truncatedAcks >= figures.documents
-                               && downloadedToday <= figures.documents;
+    const bool countersAgree = pendingCount == 0
+        && downloadedToday + figures.truncatedAcks >= figures.documents
+        && downloadedToday <= figures.documents;
     std::cout << "fault soak: seed " << options.seed << ", rate " << options.rate << ", faulted requests "
               << faulted << ", " << faultySeconds << " s with faults, " << pendingWhenFaultsStopped
               << " pending when they stopped, caught up in " << catchUpSeconds << " s, ";

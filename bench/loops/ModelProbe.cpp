@@ -9,7 +9,8 @@
 #include <QSaveFile>
 
 ModelProbe::ModelProbe(AppModel &model)
-    : m_model(model), m_path(qEnvironmentVariable("TARVOLIN_PROBE_FILE"))
+    : m_model(model)
+    , m_path(qEnvironmentVariable("TARVOLIN_PROBE_FILE"))
 {
     if (m_path.isEmpty())
         return;

@@ -128,7 +128,8 @@ TEST_F(DownloadTest, SigningAnswersDecideTheLinkAndOnlyWebLinksAreFetched)
         EXPECT_TRUE(requestsTo("PATCH", "/rest/").empty());
     }
     answerSigningWith("<html>Bad Gateway</html>");
-    EXPECT_TRUE(download(item).value_or(QString()).startsWith(QStringLiteral("Sunucunun yanıtı okunamadı: ")));
+    EXPECT_TRUE(
+        download(item).value_or(QString()).startsWith(QStringLiteral("Sunucunun yanıtı okunamadı: ")));
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(rowWithId(row.id).status, "pending");
 }
