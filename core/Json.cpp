@@ -10,7 +10,8 @@ QJsonObject parseJsonObject(const QByteArray &json)
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        throw PlatformError(parseError.errorString());
+        // The parser's words alone ("invalid termination by number") tell the user nothing.
+        throw PlatformError(QStringLiteral("Sunucunun yanıtı okunamadı: ") + parseError.errorString());
     if (!document.isObject())
         throw CompanionError::invalidResponse();
     return document.object();

@@ -157,7 +157,13 @@ QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
 
     const QString acknowledgePath = acknowledgePathPrefix + item.id;
     const QByteArray acknowledgement = acknowledgementBody(m_clock.now(), savedName);
-    co_await m_client.request(pass.backend, acknowledgePath, patchMethod, acknowledgement, token, returnMinimal);
+    const QByteArray confirmation = co_await m_client.request(
+        pass.backend, acknowledgePath, patchMethod, acknowledgement, token, returnMinimal);
+    // A minimal update is answered with no content. A body instead (a proxy's page, a broken answer)
+    // does not say that the row changed, and deleting the cloud copy now would leave a pending row with
+    // nothing behind it; the next pass finds the saved file and acknowledges it again.
+    if (!confirmation.isEmpty())
+        throw CompanionError::invalidResponse();
 
     // The document is saved and acknowledged; a copy left in the bucket harms nobody.
     const QByteArray cleanup = cleanupBody(item.storage_path);

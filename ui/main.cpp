@@ -18,6 +18,9 @@
 #include "ui/TrayNotifier.h"
 
 #include "CompiledInValues.h"
+#ifdef TARVOLIN_MODEL_PROBE
+#include "ModelProbe.h"
+#endif
 
 #include <QApplication>
 #include <QIcon>
@@ -50,6 +53,10 @@ int main(int argc, char *argv[])
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
                                     workspace, application, notifier});
 
+#ifdef TARVOLIN_MODEL_PROBE
+    // Only in the build the crash loop and the fault soak run.
+    ModelProbe probe(model);
+#endif
     ApplicationScene scene(model);
     // The tray exists only now; until it does there is no pass and so nothing to tell.
     TrayNotifier trayMessages(*scene.trayMenu()->icon());

@@ -127,6 +127,9 @@ TEST_F(DownloadTest, SigningAnswersDecideTheLinkAndOnlyWebLinksAreFetched)
         }
         EXPECT_TRUE(requestsTo("PATCH", "/rest/").empty());
     }
+    answerSigningWith("<html>Bad Gateway</html>");
+    EXPECT_TRUE(
+        download(item).value_or(QString()).startsWith(QStringLiteral("Sunucunun yanıtı okunamadı: ")));
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(rowWithId(row.id).status, "pending");
 }
@@ -158,11 +161,21 @@ TEST_F(DownloadTest, FailedFetchesLeaveNothingBehind)
 TEST_F(DownloadTest, RepeatsAreAcknowledgedUnderTheSavedNameAndOthersAreNumbered)
 {
     const auto first = enqueue("abc/fatura.pdf", "fatura.pdf", testPdf);
-    cloud.injectFault({LocalCloud::FaultKind::Status, "/rest/v1/transfer_items", "PATCH", 500,
-                       R"({"message":"boom"})"});
-    EXPECT_TRUE(download(itemOf(first)).has_value());
-    EXPECT_EQ(entries(), QStringList{QStringLiteral("fatura.pdf")});
-    EXPECT_EQ(rowWithId(first.id).status, "pending");
+    // Refused, or answered 200 with a body nobody asked for and the row untouched: the file stays, and
+    // so does the cloud copy, which the next pass needs to recognise the saved file.
+    const std::vector<LocalCloud::Fault> unconfirmed = {
+        {LocalCloud::FaultKind::Status, "/rest/v1/transfer_items", "PATCH", 500, R"({"message":"boom"})"},
+        {LocalCloud::FaultKind::Malformed, "/rest/v1/transfer_items", "PATCH"},
+    };
+    for (const LocalCloud::Fault &fault : unconfirmed) {
+        cloud.clearLog();
+        cloud.injectFault(fault);
+        EXPECT_TRUE(download(itemOf(first)).has_value());
+        EXPECT_EQ(entries(), QStringList{QStringLiteral("fatura.pdf")});
+        EXPECT_EQ(rowWithId(first.id).status, "pending");
+        EXPECT_TRUE(requestsTo("DELETE", "/storage/").empty());
+        EXPECT_EQ(cloud.objects().size(), 1u);
+    }
 
     // Offered again: one file, acknowledged under its existing name.
     EXPECT_EQ(download(itemOf(first)), std::nullopt);

@@ -84,6 +84,7 @@ void Server::handleRest(const httplib::Request &req, httplib::Response &res)
             changes[column] = columnValue(column, value);
         }
         const std::vector<TransferRow> rows = store_->updateRowsFor(userId, query.filters, changes);
+        checkAcknowledgements(rows);
         if (req.get_header_value("Prefer").find("return=representation") != std::string::npos) {
             nlohmann::ordered_json out = nlohmann::ordered_json::array();
             for (const TransferRow &row : rows)

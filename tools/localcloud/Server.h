@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -91,6 +92,12 @@ private:
     std::string anonKey_;
     std::string baseUrl_;
     std::atomic<int> tokenLifetime_{3600};
+
+    // Where the program under test saves documents; every acknowledgement is checked against it.
+    void checkAcknowledgements(const std::vector<TransferRow> &rows);
+    std::mutex watchMutex_;
+    std::optional<std::filesystem::path> watchedFolder_;
+    nlohmann::ordered_json acknowledgements_ = nlohmann::ordered_json::array();
 };
 
 // Parses JSON from a request body; nullopt for anything that is not JSON or nests too deeply

@@ -273,6 +273,17 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
         }
         reply(res, 200,
             {{"offsetSeconds", clock_.offsetSeconds()}, {"now", formatTimestamptz(clock_.nowMicros())}});
+    } else if (method == "PUT" && path == "/_admin/watched-folder") {
+        const nlohmann::json body = jsonBody(req);
+        const auto folder = body.find("path");
+        if (folder == body.end() || !folder->is_string())
+            throw badRequest("path must be a string");
+        std::lock_guard lock(watchMutex_);
+        watchedFolder_ = fs::path(folder->get<std::string>());
+        res.status = 204;
+    } else if (method == "GET" && path == "/_admin/acknowledgements") {
+        std::lock_guard lock(watchMutex_);
+        reply(res, 200, acknowledgements_);
     } else if (path.rfind("/_admin/site/", 0) == 0 && (method == "PUT" || method == "DELETE")) {
         const auto relative = siteRelativePath(path.substr(std::string("/_admin/site/").size()));
         if (!relative)
@@ -352,6 +363,55 @@ bool Server::handleSite(const httplib::Request &req, httplib::Response &res, Req
         return true;
     }
     return false;
+}
+
+} // namespace localcloud
+
+namespace localcloud {
+
+namespace {
+
+std::optional<std::string> readWhole(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return bytes.str();
+}
+
+} // namespace
+
+// Runs inside the PATCH, before its answer leaves: the row may only be marked downloaded once the
+// named file holds the object's bytes, and the object must still be there to compare with.
+void Server::checkAcknowledgements(const std::vector<TransferRow> &rows)
+{
+    std::lock_guard lock(watchMutex_);
+    if (!watchedFolder_)
+        return;
+    for (const TransferRow &row : rows) {
+        if (row.status != "downloaded" || !row.downloadedFilename)
+            continue;
+        const std::string &name = *row.downloadedFilename;
+        nlohmann::ordered_json entry;
+        entry["rowId"] = row.id;
+        entry["storagePath"] = row.storagePath;
+        entry["downloadedFilename"] = name;
+        entry["timeMicros"] = clock_.nowMicros();
+        std::optional<std::string> saved;
+        if (!name.empty() && name.find('/') == std::string::npos && name != "." && name != "..")
+            saved = readWhole(*watchedFolder_ / name);
+        std::optional<std::string> original;
+        if (const auto object = store_->object(canonicalObjectKey(row.storagePath)))
+            original = readWhole(objectPath(object->file));
+        entry["fileFound"] = saved.has_value();
+        entry["objectFound"] = original.has_value();
+        entry["matches"] = saved && original && sha256Hex(*saved) == sha256Hex(*original);
+        acknowledgements_.push_back(entry);
+    }
 }
 
 } // namespace localcloud
