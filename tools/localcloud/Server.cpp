@@ -271,6 +271,7 @@ void Server::dispatch(const httplib::Request &req, httplib::Response &res)
             std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
         switch (fault->kind) {
         case FaultRule::Kind::Drop:
+        case FaultRule::Kind::Silent:
             dropConnection(req);
             log_.setOutcome(seq, 0, "drop");
             return;
