@@ -139,6 +139,10 @@ void RealtimeFront::pipe(QSslSocket *outer)
     QPointer<QSslSocket> inner = new QSslSocket(&context_);
     QPointer<QSslSocket> client = outer;
     inner->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // Small answers must not wait for delayed acknowledgements, on either leg.
+    outer->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QObject::connect(inner, &QAbstractSocket::connected, inner,
+        [inner] { inner->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     inner->setReadBufferSize(pipeBacklog);
     outer->setReadBufferSize(pipeBacklog);
     QObject::connect(inner, &QSslSocket::encrypted, outer, [inner, client] { pump(client, inner); });
