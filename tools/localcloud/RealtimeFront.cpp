@@ -104,6 +104,17 @@ int RealtimeFront::listen(int port)
     return tls_.serverPort();
 }
 
+void RealtimeFront::shutDown()
+{
+    tls_.close();
+    sockets_.close();
+    dropAll();
+    for (QSslSocket *socket : context_.findChildren<QSslSocket *>())
+        socket->abort();
+    for (QSslSocket *socket : tls_.findChildren<QSslSocket *>())
+        socket->abort();
+}
+
 void RealtimeFront::accept(QSslSocket *socket)
 {
     // Until the first request line has arrived nobody else owns the socket.
@@ -220,6 +231,8 @@ void RealtimeFront::answerUpgrade(QSslSocket *socket, const std::string &target)
     }
     record({{"direction", "upgrade"}, {"target", target}, {"status", 101}});
     socket->setReadBufferSize(0);
+    // The web socket made from it owns it from now on; the TLS server must not delete it as well.
+    socket->setParent(nullptr);
     sockets_.handleConnection(socket);
 }
 

@@ -28,6 +28,9 @@ public:
 
     // Listens on 127.0.0.1:`port` (0: any free port); returns the port or throws.
     int listen(int port);
+    // Closes every connection at once, so the HTTP server's workers see their pipes end and it can
+    // stop without waiting for keep-alive time-outs.
+    void shutDown();
 
 private:
     struct Follower {

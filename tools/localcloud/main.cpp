@@ -95,6 +95,7 @@ int serve(int argc, char **argv, const std::vector<std::string> &args)
         }).detach();
         std::cout << server.readyInfo().dump() << std::endl;
         app.exec();
+        front.shutDown();
         // A stop that comes before the server has started listening would be lost: repeat it.
         while (!served) {
             server.stop();
