@@ -194,7 +194,9 @@ void RealtimeFront::upgrade(QSslSocket *socket, const std::string &target)
         answerUpgrade(socket, target);
         return;
     }
-    record({{"direction", "upgrade"}, {"target", target}, {"fault", fault->kind == FaultRule::Kind::Delay ? "delay" : "refused"}});
+    const bool refused = fault->kind == FaultRule::Kind::Status || fault->kind == FaultRule::Kind::Malformed;
+    record({{"direction", "upgrade"}, {"target", target}, {"status", refused ? fault->status : 0},
+        {"fault", fault->kind == FaultRule::Kind::Delay ? "delay" : refused ? "status" : "drop or silent"}});
     const auto act = [this, socket = QPointer<QSslSocket>(socket), target, rule = *fault] {
         if (!socket)
             return;
