@@ -150,6 +150,9 @@ void RealtimeChannel::onConnected()
                        {QStringLiteral("presence"), QJsonObject{{QStringLiteral("key"), QString()}}},
                        {QStringLiteral("postgres_changes"), QJsonArray{filter}},
                        {QStringLiteral("private"), false}};
+    // The connection's own deadline is met; the join gets a full one of its own.
+    m_waits->cancel();
+    m_waits = std::make_shared<Cancellation>();
     setState(State::Joining);
     m_joinRef = send(topicFor(m_subscription->computerId), QStringLiteral("phx_join"),
                      QJsonObject{{QStringLiteral("config"), config}, {QStringLiteral("access_token"), m_accessToken}});
