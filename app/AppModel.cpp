@@ -22,12 +22,17 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
       m_folder(services.bookmarks, m_settings),
       m_inbox(m_client, services.clock),
       m_updater(services.http, services.application, m_build),
+      m_push(services.clock),
       m_backend{m_build.supabaseURL, m_build.anonKey},
       m_applied(m_backend.normalised()),
       m_status(preparingText),
       m_updateStatus(QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_updater.currentVersion()) + m_build.siteDomain())
 {
     connect(&m_pairing, &PairingKeeper::pairingChanged, this, &AppModel::pairingChanged);
+    connect(&m_pairing, &PairingKeeper::pairingChanged, this, &AppModel::followPush);
+    connect(&m_push, &RealtimeChannel::changed, this, &AppModel::requestPass);
+    // Queued: the pass that just ended is still unwinding when the busy flag drops.
+    connect(this, &AppModel::isWorkingChanged, this, &AppModel::runRequestedPass, Qt::QueuedConnection);
     connect(&m_pairing, &PairingKeeper::qrImageChanged, this, &AppModel::qrImageChanged);
     connect(&m_folder, &TargetFolder::changed, this, &AppModel::targetFolderChanged);
 

@@ -3,6 +3,7 @@
 #include "cloud/Backend.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudSettings.h"
+#include "cloud/RealtimeChannel.h"
 #include "cloud/SessionKeeper.h"
 #include "core/BuildValues.h"
 #include "core/KeychainStore.h"
@@ -126,6 +127,9 @@ public:
     QCoro::Task<> checkForUpdates(bool silent);
     // Registers or removes the login item; a refusal is reported and the switch follows the system.
     void setLaunchAtLogin(bool enabled);
+    // Follows the backend's push service beside the poll, trusting `tls`: a document queued for this
+    // computer starts a pass at once. Off until called; the poll alone runs passes then.
+    void enablePush(const QSslConfiguration &tls);
 
     // --- Update facts ------------------------------------------------------------------------------
     bool isAppStoreBuild() const { return m_updater.isAppStoreBuild(); }
@@ -206,6 +210,15 @@ private:
     QCoro::Task<> refreshPairingWithoutBusy(CloudSession auth);
     QString targetFolderName() const;
 
+    // --- Push (PushOperations.cpp) -----------------------------------------------------------------------
+    // Points the push channel at the applied backend, this computer and the current token, or
+    // leaves it when one of them is missing or the model has stopped.
+    void followPush();
+    // A pass now, or one right after the running one (never two at a time).
+    void requestPass();
+    void runRequestedPass();
+    bool isStopped() const;
+
     // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
     void restoreTargetFolder();
     void prepareTargetFolderIfNeeded();
@@ -222,6 +235,7 @@ private:
     TargetFolder m_folder;
     Inbox m_inbox;
     Updater m_updater;
+    RealtimeChannel m_push;
 
     Backend m_backend; // the live values, edited in place by the settings sheet
     Backend m_applied; // the values in use: applied at start or saved; every request goes here
@@ -245,4 +259,6 @@ private:
     bool m_isLooping = false;            // the repeating task is alive (it ends early without settings)
     bool m_isSyncing = false;            // a pass is running
     bool m_isCheckingForUpdates = false; // an update check is running
+    bool m_pushEnabled = false;
+    bool m_passRequested = false;        // a pass was asked for since the last one began
 };

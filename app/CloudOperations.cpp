@@ -29,19 +29,24 @@ QCoro::Task<> AppModel::applyCloudConfiguration(Backend backend)
     setBackend(backend);
     m_applied = backend;
     // Nothing configured says nothing about whose a stored session is.
-    if (!backend.isConfigured())
+    if (!backend.isConfigured()) {
+        followPush();
         co_return;
+    }
     // The same values as last time keep the session, and with it the computer and its pairing.
     const QPointer<AppModel> self(this);
     const bool discarded = co_await m_session.keepOnlyFor(backend);
     if (self && discarded)
         m_pairing.clear();
+    if (self)
+        followPush();
 }
 
 void AppModel::discardBackendState()
 {
     m_session.discard();
     m_pairing.clear();
+    followPush();
 }
 
 void AppModel::saveCloudSettings()
@@ -67,6 +72,7 @@ QCoro::Task<> AppModel::prepareConnection()
     try {
         const Backend backend = m_applied;
         co_await m_session.ensure(backend);
+        followPush();
     } catch (const std::exception &error) {
         handle(error);
         co_return;

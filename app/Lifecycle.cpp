@@ -26,6 +26,7 @@ void AppModel::stop()
 {
     if (m_syncTask)
         m_syncTask->cancel();
+    followPush();
 }
 
 bool AppModel::isRunning() const

@@ -28,6 +28,7 @@ QCoro::Task<> AppModel::refreshPairing()
         const CloudSession session = co_await m_session.ensure(backend);
         co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · Mac"), targetFolderName(),
                                  PairingKeeper::Image::Required);
+        followPush(); // the session may have been renewed
         setStatus(QStringLiteral("QR kod hazır"));
         setLastError(std::nullopt);
     } catch (const std::exception &error) {

@@ -58,6 +58,8 @@ QCoro::Task<> AppModel::syncNow()
     }
     BusyScope busy(*this);
     RunningFlag syncing(this, m_isSyncing);
+    // This pass lists everything queued so far: only a change from now on asks for another.
+    m_passRequested = false;
     startCountingToday();
 
     try {
@@ -72,6 +74,7 @@ QCoro::Task<> AppModel::syncNow()
             co_await refreshPairingWithoutBusy(session);
         if (!m_pairing.pairing())
             throw CompanionError::invalidResponse();
+        followPush(); // the session may have been renewed
 
         // Built outside the co_await: GCC 12 destroys a braced temporary argument of a coroutine twice.
         const Inbox::Pass pass{backend, session, m_pairing.pairing()->computerId, m_folder.path()};

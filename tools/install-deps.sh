@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqt6svg6 qt6-translations-l10n qcoro-qt6-dev qtkeychain-qt6-dev libqrencode-dev libarchive-dev
+    qt6-base-dev qt6-websockets-dev libqt6svg6 qt6-translations-l10n qcoro-qt6-dev qtkeychain-qt6-dev libqrencode-dev libarchive-dev
     libcpp-httplib-dev libsqlite3-dev libssl-dev nlohmann-json3-dev uuid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl

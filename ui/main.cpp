@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSslConfiguration>
 
 int main(int argc, char *argv[])
 {
@@ -43,7 +44,8 @@ int main(int argc, char *argv[])
     QtKeychainSecretStore secrets;
     SystemClock clock;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
-    QtHttpClient http(QtHttpClient::loadAuthorities(QStringLiteral(TARVOLIN_EXTRA_CA_CERT)));
+    const QList<QSslCertificate> extraAuthorities = QtHttpClient::loadAuthorities(QStringLiteral(TARVOLIN_EXTRA_CA_CERT));
+    QtHttpClient http(extraAuthorities);
     DialogFolderChooser folderChooser;
     PathFolderBookmarks bookmarks;
     DesktopWorkspace workspace;
@@ -52,6 +54,10 @@ int main(int argc, char *argv[])
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
                                     workspace, application, notifier});
+    // The push channel trusts what every request trusts.
+    QSslConfiguration pushTls = QSslConfiguration::defaultConfiguration();
+    pushTls.addCaCertificates(extraAuthorities);
+    model.enablePush(pushTls);
 
 #ifdef TARVOLIN_MODEL_PROBE
     // Only in the build the crash loop and the fault soak run.

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 QCoro::Task<> FakeSecretStore::save(QString service, QString account, QByteArray data)
@@ -45,7 +46,12 @@ QCoro::Task<bool> FakeClock::sleep(std::chrono::milliseconds duration, Cancellat
     ++sleeping;
     // Announced from the event loop, so a test that releases at once cannot beat the wait below.
     QTimer::singleShot(0, this, [this] { Q_EMIT sleepStarted(); });
+    // The wake-up is delivered from the event loop: a test that ended meanwhile has taken the clock
+    // with it.
+    const QPointer<FakeClock> self(this);
     co_await qCoro(&gate, &Gate::opened);
+    if (!self)
+        co_return false;
     --sleeping;
     if (cancellation.isCancelled())
         co_return false;

@@ -65,6 +65,8 @@ const char *kindName(LocalCloud::FaultKind kind)
         return "malformed";
     case LocalCloud::FaultKind::Truncate:
         return "truncate";
+    case LocalCloud::FaultKind::Silent:
+        return "silent";
     }
     return "status";
 }
@@ -364,6 +366,30 @@ void LocalCloud::injectFault(const Fault &fault)
 void LocalCloud::clearFaults()
 {
     checked("DELETE", "/_admin/faults", {});
+}
+
+LocalCloud::Realtime LocalCloud::realtime()
+{
+    const json j = parse(checked("GET", "/_admin/realtime", {}));
+    Realtime out;
+    out.open = j.at("open");
+    for (const json &joined : j.at("joined"))
+        out.joinedComputers.push_back(joined.at("computerId"));
+    const auto text = [](const json &event, const char *name) {
+        return event.contains(name) && event[name].is_string() ? event[name].get<std::string>() : std::string();
+    };
+    for (const json &event : j.at("events")) {
+        RealtimeEvent entry{text(event, "direction"), text(event, "topic"), text(event, "event"),
+            event.contains("payload") ? event["payload"].dump() : "null", text(event, "target"),
+            event.contains("status") && event["status"].is_number() ? event["status"].get<int>() : 0};
+        out.events.push_back(std::move(entry));
+    }
+    return out;
+}
+
+void LocalCloud::dropRealtime()
+{
+    checked("POST", "/_admin/realtime/drop", {});
 }
 
 void LocalCloud::setTokenLifetime(int seconds)

@@ -142,6 +142,7 @@ public:
         Drop, // close the connection without any answer
         Malformed, // answer `status` (200 by default) with a body that is not JSON (or `body`)
         Truncate, // real headers, then only half the body, then close
+        Silent, // push events: no reply and no push (an HTTP request is dropped)
     };
     struct Fault {
         FaultKind kind = FaultKind::Status;
@@ -154,9 +155,31 @@ public:
         std::optional<int> times{}; // requests to hit; default 1, or every one when `fraction` is set
         double fraction = 0; // hit the 1/f-th, 2/f-th ... matching request (deterministic)
     };
-    // Faults are tried in the order given; a request gets at most one.
+    // Faults are tried in the order given; a request gets at most one. Push sockets: the upgrade is
+    // "GET" on realtimePath; each message and each push is matched with its event name as the method
+    // ("phx_join", "heartbeat", "postgres_changes"...) on realtimePath.
     void injectFault(const Fault &fault);
     void clearFaults();
+
+    // --- the push sockets ---
+
+    static constexpr const char *realtimePath = "/realtime/v1/websocket";
+    struct RealtimeEvent {
+        std::string direction{}; // "upgrade", "in", "out", "closed" or "withheld"
+        std::string topic{};
+        std::string event{};
+        std::string payload{}; // JSON text of the message's payload ("null" when absent)
+        std::string target{}; // of an upgrade: path and query as sent
+        int status = 0; // of an upgrade: 101, or the refusal
+    };
+    struct Realtime {
+        int open = 0; // sockets open now
+        std::vector<std::string> joinedComputers{}; // one per joined socket
+        std::vector<RealtimeEvent> events{}; // oldest first
+    };
+    Realtime realtime();
+    // Closes every push socket at once, without a closing handshake.
+    void dropRealtime();
 
     // "expires_in" of sessions issued from now on.
     void setTokenLifetime(int seconds);

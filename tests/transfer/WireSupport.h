@@ -28,6 +28,8 @@ struct TestAccess<WireTests> {
     {
         return model.refreshPairingWithoutBusy(std::move(session));
     }
+    static const RealtimeChannel &push(const AppModel &model) { return model.m_push; }
+    static bool passRequested(const AppModel &model) { return model.m_passRequested; }
 };
 using WireAccess = TestAccess<WireTests>;
 

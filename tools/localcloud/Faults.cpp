@@ -19,6 +19,8 @@ FaultRule::Kind kindFromText(const std::string &text)
         return FaultRule::Kind::Malformed;
     if (text == "truncate")
         return FaultRule::Kind::Truncate;
+    if (text == "silent")
+        return FaultRule::Kind::Silent;
     throw std::invalid_argument("unknown fault kind: " + text);
 }
 
@@ -35,6 +37,8 @@ const char *kindText(FaultRule::Kind kind)
         return "malformed";
     case FaultRule::Kind::Truncate:
         return "truncate";
+    case FaultRule::Kind::Silent:
+        return "silent";
     }
     return "?";
 }

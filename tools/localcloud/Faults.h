@@ -19,6 +19,7 @@ struct FaultRule {
         Drop, // close the connection without any answer
         Malformed, // answer `status` (200 unless given) with a body that is not JSON
         Truncate, // send the real answer's headers, then only part of its body, then close
+        Silent, // never answer (a push event: no reply, no push); an HTTP request is dropped
     };
     Kind kind = Kind::Status;
     std::string method = "*"; // or an exact method

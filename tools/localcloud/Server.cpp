@@ -148,6 +148,7 @@ Server::Server(ServerOptions options)
         options_.siteDir = fs::absolute(*options_.siteDir);
     const CertificateFiles certs = ensureCertificates(options_.dataDir / "tls");
     caCert_ = certs.caCert;
+    certs_ = certs;
     http_ = std::make_unique<httplib::SSLServer>(certs.serverCert.c_str(), certs.serverKey.c_str());
     if (!http_->is_valid())
         throw std::runtime_error("the TLS server could not load its certificate");
@@ -203,6 +204,34 @@ nlohmann::json Server::readyInfo() const
     return nlohmann::json::parse(info.dump());
 }
 
+void Server::setPublicPort(int port)
+{
+    baseUrl_ = "https://127.0.0.1:" + std::to_string(port);
+}
+
+std::optional<std::string> Server::userForToken(const std::string &token)
+{
+    const auto verified = jwt_->verify(token, clock_.nowSeconds());
+    if (verified.check != JwtSigner::Check::Valid)
+        return std::nullopt;
+    const auto &claims = verified.claims;
+    if (!claims.contains("sub") || !claims["sub"].is_string() || claims.value("role", "") != "authenticated"
+        || !store_->userExists(claims["sub"].get<std::string>()))
+        return std::nullopt;
+    return claims["sub"].get<std::string>();
+}
+
+bool Server::ownsComputer(const std::string &userId, const std::string &computerId)
+{
+    const auto computer = store_->computer(computerId);
+    return computer && computer->userId == userId;
+}
+
+bool Server::isApiKey(const std::string &key) const
+{
+    return key.size() == anonKey_.size() && CRYPTO_memcmp(key.data(), anonKey_.data(), key.size()) == 0;
+}
+
 void Server::run()
 {
     http_->listen_after_bind();
@@ -242,6 +271,7 @@ void Server::dispatch(const httplib::Request &req, httplib::Response &res)
             std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
         switch (fault->kind) {
         case FaultRule::Kind::Drop:
+        case FaultRule::Kind::Silent:
             dropConnection(req);
             log_.setOutcome(seq, 0, "drop");
             return;
@@ -390,6 +420,8 @@ nlohmann::ordered_json Server::addRow(const std::string &computerId, const std::
     TransferRow row{newUuid(), computerId, userId, storagePath, originalFilename, status,
         formatTimestamptz(created), std::nullopt, std::nullopt};
     store_->addRow(row, created);
+    if (onRowAdded && status == "pending")
+        onRowAdded(nlohmann::json::parse(row.toJson().dump()));
     return row.toJson();
 }
 

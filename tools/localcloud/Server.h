@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Certificates.h"
 #include "Clock.h"
 #include "Crypto.h"
 #include "Faults.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,6 +54,21 @@ public:
     void run();
     void stop();
 
+    // --- for the push front, which owns the public port and hands everything else on ---
+    const CertificateFiles &certificates() const { return certs_; }
+    // The port clients use, when a front listens there instead of this server.
+    void setPublicPort(int port);
+    FaultTable &faults() { return faults_; }
+    // The signed-in user a token names, if it is valid now. Safe from any thread.
+    std::optional<std::string> userForToken(const std::string &token);
+    // Whether `userId` is the computer's own user. Safe from any thread.
+    bool ownsComputer(const std::string &userId, const std::string &computerId);
+    bool isApiKey(const std::string &key) const;
+    // Set before run(); called from the request threads.
+    std::function<void(const nlohmann::json &row)> onRowAdded;
+    std::function<nlohmann::json()> describeRealtime;
+    std::function<void()> dropRealtime;
+
 private:
     void dispatch(const httplib::Request &req, httplib::Response &res);
     void route(const httplib::Request &req, httplib::Response &res, RequestState &state);
@@ -83,6 +100,7 @@ private:
     ServerOptions options_;
     std::filesystem::path certDir_;
     std::filesystem::path caCert_;
+    CertificateFiles certs_;
     std::unique_ptr<httplib::SSLServer> http_;
     std::unique_ptr<Store> store_;
     std::unique_ptr<JwtSigner> jwt_;

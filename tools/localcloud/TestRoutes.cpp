@@ -243,6 +243,12 @@ void Server::handleAdmin(const httplib::Request &req, httplib::Response &res)
     } else if (method == "DELETE" && path == "/_admin/log") {
         log_.clear();
         res.status = 204;
+    } else if (method == "GET" && path == "/_admin/realtime") {
+        reply(res, 200, nlohmann::ordered_json::parse(describeRealtime ? describeRealtime().dump() : "{}"));
+    } else if (method == "POST" && path == "/_admin/realtime/drop") {
+        if (dropRealtime)
+            dropRealtime();
+        res.status = 204;
     } else if (method == "POST" && path == "/_admin/faults") {
         try {
             const int id = faults_.add(faultFromJson(jsonBody(req)));

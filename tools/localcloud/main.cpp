@@ -1,6 +1,11 @@
 #include "PhoneClient.h"
+#include "RealtimeFront.h"
 #include "Server.h"
 
+#include <QCoreApplication>
+
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -30,7 +35,7 @@ std::optional<int> number(const std::string &text, int min, int max)
     }
 }
 
-int serve(const std::vector<std::string> &args)
+int serve(int argc, char **argv, const std::vector<std::string> &args)
 {
     localcloud::ServerOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -68,15 +73,35 @@ int serve(const std::vector<std::string> &args)
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
+        // The HTTP server listens on a private port; the front owns the public one so that it can
+        // take the push upgrades the HTTP library cannot answer, and pipes everything else on.
+        QCoreApplication app(argc, argv);
+        const int publicPort = options.port;
+        options.port = 0;
         localcloud::Server server(options);
-        server.bind();
-        std::thread([&server, stopSignals] {
+        const int internalPort = server.bind();
+        localcloud::RealtimeFront front(server, internalPort);
+        server.setPublicPort(front.listen(publicPort));
+
+        std::atomic<bool> served{false};
+        std::thread http([&server, &served] {
+            server.run();
+            served = true;
+        });
+        std::thread([&app, stopSignals] {
             int signal = 0;
             sigwait(&stopSignals, &signal);
-            server.stop();
+            QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
         }).detach();
         std::cout << server.readyInfo().dump() << std::endl;
-        server.run();
+        app.exec();
+        front.shutDown();
+        // A stop that comes before the server has started listening would be lost: repeat it.
+        while (!served) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        http.join();
     } catch (const std::exception &e) {
         std::cerr << "localcloud: " << e.what() << std::endl;
         return 1;
@@ -93,7 +118,7 @@ int main(int argc, char **argv)
         return usage();
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "serve")
-        return serve(rest);
+        return serve(argc, argv, rest);
     if (args[0] == "phone")
         return localcloud::runPhoneCommand(rest);
     return usage();

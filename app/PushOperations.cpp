@@ -1,0 +1,43 @@
+#include "app/AppModel.h"
+
+#include <QTimer>
+
+void AppModel::enablePush(const QSslConfiguration &tls)
+{
+    m_push.setTlsConfiguration(tls);
+    m_pushEnabled = true;
+    followPush();
+}
+
+bool AppModel::isStopped() const
+{
+    return m_syncTask && m_syncTask->isCancelled();
+}
+
+void AppModel::followPush()
+{
+    if (!m_pushEnabled)
+        return;
+    const std::optional<CloudSession> &session = m_session.current();
+    const std::optional<PairingResponse> &pairing = m_pairing.pairing();
+    if (isStopped() || !m_applied.isConfigured() || !session || !pairing || pairing->computerId.isEmpty()) {
+        m_push.follow(std::nullopt, {});
+        return;
+    }
+    const RealtimeChannel::Subscription subscription{m_applied, pairing->computerId};
+    m_push.follow(subscription, session->accessToken);
+}
+
+void AppModel::requestPass()
+{
+    // However many changes arrive meanwhile, one pass after the running one sees them all.
+    m_passRequested = true;
+    runRequestedPass();
+}
+
+void AppModel::runRequestedPass()
+{
+    if (!m_passRequested || isStopped() || m_isSyncing || isWorking())
+        return;
+    syncNow();
+}

@@ -1,0 +1,256 @@
+// The push channel against the local cloud: what it sends, how a change turns into passes, and how
+// it recovers or gives up.
+
+#include "tests/transfer/WireSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSslConfiguration>
+
+namespace {
+
+using namespace std::chrono_literals;
+using State = RealtimeChannel::State;
+const QString testKey = QStringLiteral("sb_publishable_0123456789abcdefghijklmnopqrstu");
+
+QJsonObject objectOf(const std::string &json)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+}
+
+class PushTest : public WireTest
+{
+protected:
+    void enablePush()
+    {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(QtHttpClient::loadAuthorities(qs(cloud.caCertPath())));
+        model->enablePush(tls);
+    }
+
+    State state() { return WireAccess::push(*model).state(); }
+
+    std::vector<LocalCloud::RealtimeEvent> events(const std::string &direction, const std::string &event = {})
+    {
+        std::vector<LocalCloud::RealtimeEvent> found;
+        for (auto &e : cloud.realtime().events)
+            if (e.direction == direction && (event.empty() || e.event == event))
+                found.push_back(e);
+        return found;
+    }
+
+    bool joinedAs(const std::string &computer)
+    {
+        return state() == State::Joined && cloud.realtime().joinedComputers == std::vector<std::string>{computer};
+    }
+
+    // No pass running and none asked for.
+    bool settled() { return !model->isWorking() && !WireAccess::passRequested(*model); }
+
+    size_t listings() { return requestsTo("GET", "/rest/v1/transfer_items").size(); }
+
+    // The waits between connection attempts, leaving out the heartbeat and reply deadlines.
+    std::vector<std::chrono::milliseconds> retryWaits()
+    {
+        std::vector<std::chrono::milliseconds> waits;
+        for (const auto wait : services.clock.sleeps)
+            if (wait != RealtimeChannel::heartbeatInterval && wait != RealtimeChannel::replyTimeout)
+                waits.push_back(wait);
+        return waits;
+    }
+
+    // Ends the current back-off and waits until the attempt it started is under way. (That attempt
+    // may fail and wait again before the test looks, so attempts are counted, not states.)
+    void retryNow()
+    {
+        ASSERT_TRUE(waitUntil([&] { return state() == State::Waiting; }));
+        const int before = attempts;
+        services.clock.release();
+        ASSERT_TRUE(waitUntil([&] { return attempts > before; }));
+    }
+
+    std::string pairAndJoin()
+    {
+        QObject::connect(&WireAccess::push(*model), &RealtimeChannel::stateChanged, model.get(),
+                         [this](State now) { attempts += now == State::Connecting ? 1 : 0; });
+        enablePush();
+        const std::string computer = pairPhone();
+        EXPECT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+        EXPECT_TRUE(waitUntil([&] { return settled(); }));
+        return computer;
+    }
+
+    int attempts = 0; // connections the channel began
+};
+
+TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
+{
+    const std::string computer = pairAndJoin();
+    const CloudSession session = QCoro::waitFor(WireAccess::session(*model));
+
+    const auto upgrades = events("upgrade");
+    ASSERT_EQ(upgrades.size(), 1u);
+    EXPECT_EQ(upgrades[0].target, std::string(LocalCloud::realtimePath) + "?apikey=" + cloud.anonKey() + "&vsn=1.0.0");
+    EXPECT_EQ(upgrades[0].status, 101);
+    const auto joins = events("in", "phx_join");
+    ASSERT_EQ(joins.size(), 1u);
+    EXPECT_EQ(joins[0].topic, "realtime:transfer_items:" + computer);
+    const QJsonObject join = objectOf(joins[0].payload);
+    EXPECT_EQ(join.value(QStringLiteral("access_token")).toString(), session.accessToken);
+    const QJsonArray changes = join.value(QStringLiteral("config")).toObject().value(QStringLiteral("postgres_changes")).toArray();
+    EXPECT_EQ(changes, QJsonArray({QJsonObject{{QStringLiteral("event"), QStringLiteral("INSERT")},
+                                               {QStringLiteral("schema"), QStringLiteral("public")},
+                                               {QStringLiteral("table"), QStringLiteral("transfer_items")},
+                                               {QStringLiteral("filter"), qs("computer_id=eq." + computer)}}}));
+    // The join may have missed rows queued before it: it asks for a pass.
+    EXPECT_GE(listings(), 1u);
+
+    // The heartbeat waits its interval on the clock, goes to "phoenix" and is answered.
+    services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return !events("in", "heartbeat").empty(); }));
+    EXPECT_EQ(events("in", "heartbeat")[0].topic, "phoenix");
+    EXPECT_NE(std::find(services.clock.sleeps.begin(), services.clock.sleeps.end(), 25000ms), services.clock.sleeps.end());
+    EXPECT_EQ(state(), State::Joined);
+
+    // A renewed session hands its token to the joined channel; nothing reconnects.
+    services.clock.current = services.clock.current.addSecs(3600);
+    cloud.setClockOffset(std::chrono::seconds(3600));
+    sync();
+    const CloudSession renewed = QCoro::waitFor(WireAccess::session(*model));
+    ASSERT_NE(renewed.accessToken, session.accessToken);
+    ASSERT_TRUE(waitUntil([&] { return !events("in", "access_token").empty(); }));
+    const auto handedOver = events("in", "access_token");
+    EXPECT_EQ(handedOver[0].topic, "realtime:transfer_items:" + computer);
+    EXPECT_EQ(objectOf(handedOver[0].payload).value(QStringLiteral("access_token")).toString(), renewed.accessToken);
+    EXPECT_EQ(events("upgrade").size(), 1u);
+
+    // Another backend (trusting the same authority): leave the old topic, then join there.
+    QTemporaryDir otherData;
+    ASSERT_TRUE(QDir().mkpath(otherData.filePath(QStringLiteral("tls"))));
+    for (const QString &name : QDir(qs(cloud.dataDir() + "/tls")).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(qs(cloud.dataDir() + "/tls/") + name, otherData.filePath(QStringLiteral("tls/")) + name));
+    LocalCloud::Options options;
+    options.dataDir = otherData.path().toStdString();
+    LocalCloud other(options);
+    model->setSupabaseURL(qs(other.baseUrl()));
+    model->setAnonKey(qs(other.anonKey()));
+    model->saveCloudSettings();
+    ASSERT_TRUE(waitUntil([&] { return cloud.realtime().open == 0 && !other.realtime().joinedComputers.empty(); }));
+    const auto leaves = events("in", "phx_leave");
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].topic, "realtime:transfer_items:" + computer);
+    ASSERT_TRUE(model->pairing());
+    EXPECT_EQ(other.realtime().joinedComputers, std::vector<std::string>{model->pairing()->computerId.toStdString()});
+    EXPECT_NE(model->pairing()->computerId.toStdString(), computer);
+}
+
+TEST_F(PushTest, ChangesDuringAPassGiveExactlyOneMorePass)
+{
+    const std::string computer = pairAndJoin();
+    const size_t before = listings();
+    // The first push's pass holds its listing long enough for two more documents to arrive.
+    cloud.injectFault({LocalCloud::FaultKind::Delay, "/rest/v1/transfer_items?", "GET", 0, {}, "application/json", 1500});
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    ASSERT_TRUE(waitUntil([&] { return listings() == before + 1; }));
+    ASSERT_TRUE(model->isWorking());
+    cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
+    cloud.sendDocument(computer, "uc.pdf", testPdf.toStdString() + "3");
+    ASSERT_TRUE(waitUntil([&] { return events("out", "postgres_changes").size() == 3; }));
+
+    ASSERT_TRUE(waitUntil([&] { return entries().size() == 3 && settled(); }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(settled());
+    // The delayed listing saw all three; the one pass asked for meanwhile finds nothing more.
+    EXPECT_EQ(listings(), before + 2);
+    EXPECT_EQ(model->downloadedToday(), 3);
+}
+
+TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
+{
+    const std::string computer = pairAndJoin();
+    services.clock.sleeps.clear();
+    // A dropped socket, then two upgrades the server cannot take (a 5xx is worth retrying).
+    cloud.injectFault({LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 503, {}, "application/json", 0, 2});
+    cloud.dropRealtime();
+    for (int attempt = 0; attempt < 3; ++attempt)
+        retryNow();
+    ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+    const auto waits = retryWaits();
+    ASSERT_EQ(waits.size(), 3u);
+    EXPECT_EQ(waits[0], 1000ms);
+    EXPECT_TRUE(waits[1] >= 1000ms && waits[1] <= 2000ms) << waits[1].count();
+    EXPECT_TRUE(waits[2] >= 2000ms && waits[2] <= 4000ms) << waits[2].count();
+
+    // An unanswered heartbeat is a drop at the next one; a refused join is retried like one. The
+    // join above started the back-off again from 1 s.
+    services.clock.sleeps.clear();
+    cloud.injectFault({LocalCloud::FaultKind::Silent, LocalCloud::realtimePath, "heartbeat"});
+    cloud.injectFault({LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "phx_join"});
+    services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return events("in", "heartbeat").size() == 1; }));
+    services.clock.release();
+    retryNow();
+    retryNow();
+    ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+    const auto again = retryWaits();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0], 1000ms);
+    EXPECT_TRUE(again[1] >= 1000ms && again[1] <= 2000ms) << again[1].count();
+
+    // Still delivering: a queued document lands without waiting for the poll.
+    cloud.sendDocument(computer, "sonra.pdf", testPdf.toStdString());
+    ASSERT_TRUE(waitUntil([&] { return entries() == QStringList{QStringLiteral("sonra.pdf")}; }));
+}
+
+TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
+{
+    // The upgrade is refused as by a backend that has no such service, every time.
+    LocalCloud::Fault refused{LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 404};
+    refused.fraction = 1;
+    cloud.injectFault(refused);
+    enablePush();
+    const std::string computer = pairPhone();
+    ASSERT_TRUE(waitUntil([&] { return state() == State::GaveUp; }));
+    services.clock.release();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(state(), State::GaveUp);
+    EXPECT_TRUE(retryWaits().empty());
+    EXPECT_EQ(events("upgrade").size(), 1u);
+    EXPECT_FALSE(model->lastError());
+
+    cloud.sendDocument(computer, "fis.pdf", testPdf.toStdString());
+    sync();
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("fis.pdf")});
+    EXPECT_EQ(cloud.rows().back().status, "downloaded");
+}
+
+TEST(PushAddress, OnlyTheBackendsOwnHostOverTlsOrALoopbackServerInTheClear)
+{
+    const auto url = [](const char *address) {
+        const auto found = RealtimeChannel::socketUrl(Backend{QString::fromUtf8(address), testKey});
+        return found ? found->toString(QUrl::FullyEncoded).toStdString() : std::string("none");
+    };
+    const std::string query = "/realtime/v1/websocket?apikey=" + testKey.toStdString() + "&vsn=1.0.0";
+    EXPECT_EQ(url("https://abc.example.co/"), "wss://abc.example.co" + query);
+    EXPECT_EQ(url("http://127.0.0.1:5400"), "ws://127.0.0.1:5400" + query);
+    EXPECT_EQ(url("http://localhost:5400"), "ws://localhost:5400" + query);
+    EXPECT_EQ(url("http://abc.example.co"), "none");
+    EXPECT_EQ(url("http://10.0.0.1"), "none");
+    EXPECT_EQ(url("https://user@abc.example.co"), "none");
+    EXPECT_EQ(url("ftp://abc.example.co"), "none");
+    EXPECT_FALSE(RealtimeChannel::socketUrl(Backend{QStringLiteral("https://abc.example.co"), QString()}));
+}
+
+TEST(PushBackOff, DoublesFromOneSecondToAMinuteWithTheUpperHalfDrawn)
+{
+    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.0), 1000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.99), 1000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.0), 4000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.5), 6000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(6, 0.0), 30000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(60, 1.0), 60000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(-5, 0.5), 1000ms);
+}
+
+} // namespace
