@@ -135,6 +135,7 @@ TEST_F(TargetFolderTest, StaleBookmarkIsRenewedAndUnresolvableOneFallsBackToTheC
     auto model = makeModel();
     EXPECT_EQ(model->targetFolder(), QUrl::fromLocalFile(kept + u'/'));
     EXPECT_TRUE(services.bookmarks.log.contains(QStringLiteral("create:") + kept));
+    EXPECT_TRUE(services.settings.writes.contains(bookmarkKey)) << "the renewed bookmark is stored";
     Access::prepare(*model);
     EXPECT_TRUE(services.folderChooser.calls.isEmpty());
 
