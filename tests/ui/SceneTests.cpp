@@ -44,20 +44,6 @@ protected:
     std::unique_ptr<ApplicationScene> scene;
 };
 
-TEST_F(Scene, TrayMenuHasItsItemsInOrder)
-{
-    QStringList items;
-    for (QAction *action : scene->trayMenu()->menu()->actions())
-        items << (action->isSeparator() ? QStringLiteral("—") : action->text());
-    EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
-                                  QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
-                                  QStringLiteral("—"), QStringLiteral("Bildirimleri Göster"), QStringLiteral("—"),
-                                  QStringLiteral("Tamamen Çık")}));
-
-    // The first line is text, not a command; it follows the status (below).
-    EXPECT_FALSE(scene->trayMenu()->menu()->actions().first()->isEnabled());
-}
-
 TEST_F(Scene, TrayFollowsTheProgressAndTheErrorOfThePass)
 {
     TrayMenu *tray = scene->trayMenu();
@@ -100,8 +86,19 @@ TEST_F(Scene, TheUserSeesTheCountOnlyInTheActiveWindowWithTheCountInView)
     EXPECT_FALSE(Ui::countInView(*f.model)) << "a window that is gone sees nothing";
 }
 
-TEST_F(Scene, TrayCommandsReachTheModelAndTheShell)
+TEST_F(Scene, TrayMenuHoldsItsItemsInOrderAndTheyReachTheModelAndTheShell)
 {
+    QStringList items;
+    for (QAction *action : scene->trayMenu()->menu()->actions())
+        items << (action->isSeparator() ? QStringLiteral("—") : action->text());
+    EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
+                                  QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
+                                  QStringLiteral("—"), QStringLiteral("Bildirimleri Göster"), QStringLiteral("—"),
+                                  QStringLiteral("Tamamen Çık")}));
+
+    // The first line is text, not a command; it follows the status (below).
+    EXPECT_FALSE(scene->trayMenu()->menu()->actions().first()->isEnabled());
+
     MainWindow *window = scene->mainWindow();
     EXPECT_FALSE(window->isVisible());
     trayAction("openWindow")->trigger();
@@ -168,24 +165,20 @@ TEST(SceneLifecycle, ClosingTheWindowLeavesTheRepeatingTaskRunning)
     EXPECT_EQ(f.model->status(), QStringLiteral("Tüm evraklar indirildi"));
 }
 
-TEST_F(Scene, WithoutATrayClosingOnlyMinimises)
-{
-    trayAvailable = false;
-    MainWindow *window = scene->mainWindow();
-    window->show();
-    window->close();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
-    scene->openMainWindow();
-    EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
-}
-
-TEST_F(Scene, CloudSettingsRequestBringsAHiddenWindowBack)
+TEST_F(Scene, AHiddenWindowComesBackForTheCloudSettingsAndWithoutATrayClosingOnlyMinimises)
 {
     MainWindow *window = scene->mainWindow();
     ASSERT_FALSE(window->isVisible());
     f.model->setShowingCloudSettings(true);
     EXPECT_TRUE(window->isVisible());
+    f.model->setShowingCloudSettings(false);
+
+    trayAvailable = false;
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
+    scene->openMainWindow();
+    EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
 }
 
 } // namespace

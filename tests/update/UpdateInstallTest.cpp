@@ -141,21 +141,10 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         QString mustNotExist; // relative to the working folder
     };
     const QList<Row> rows = {
+        // Every hostile shape has its row in the unpacker's own table; one is enough for the install's side.
         {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable, {}},
         {"dot-dot entry", with({{QStringLiteral("../escaped"), ZipEntry::File, "x"}}), unreadable,
          QStringLiteral("escaped")},
-        {"nested dot-dot entry", with({{QStringLiteral("Tarvolin.app/../../escaped"), ZipEntry::File, "x"}}),
-         unreadable, QStringLiteral("escaped")},
-        {"absolute entry", with({{QStringLiteral("/tmp/tarvolin-update-test-escaped"), ZipEntry::File, "x"}}),
-         unreadable, {}},
-        {"escaping symlink", with({{QStringLiteral("Tarvolin.app/Contents/out"), ZipEntry::Symlink, "../../.."}}),
-         unreadable, {}},
-        {"absolute symlink", with({{QStringLiteral("Tarvolin.app/etc"), ZipEntry::Symlink, "/etc"}}), unreadable,
-         {}},
-        {"write through a symlink",
-         with({{QStringLiteral("Tarvolin.app/inner"), ZipEntry::Symlink, "Contents"},
-               {QStringLiteral("Tarvolin.app/inner/through"), ZipEntry::File, "x"}}),
-         unreadable, QStringLiteral("stage/Tarvolin.app/Contents/through")},
         {"misnamed top folder", makeZip(bundleEntries(program, QStringLiteral("Tarvolin 2.app"))), incomplete, {}},
         {"no program", makeZip(noProgram), incomplete, {}},
         {"program is a folder", makeZip(programIsFolder), incomplete, {}},
@@ -179,7 +168,6 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         if (!row.mustNotExist.isEmpty()) {
             EXPECT_FALSE(QFileInfo::exists(workFolder + QLatin1Char('/') + row.mustNotExist));
         }
-        EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/tarvolin-update-test-escaped")));
         expectNotHandedOver(f);
     }
 }
