@@ -1,7 +1,5 @@
 #include "app/AppModel.h"
 
-#include <QTimer>
-
 void AppModel::enablePush(const QSslConfiguration &tls)
 {
     m_push.setTlsConfiguration(tls);
@@ -37,7 +35,7 @@ void AppModel::requestPass()
 
 void AppModel::runRequestedPass()
 {
-    if (!m_passRequested || isStopped() || m_isSyncing || isWorking())
-        return;
-    syncNow();
+    // syncNow keeps the busy rule; a pass it declines now is asked for again when the busy flag drops.
+    if (m_passRequested && !isStopped())
+        syncNow();
 }

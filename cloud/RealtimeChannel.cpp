@@ -151,8 +151,7 @@ void RealtimeChannel::onConnected()
                        {QStringLiteral("postgres_changes"), QJsonArray{filter}},
                        {QStringLiteral("private"), false}};
     // The connection's own deadline is met; the join gets a full one of its own.
-    m_waits->cancel();
-    m_waits = std::make_shared<Cancellation>();
+    cancelWaits();
     setState(State::Joining);
     m_joinRef = send(topicFor(m_subscription->computerId), QStringLiteral("phx_join"),
                      QJsonObject{{QStringLiteral("config"), config}, {QStringLiteral("access_token"), m_accessToken}});
@@ -243,10 +242,15 @@ void RealtimeChannel::joinTimedOut()
         onLost(false);
 }
 
-void RealtimeChannel::closeSocket()
+void RealtimeChannel::cancelWaits()
 {
     m_waits->cancel();
     m_waits = std::make_shared<Cancellation>();
+}
+
+void RealtimeChannel::closeSocket()
+{
+    cancelWaits();
     m_joinRef.clear();
     m_heartbeatRef.clear();
     if (!m_socket)

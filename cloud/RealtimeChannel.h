@@ -75,6 +75,8 @@ private:
     void onLost(bool permanent);
     void sendHeartbeat();
     void joinTimedOut();
+    // Ends every wait started so far; later ones count afresh.
+    void cancelWaits();
     // Closes the socket and cancels every wait of the connection.
     void closeSocket();
     QString send(const QString &topic, const QString &event, const QJsonObject &payload);

@@ -15,6 +15,7 @@ enum class Panel { Light, Dark };
 struct Look {
     Panel panel = Panel::Light;
     bool error = false;
+    bool operator==(const Look &) const = default;
 };
 
 // The panel the icon most likely sits on. `currentDesktop` is XDG_CURRENT_DESKTOP: some desktops

@@ -90,9 +90,8 @@ void TrayMenu::refresh()
 
     const TrayIcon::Look look{TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()),
                               m_model.lastError().has_value()};
-    if (m_hasLook && look.panel == m_look.panel && look.error == m_look.error)
+    if (look == m_look)
         return;
     m_look = look;
-    m_hasLook = true;
     m_icon->setIcon(TrayIcon::icon(look));
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 
 class AppModel;
 class QAction;
@@ -31,7 +32,7 @@ public:
     QMenu *menu() const { return m_menu; }
     QSystemTrayIcon *icon() const { return m_icon; }
     // The look of the icon shown now.
-    TrayIcon::Look look() const { return m_look; }
+    TrayIcon::Look look() const { return m_look.value_or(TrayIcon::Look{}); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -45,6 +46,5 @@ private:
     QAction *m_statusLine;
     QAction *m_notifications;
     QSystemTrayIcon *m_icon;
-    TrayIcon::Look m_look;
-    bool m_hasLook = false;
+    std::optional<TrayIcon::Look> m_look; // nothing until the first icon is set
 };

@@ -6,10 +6,10 @@
 //
 // Run it under tests/app/with-secret-service.sh: the session must outlive each kill as it would in
 // the user's keyring. Prints one line of figures and exits 1 when any count that must be zero is not.
+#include "Crypto.h"
 #include "LocalCloud.h"
 
 #include <nlohmann/json.hpp>
-#include <openssl/sha.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -44,19 +44,6 @@ namespace {
 {
     std::cerr << "tarvolin_loops: " << message << std::endl;
     std::exit(2);
-}
-
-std::string sha256Hex(const std::string &bytes)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), digest);
-    static const char *hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : digest) {
-        out += hex[c >> 4];
-        out += hex[c & 15];
-    }
-    return out;
 }
 
 std::optional<std::string> readFile(const fs::path &path)
@@ -129,7 +116,7 @@ public:
                 m_history.emplace_back(name, bytes);
         }
         const LocalCloud::Row row = m_cloud.sendDocument(computerId, name, bytes);
-        m_sent[row.id] = Sent{name, sha256Hex(bytes)};
+        m_sent[row.id] = Sent{name, localcloud::sha256Hex(bytes)};
     }
 
     const std::map<std::string, Sent> &sent() const { return m_sent; }
@@ -337,24 +324,32 @@ public:
         return pending;
     }
 
-    // Visible files whose bytes are none of the documents sent: half-written or foreign.
-    int partialFiles(const std::map<std::string, Phone::Sent> &sent)
+    // The visible files of the folder, read once: those whose bytes are none of the documents sent
+    // (half-written or foreign), and those that are one of them.
+    struct FolderScan {
+        int partial = 0;
+        int documents = 0;
+    };
+
+    FolderScan scanFolder(const std::map<std::string, Phone::Sent> &sent)
     {
         std::set<std::string> known;
         for (const auto &[id, doc] : sent)
             known.insert(doc.sha);
-        int partial = 0;
+        FolderScan scan;
         for (const auto &entry : fs::directory_iterator(m_target)) {
             const std::string name = entry.path().filename().string();
             if (name.starts_with(".") || name == "Notlar.txt")
                 continue;
             const auto bytes = readFile(entry.path());
-            if (!entry.is_regular_file() || !bytes || !known.count(sha256Hex(*bytes))) {
+            if (!entry.is_regular_file() || !bytes || !known.count(localcloud::sha256Hex(*bytes))) {
                 std::cerr << "  not a document sent: " << name << std::endl;
-                ++partial;
+                ++scan.partial;
+            } else {
+                ++scan.documents;
             }
         }
-        return partial;
+        return scan;
     }
 
     int temporaries()
@@ -378,7 +373,8 @@ public:
             sleepMs(100);
         Figures f;
         f.documents = int(sent.size());
-        f.partial = partialFiles(sent);
+        const FolderScan scan = scanFolder(sent);
+        f.partial = scan.partial;
         std::map<std::string, std::string> pathOfRow;
         std::set<std::pair<std::string, std::string>> distinct;
         for (const LocalCloud::Row &row : m_cloud->rows()) {
@@ -389,25 +385,14 @@ public:
             distinct.emplace(doc->second.name, doc->second.sha);
             const auto bytes
                 = row.downloadedFilename ? readFile(m_target / *row.downloadedFilename) : std::nullopt;
-            if (row.status != "downloaded" || !bytes || sha256Hex(*bytes) != doc->second.sha) {
+            if (row.status != "downloaded" || !bytes || localcloud::sha256Hex(*bytes) != doc->second.sha) {
                 std::cerr << "  lost: row " << row.id << " " << doc->second.name << " (" << row.status << ")"
                           << std::endl;
                 ++f.lost;
             }
         }
-        std::set<std::string> known;
-        for (const auto &[id, doc] : sent)
-            known.insert(doc.sha);
-        int documentFiles = 0;
-        for (const auto &entry : fs::directory_iterator(m_target)) {
-            const std::string name = entry.path().filename().string();
-            if (entry.is_regular_file() && !name.starts_with(".") && name != "Notlar.txt") {
-                const auto bytes = readFile(entry.path());
-                documentFiles += bytes && known.count(sha256Hex(*bytes));
-            }
-        }
         f.temporaries = temporaries();
-        f.duplicated = std::max(0, documentFiles - int(distinct.size()));
+        f.duplicated = std::max(0, scan.documents - int(distinct.size()));
         f.userFilesHarmed = (readFile(m_target / "Notlar.txt") != std::optional<std::string>("benim\n"))
             + (readFile(m_target / ".tarvolin-ab.part") != std::optional<std::string>("benim\n"))
             + !fs::is_directory(m_target / ".tarvolin-ABCDEF.part");
@@ -569,7 +554,7 @@ int crashLoop(Bench &bench, const Options &options)
         peak = std::max(peak, program.peakKiB());
         program.kill(SIGKILL);
         // What the user sees the moment the program dies: never a half document.
-        partialAtKill += bench.partialFiles(phone.sent());
+        partialAtKill += bench.scanFolder(phone.sent()).partial;
         const int temporaries = bench.temporaries();
         temporariesAtKill += temporaries;
         const bool inPass = bench.collectLog() > 0;

@@ -214,7 +214,12 @@ std::optional<std::string> Server::userForToken(const std::string &token)
     const auto verified = jwt_->verify(token, clock_.nowSeconds());
     if (verified.check != JwtSigner::Check::Valid)
         return std::nullopt;
-    const auto &claims = verified.claims;
+    return signedInUser(verified.claims);
+}
+
+std::optional<std::string> Server::signedInUser(const nlohmann::json &claims)
+{
+    // A signed-link token carries no subject; it must not open the data interfaces.
     if (!claims.contains("sub") || !claims["sub"].is_string() || claims.value("role", "") != "authenticated"
         || !store_->userExists(claims["sub"].get<std::string>()))
         return std::nullopt;
@@ -339,7 +344,7 @@ void Server::requireApiKey(const httplib::Request &req) const
     if (key.empty())
         throw HttpError{401,
             {{"message", "Invalid API key"}, {"hint", "No `apikey` request header or url param was found."}}};
-    if (key.size() != anonKey_.size() || CRYPTO_memcmp(key.data(), anonKey_.data(), key.size()) != 0)
+    if (!isApiKey(key))
         throw HttpError{401,
             {{"message", "Invalid API key"},
                 {"hint", "Double check your Supabase `anon` or `service_role` API key."}}};
@@ -355,12 +360,9 @@ std::string Server::requireUser(const httplib::Request &req, Family family)
     const auto verified = jwt_->verify(std::string_view(header).substr(7), clock_.nowSeconds());
     if (verified.check != JwtSigner::Check::Valid)
         throw HttpError{401, authFailure(family, verified.check, false)};
-    const auto &claims = verified.claims;
-    // A signed-link token carries no subject; it must not open the data interfaces.
-    if (!claims.contains("sub") || !claims["sub"].is_string() || claims.value("role", "") != "authenticated"
-        || !store_->userExists(claims["sub"].get<std::string>()))
-        throw HttpError{401, authFailure(family, JwtSigner::Check::Malformed, false)};
-    return claims["sub"].get<std::string>();
+    if (std::optional<std::string> user = signedInUser(verified.claims))
+        return *user;
+    throw HttpError{401, authFailure(family, JwtSigner::Check::Malformed, false)};
 }
 
 std::filesystem::path Server::objectPath(const std::string &file) const

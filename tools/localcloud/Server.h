@@ -84,6 +84,8 @@ private:
     void requireApiKey(const httplib::Request &req) const;
     // The id of the signed-in user, or an HttpError in the family's shape.
     std::string requireUser(const httplib::Request &req, Family family);
+    // The existing user a valid token's claims name, if they name one.
+    std::optional<std::string> signedInUser(const nlohmann::json &claims);
     nlohmann::json sessionJson(
         const std::string &userId, const std::string &sessionId, const std::string &refreshToken);
 
