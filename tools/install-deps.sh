@@ -11,7 +11,7 @@ packages=(
     libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl
     zip unzip curl time sqlite3 python3
     dpkg-dev desktop-file-utils appstream file zbar-tools imagemagick
-    clang libfuzzer-14-dev
+    clang libfuzzer-14-dev clang-format clang-tidy
 )
 
 missing=()
