@@ -110,10 +110,12 @@ TEST(UpdateInstall, ArchiveThatFailsDownloadOrVerificationLeavesNothingBehind)
     nonHex.macUniversalSha256 = QString(64, QLatin1Char('g'));
     EXPECT_EQ(f.install(nonHex), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
+    f.services.clock.current = f.services.clock.current.addDays(1); // past the day a failed version waits
     DesktopUpdateManifest otherDigest = good;
     otherDigest.macUniversalSha256 = sha256Hex("something else");
     EXPECT_EQ(f.install(otherDigest), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
+    f.services.clock.current = f.services.clock.current.addDays(1);
     DesktopUpdateManifest missing = good;
     missing.macUniversalUrl = f.site + QStringLiteral("/downloads/gone.zip");
     EXPECT_EQ(f.install(missing), QStringLiteral("Güncelleme indirilemedi."));
