@@ -102,9 +102,12 @@ public:
     bool isConfigured() const { return m_backend.isConfigured(); }
 
     // --- Lifecycle ---------------------------------------------------------------------------------
-    // Prepares the target folder (possibly asking for one) and launches the repeating task. Only
-    // the first call in a process does anything.
+    // Settles an earlier update, prepares the target folder (possibly asking for one) and launches
+    // the repeating task. Only the first call in a process does anything.
     void start();
+    // Confirms or finishes a swap that handed over to this start and removes old update working
+    // folders. start() calls it; a copy that is not the one to run must not.
+    void finishEarlierUpdate() { m_updater.settleEarlierUpdate(); }
     // Cancels the repeating task for good; a later start() does nothing.
     void stop();
     // Whether a repeating task has been launched and not cancelled.

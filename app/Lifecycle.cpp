@@ -9,6 +9,7 @@ void AppModel::start()
         return;
     m_didStart = true;
 
+    finishEarlierUpdate();
     prepareTargetFolderIfNeeded();
     startRepeatingTask();
 }

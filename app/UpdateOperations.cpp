@@ -35,6 +35,11 @@ QCoro::Task<> AppModel::checkForUpdates(bool silent)
             setUpdateStatus(QStringLiteral("Tarvolin güncel · ") + m_updater.currentVersion());
             co_return;
         }
+        // Known before any download: said in the status line, silent check or not.
+        if (const std::optional<QString> reason = m_updater.reasonNotToInstall(manifest.version)) {
+            setUpdateStatus(*reason);
+            co_return;
+        }
         setUpdateStatus(QStringLiteral("Tarvolin ") + manifest.version + QStringLiteral(" indiriliyor…"));
         co_await m_updater.install(manifest);
         if (!self)

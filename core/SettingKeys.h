@@ -44,5 +44,9 @@ inline constexpr SettingKey<bool> startupChoiceInitialized{"startupChoiceInitial
 inline constexpr SettingKey<bool> notificationsEnabled{"notificationsEnabled", true};
 // When the last update check began.
 inline constexpr SettingKey<QDateTime> lastUpdateCheck{"lastUpdateCheck"};
+// The version last handed to the swap or refused after its download, and when. Until a day has
+// passed it is not tried again, unless this program now runs it.
+inline constexpr SettingKey<QString> updateAttemptVersion{"updateAttemptVersion"};
+inline constexpr SettingKey<QDateTime> updateAttemptTime{"updateAttemptTime"};
 
 } // namespace SettingKeys

@@ -52,11 +52,16 @@ std::optional<QString> containedName(const QString &name)
     return parts.join(QLatin1Char('/'));
 }
 
-// A link target, read from the link's own folder, that does not leave the destination. ".." may
-// only lead the target: after a name it would climb from wherever that name (itself perhaps a link)
-// leads, which the text alone does not show ("up/.." with "up" a link to "..").
+// A link target, read from the link's own folder, that stays inside the link's top folder: that
+// folder alone is copied into place, where a link to its neighbours would point at whatever lies
+// beside the installation. A link is never a top entry itself ("Tarvolin.app -> x" would install a
+// link). ".." may only lead the target: after a name it would climb from wherever that name (itself
+// perhaps a link) leads, which the text alone does not show ("up/.." with "up" a link to "..").
 bool isContainedLinkTarget(const QString &linkName, const QString &target)
 {
+    const QString top = linkName.section(QLatin1Char('/'), 0, 0);
+    if (top == linkName)
+        return false;
     if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
         return false;
     bool pastLeadingUps = false;
@@ -68,9 +73,8 @@ bool isContainedLinkTarget(const QString &linkName, const QString &target)
         else if (pastLeadingUps)
             return false;
     }
-    const QString linkFolder = QFileInfo(linkName).path(); // "." for a top-level link
-    const QString resolved = QDir::cleanPath(linkFolder + QLatin1Char('/') + target);
-    return resolved != QLatin1String("..") && !resolved.startsWith(QLatin1String("../"));
+    const QString resolved = QDir::cleanPath(QFileInfo(linkName).path() + QLatin1Char('/') + target);
+    return resolved == top || resolved.startsWith(top + QLatin1Char('/'));
 }
 
 // An archive unpacks to at most this many times its own size (beyond a floor for small ones): real

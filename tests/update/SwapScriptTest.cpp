@@ -10,121 +10,154 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// A throw-away installation: an installed folder, a staged newer one, and programs that say which of
-// them was started by writing into a marker file.
+// What a process looks like from outside: gone, or a zombie nobody has reaped.
+bool isGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().split(')').last().trimmed().startsWith('Z');
+}
+
+// A throw-away installation: an installed folder, a newer one staged in a working folder, and
+// programs that log which of them was started.
 struct SwapBench {
+    enum class NewProgram { confirms, crashes, hangs };
+
     QTemporaryDir temp;
-    QString parent;     // the folder holding the installed application
     QString target;
+    QString work;
     QString staged;
-    QString marker;
+    QString log;
     QString script;
 
-    SwapBench()
+    explicit SwapBench(NewProgram kind)
     {
-        // Readable by everyone, for the run under another user below.
-        ::chmod(QFile::encodeName(temp.path()).constData(), 0755);
-        parent = temp.filePath(QStringLiteral("Applications"));
+        const QString parent = temp.filePath(QStringLiteral("Applications"));
         QDir().mkpath(parent);
-        marker = temp.filePath(QStringLiteral("markers/started"));
-        QDir().mkpath(temp.filePath(QStringLiteral("markers")));
-        ::chmod(QFile::encodeName(temp.filePath(QStringLiteral("markers"))).constData(), 01777);
+        log = temp.filePath(QStringLiteral("started"));
         target = makeBundle(parent, QStringLiteral("1.0\n"), program("old"));
-        QDir().mkpath(temp.filePath(QStringLiteral("stage")));
-        staged = makeBundle(temp.filePath(QStringLiteral("stage")), QStringLiteral("2.0\n"), program("new"));
+        work = temp.filePath(QStringLiteral("Tarvolin-Update-TEST"));
+        QDir().mkpath(work + QStringLiteral("/stage"));
+        QByteArray next = program("new");
+        if (kind == NewProgram::confirms)
+            next += ": > '" + QFile::encodeName(target) + ".old/" + swapStartedMarker().toUtf8() + "'\n";
+        else if (kind == NewProgram::crashes)
+            next += "exit 3\n";
+        else
+            next += "exec /bin/sleep 60\n";
+        staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("2.0\n"), next);
 
         script = temp.filePath(QStringLiteral("Tarvolin-Updater-test.sh"));
         QFile file(script);
         if (file.open(QIODevice::WriteOnly))
             file.write(swapScriptText());
-        file.close();
-        ::chmod(QFile::encodeName(script).constData(), 0755);
     }
 
     QByteArray program(const char *which) const
     {
-        return QByteArray("#!/bin/sh\necho ") + which + " > '" + QFile::encodeName(marker) + "'\n";
+        return QByteArray("#!/bin/sh\necho ") + which + " >> '" + QFile::encodeName(log) + "'\n";
     }
 
-    // Runs the script for the given process, optionally through a wrapper (e.g. another user).
-    void start(QProcess &process, qint64 pid, const QStringList &wrapper = {}) const
+    void start(QProcess &process, qint64 pid, int seconds) const
     {
-        QStringList command = wrapper;
-        command << QStringLiteral("/bin/sh") << script << QString::number(pid) << staged << target;
-        process.start(command.takeFirst(), command);
+        process.start(QStringLiteral("/bin/sh"),
+                      {script, QString::number(pid), staged, target, QString::number(seconds)});
     }
 };
 
-TEST(SwapScript, WaitsForTheProgramThenSwapsStartsTheNewOneAndCleansUp)
+// The installed program as the real one behaves: it holds the lock on its folder until it ends.
+qint64 startHolder(QProcess &holder, const QString &target)
 {
-    SwapBench bench;
-    // Leftovers of an interrupted earlier swap.
-    QDir().mkpath(bench.target + QStringLiteral(".new/junk"));
-    QDir().mkpath(bench.target + QStringLiteral(".old/junk"));
-
-    QProcess running;
-    running.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
-    ASSERT_TRUE(running.waitForStarted());
-
-    QProcess swap;
-    bench.start(swap, running.processId());
-    ASSERT_TRUE(swap.waitForStarted());
-    QThread::msleep(1300);
-    EXPECT_EQ(swap.state(), QProcess::Running); // still waiting for the program to end
-    EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.0\n"));
-
-    running.kill();
-    ASSERT_TRUE(running.waitForFinished()); // reaped, so the probe no longer finds it
-    ASSERT_TRUE(swap.waitForFinished(10000));
-    EXPECT_EQ(swap.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(swap.exitCode(), 0) << swap.readAllStandardError().toStdString();
-
-    EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("2.0\n"));
-    EXPECT_TRUE(QFileInfo(bench.target + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
-    EXPECT_FALSE(QFileInfo::exists(bench.target + QStringLiteral("/junk")));
-    EXPECT_FALSE(QFileInfo::exists(bench.target + QStringLiteral(".new")));
-    EXPECT_FALSE(QFileInfo::exists(bench.target + QStringLiteral(".old")));
-    EXPECT_FALSE(QFileInfo::exists(bench.script));
-    EXPECT_TRUE(QFileInfo::exists(bench.staged)); // copied, not moved
-    EXPECT_TRUE(waitUntil([&] { return readFile(bench.marker) == "new\n"; }));
+    holder.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("exec 9<\"$0\"; /usr/bin/flock 9; echo; exec /bin/sleep 60"), target});
+    holder.waitForReadyRead(5000); // locked
+    return holder.processId();
 }
 
-TEST(SwapScript, TargetThatCannotBeMovedAsideStaysInPlaceAndIsNotRestarted)
+// The same program ended but not yet reaped by its parent: `kill -0` still answers for it.
+qint64 startZombie(QProcess &parent, const QString &target)
 {
-    SwapBench bench;
-    QStringList wrapper;
-    if (::geteuid() == 0) {
-        // Root ignores permissions. In a sticky folder another user may add entries but not move
-        // root's: the copy succeeds and moving the installed folder aside fails.
-        ::chmod(QFile::encodeName(bench.parent).constData(), 01777);
-        wrapper = {QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                   QStringLiteral("--clear-groups")};
-        if (!QFileInfo(wrapper.first()).isExecutable())
-            GTEST_SKIP() << "running as root without setpriv";
-    } else {
-        ::chmod(QFile::encodeName(bench.parent).constData(), 0555);
-    }
+    parent.start(QStringLiteral("/usr/bin/perl"),
+                 {QStringLiteral("-e"), QStringLiteral("$|=1; my $p = fork; if (!$p) { open my $f, '<', $ARGV[0]; "
+                                                       "flock $f, 2; exit 0 } print qq($p\\n); sleep 60"),
+                  target});
+    if (!parent.waitForReadyRead(5000))
+        return 0;
+    const qint64 pid = parent.readAll().trimmed().toLongLong();
+    return waitUntil([&] { return isGone(pid) && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }) ? pid : 0;
+}
 
-    QProcess swap;
-    bench.start(swap, 999999999, wrapper); // no such process: nothing to wait for
-    ASSERT_TRUE(swap.waitForFinished(10000));
-    ::chmod(QFile::encodeName(bench.parent).constData(), 0755);
+TEST(SwapScript, EveryOutcomeLeavesAWorkingProgramRunningAndNothingBehind)
+{
+    enum class Old { running, zombie, gone };
+    struct Row {
+        const char *name;
+        SwapBench::NewProgram program;
+        Old old;
+        bool pinParent;
+        int seconds;
+        int exitCode;
+        QByteArray version; // installed afterwards
+        QByteArray started; // the programs started, in order
+    };
+    using N = SwapBench::NewProgram;
+    const QList<Row> rows = {
+        {"swapped once the program has ended", N::confirms, Old::running, false, 60, 0, "2.0\n", "new\n"},
+        {"a zombie does not hold the swap", N::confirms, Old::zombie, false, 60, 0, "2.0\n", "new\n"},
+        {"folder that cannot change", N::confirms, Old::gone, true, 60, 1, "1.0\n", "old\n"},
+        {"new program ends without confirming", N::crashes, Old::gone, false, 60, 1, "1.0\n", "new\nold\n"},
+        {"new program never confirms", N::hangs, Old::gone, false, 1, 1, "1.0\n", "new\nold\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SwapBench bench(row.program);
+        // Leftovers of an interrupted earlier swap.
+        QDir().mkpath(bench.target + QStringLiteral(".new/junk"));
+        QDir().mkpath(bench.target + QStringLiteral(".old/junk"));
+        std::optional<PinnedFolder> pin;
+        if (row.pinParent) {
+            QDir(bench.target + QStringLiteral(".new")).removeRecursively();
+            QDir(bench.target + QStringLiteral(".old")).removeRecursively();
+            pin.emplace(QFileInfo(bench.target).path());
+            if (!pin->pinned)
+                GTEST_SKIP() << "the file system cannot pin a folder";
+        }
 
-    EXPECT_EQ(swap.exitCode(), 1) << swap.readAllStandardError().toStdString();
-    EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.0\n"));
-    EXPECT_TRUE(QFileInfo(bench.target + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
-    EXPECT_FALSE(QFileInfo::exists(bench.target + QStringLiteral(".old")));
-    if (!wrapper.isEmpty()) { // the copy was made: it was moving the installed folder aside that failed
-        EXPECT_TRUE(QFileInfo::exists(bench.target + QStringLiteral(".new/Contents/MacOS/Tarvolin")));
+        QProcess old;
+        qint64 pid = 999999999;
+        if (row.old == Old::running)
+            pid = startHolder(old, bench.target);
+        else if (row.old == Old::zombie)
+            pid = startZombie(old, bench.target);
+        ASSERT_NE(pid, 0);
+
+        QProcess swap;
+        bench.start(swap, pid, row.seconds);
+        ASSERT_TRUE(swap.waitForStarted());
+        if (row.old == Old::running) {
+            QThread::msleep(1300);
+            EXPECT_EQ(swap.state(), QProcess::Running); // still waiting for the program to end
+            EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.0\n"));
+            old.kill();
+        }
+        ASSERT_TRUE(swap.waitForFinished(20000));
+        pin.reset();
+        old.kill();
+        old.waitForFinished();
+
+        EXPECT_EQ(swap.exitCode(), row.exitCode) << swap.readAllStandardError().toStdString();
+        EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), row.version);
+        EXPECT_TRUE(QFileInfo(bench.target + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
+        EXPECT_TRUE(waitUntil([&] { return readFile(bench.log) == row.started; })) << readFile(bench.log).toStdString();
+        for (const QString &gone : {bench.target + QStringLiteral(".new"), bench.target + QStringLiteral(".old"),
+                                    bench.target + QStringLiteral("/junk"),
+                                    bench.target + QLatin1Char('/') + swapStartedMarker(), bench.work, bench.script})
+            EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
     }
-    QThread::msleep(300);
-    EXPECT_FALSE(QFileInfo::exists(bench.marker)); // neither version was started
-    EXPECT_TRUE(QFileInfo::exists(bench.script));
 }
 
 } // namespace

@@ -149,7 +149,7 @@ TEST(UpdateCheck, UnreachableSiteIsAFailureWithThePlatformsDescription)
 TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAgain)
 {
     UpdateFixture f;
-    const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n"));
+    const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n", QStringLiteral("Tarvolin.app"), "1.1.10"));
     const DesktopUpdateManifest manifest = f.publish(archive, QStringLiteral("1.1.10"));
     const QString archivePath = QUrl(manifest.macUniversalUrl).path();
     LocalCloud::Fault slow; // slow enough for a second check to arrive meanwhile

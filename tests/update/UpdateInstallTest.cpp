@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -43,7 +44,7 @@ TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
         ASSERT_EQ(f.services.application.started.size(), 1);
         const auto &[program, arguments] = f.services.application.started.first();
         EXPECT_EQ(program, QStringLiteral("/bin/sh"));
-        ASSERT_EQ(arguments.size(), 4);
+        ASSERT_EQ(arguments.size(), 5);
 
         const QString uuid = QStringLiteral("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
         const QString script = arguments[0];
@@ -109,10 +110,12 @@ TEST(UpdateInstall, ArchiveThatFailsDownloadOrVerificationLeavesNothingBehind)
     nonHex.macUniversalSha256 = QString(64, QLatin1Char('g'));
     EXPECT_EQ(f.install(nonHex), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
+    f.services.clock.current = f.services.clock.current.addDays(1); // past the day a failed version waits
     DesktopUpdateManifest otherDigest = good;
     otherDigest.macUniversalSha256 = sha256Hex("something else");
     EXPECT_EQ(f.install(otherDigest), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
+    f.services.clock.current = f.services.clock.current.addDays(1);
     DesktopUpdateManifest missing = good;
     missing.macUniversalUrl = f.site + QStringLiteral("/downloads/gone.zip");
     EXPECT_EQ(f.install(missing), QStringLiteral("Güncelleme indirilemedi."));
@@ -138,17 +141,17 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         const char *name;
         QByteArray archive;
         QString expected;
-        QString mustNotExist; // relative to the working folder
     };
     const QList<Row> rows = {
         // Every hostile shape has its row in the unpacker's own table; one is enough for the install's side.
-        {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable, {}},
-        {"dot-dot entry", with({{QStringLiteral("../escaped"), ZipEntry::File, "x"}}), unreadable,
-         QStringLiteral("escaped")},
-        {"misnamed top folder", makeZip(bundleEntries(program, QStringLiteral("Tarvolin 2.app"))), incomplete, {}},
-        {"no program", makeZip(noProgram), incomplete, {}},
-        {"program is a folder", makeZip(programIsFolder), incomplete, {}},
-        {"empty archive", makeZip({}), incomplete, {}},
+        {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable},
+        {"dot-dot entry", with({{QStringLiteral("../escaped"), ZipEntry::File, "x"}}), unreadable},
+        {"misnamed top folder", makeZip(bundleEntries(program, QStringLiteral("Tarvolin 2.app"))), incomplete},
+        {"no program", makeZip(noProgram), incomplete},
+        {"program is a folder", makeZip(programIsFolder), incomplete},
+        {"empty archive", makeZip({}), incomplete},
+        {"another version inside", makeZip(bundleEntries(program, QStringLiteral("Tarvolin.app"), "1.3.0")),
+         QStringLiteral("Güncelleme paketinin sürümü uyuşmuyor.")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -157,17 +160,7 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
 
         EXPECT_EQ(f.install(manifest), row.expected);
 
-        // The working folder with its verified archive stays for the system to clear.
-        const QStringList work = workFolders(f.temporary);
-        ASSERT_EQ(work.size(), 1);
-        const QString workFolder = f.temporary + QLatin1Char('/') + work[0];
-        EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), row.archive);
-        if (row.expected == unreadable) {
-            EXPECT_FALSE(QFileInfo::exists(workFolder + QStringLiteral("/stage"))); // no half-unpacked folder
-        }
-        if (!row.mustNotExist.isEmpty()) {
-            EXPECT_FALSE(QFileInfo::exists(workFolder + QLatin1Char('/') + row.mustNotExist));
-        }
+        EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         expectNotHandedOver(f);
     }
 }
@@ -186,6 +179,121 @@ TEST(UpdateInstall, ProgramRunningOutsideAnApplicationFolderIsNeverSwapped)
     }
     EXPECT_TRUE(f.requests().isEmpty());
     EXPECT_TRUE(f.services.application.started.isEmpty());
+}
+
+TEST(UpdateInstall, AFolderThatCannotBeReplacedIsToldBeforeAnythingIsFetched)
+{
+    for (const bool pinParent : {true, false}) {
+        SCOPED_TRACE(pinParent ? "the folder above the installation" : "the installed folder itself");
+        UpdateFixture f;
+        f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+        const PinnedFolder pin(pinParent ? QFileInfo(f.installed).path() : f.installed);
+        if (!pin.pinned)
+            GTEST_SKIP() << "the file system cannot pin a folder";
+
+        QCoro::waitFor(f.model->checkForUpdates(true));
+
+        EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kurulamıyor: uygulama klasörü değiştirilemiyor."));
+        EXPECT_EQ(f.requests(), QStringList{QStringLiteral("/updates/macos.json")});
+        EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        EXPECT_TRUE(f.services.application.started.isEmpty());
+    }
+}
+
+TEST(UpdateInstall, AVersionThatFailedIsNotTriedAgainForADay)
+{
+    const QString notAgain = QStringLiteral("Tarvolin 1.2.0 kurulamadı; bir gün sonra yeniden denenecek.");
+    auto downloads = [](UpdateFixture &f) { return f.requests().filter(QStringLiteral("/downloads/")).size(); };
+
+    // Refused after its download: the archive holds another version than the manifest names.
+    UpdateFixture f;
+    f.publish(makeZip(bundleEntries("#!/bin/sh\n", QStringLiteral("Tarvolin.app"), "1.1.9")));
+    QCoro::waitFor(f.model->checkForUpdates(false));
+    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketinin sürümü uyuşmuyor."));
+    QCoro::waitFor(f.model->checkForUpdates(true));
+    EXPECT_EQ(f.model->updateStatus(), notAgain);
+    EXPECT_EQ(downloads(f), 1);
+    f.services.clock.current = f.services.clock.current.addSecs(24 * 3600);
+    QCoro::waitFor(f.model->checkForUpdates(true));
+    EXPECT_EQ(downloads(f), 2);
+
+    // Handed over, and this same version runs again afterwards: the swap did not take.
+    UpdateFixture g;
+    g.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+    QCoro::waitFor(g.model->checkForUpdates(true));
+    ASSERT_EQ(g.services.application.started.size(), 1);
+    g.model = std::make_unique<AppModel>(g.services.services(), testBuildValues({}, {}, g.site));
+    QCoro::waitFor(g.model->checkForUpdates(true));
+    EXPECT_EQ(g.model->updateStatus(), notAgain);
+    EXPECT_EQ(g.services.application.started.size(), 1);
+}
+
+TEST(UpdateInstall, AnArchiveBeyondTheCapIsStoppedWhileArriving)
+{
+    UpdateFixture f;
+    // Sparse: served as zeros without taking the room.
+    const QString path = QString::fromStdString(f.cloud.dataDir()) + QStringLiteral("/site-overlay/downloads/huge.zip");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile huge(path);
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(512) << 20) + 1));
+    huge.close();
+    const DesktopUpdateManifest manifest{QStringLiteral("1.2.0"), f.site + QStringLiteral("/downloads/huge.zip"),
+                                         QString(64, QLatin1Char('0'))};
+
+    EXPECT_EQ(f.install(manifest), QStringLiteral("Güncelleme paketi çok büyük."));
+    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    expectNotHandedOver(f);
+}
+
+TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
+{
+    // The swap script waits for this start: the real script, the program's own confirmation.
+    {
+        UpdateFixture f;
+        const QString work = f.temporary + QStringLiteral("/Tarvolin-Update-LIVE");
+        QDir().mkpath(work + QStringLiteral("/stage"));
+        const QString log = f.temp.filePath(QStringLiteral("started"));
+        const QString staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("1.2.0\n"),
+                                          "#!/bin/sh\necho $$ >> '" + QFile::encodeName(log) + "'\nexec /bin/sleep 60\n");
+        const QString script = f.temp.filePath(QStringLiteral("swap.sh"));
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(swapScriptText()) > 0);
+        file.close();
+        QProcess swap;
+        swap.start(QStringLiteral("/bin/sh"), {script, QStringLiteral("999999999"), staged, f.installed});
+        ASSERT_TRUE(waitUntil([&] { return !readFile(log).isEmpty(); }, 20000)); // the new program runs
+
+        f.model->finishEarlierUpdate();
+
+        ASSERT_TRUE(swap.waitForFinished(20000));
+        EXPECT_EQ(swap.exitCode(), 0);
+        EXPECT_EQ(readFile(f.installed + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.2.0\n"));
+        EXPECT_FALSE(QFileInfo::exists(f.installed + QStringLiteral(".old")));
+        EXPECT_FALSE(QFileInfo::exists(work));
+        ::kill(pid_t(readFile(log).trimmed().toLongLong()), SIGKILL);
+    }
+    // The script was killed after the swap: the next start removes what it left.
+    {
+        UpdateFixture f;
+        makeBundle(f.installed + QStringLiteral(".old"), QStringLiteral("1.1.1\n"));
+        QDir().mkpath(f.installed + QStringLiteral(".new/Contents"));
+        QDir().mkpath(f.temporary + QStringLiteral("/Tarvolin-Update-STALE/stage"));
+        f.model->finishEarlierUpdate();
+        EXPECT_FALSE(QFileInfo::exists(f.installed + QStringLiteral(".old")));
+        EXPECT_FALSE(QFileInfo::exists(f.installed + QStringLiteral(".new")));
+        EXPECT_TRUE(workFolders(f.temporary).isEmpty());
+        EXPECT_EQ(readFile(f.installed + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.1.2\n"));
+    }
+    // Killed between its two moves, and the kept folder started by hand: it goes back in place.
+    {
+        UpdateFixture f;
+        ASSERT_TRUE(QDir().rename(f.installed, f.installed + QStringLiteral(".old")));
+        f.services.application.bundle.clear();
+        f.services.application.program = f.installed + QStringLiteral(".old/Contents/MacOS");
+        f.model->finishEarlierUpdate();
+        EXPECT_EQ(readFile(f.installed + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.1.2\n"));
+        EXPECT_FALSE(QFileInfo::exists(f.installed + QStringLiteral(".old")));
+    }
 }
 
 TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts)

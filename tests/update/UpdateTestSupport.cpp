@@ -14,6 +14,39 @@
 
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
+        && ::ioctl(fd, FS_IOC_SETFLAGS, (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, &flags)) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+} // namespace
+
+PinnedFolder::PinnedFolder(const QString &path) : path(path)
+{
+    immutable = ::geteuid() == 0;
+    pinned = immutable ? setImmutable(path, true) : ::chmod(QFile::encodeName(path).constData(), 0555) == 0;
+}
+
+PinnedFolder::~PinnedFolder()
+{
+    if (pinned)
+        immutable ? (void)setImmutable(path, false) : (void)::chmod(QFile::encodeName(path).constData(), 0755);
+}
+
 QByteArray makeZip(const QList<ZipEntry> &entries)
 {
     QByteArray out(1 << 20, '\0');
@@ -51,14 +84,14 @@ QByteArray makeZip(const QList<ZipEntry> &entries)
     return out;
 }
 
-QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top)
+QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top, const QByteArray &version)
 {
     return {
         {top + QStringLiteral("/"), ZipEntry::Folder, {}, 0755},
         {top + QStringLiteral("/Contents/"), ZipEntry::Folder, {}, 0755},
         {top + QStringLiteral("/Contents/MacOS/"), ZipEntry::Folder, {}, 0755},
         {top + QStringLiteral("/Contents/MacOS/Tarvolin"), ZipEntry::File, program, 0755},
-        {top + QStringLiteral("/Contents/version"), ZipEntry::File, QByteArrayLiteral("1.2.0\n"), 0644},
+        {top + QStringLiteral("/Contents/version"), ZipEntry::File, version + '\n', 0644},
     };
 }
 

@@ -46,15 +46,26 @@ struct ZipEntry {
 
 // Writes a zip archive with exactly these entries, names taken as they are (even "../x" or "/x").
 QByteArray makeZip(const QList<ZipEntry> &entries);
-// The entries of a complete application folder whose program is `program`, optionally under another
-// top folder name.
-QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top = QStringLiteral("Tarvolin.app"));
+// The entries of a complete application folder of `version` whose program is `program`, optionally
+// under another top folder name.
+QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top = QStringLiteral("Tarvolin.app"),
+                              const QByteArray &version = "1.2.0");
 // Creates <parent>/Tarvolin.app with the version file (if any) and an executable shell program.
 QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program = {});
 QString sha256Hex(const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 // Folders in `folder` whose names start with "Tarvolin-Update-".
 QStringList workFolders(const QString &folder);
+
+// Makes a folder impossible to change for as long as it lives: immutable for root, whom permissions
+// do not stop, read-only otherwise. `pinned` is false when the file system refuses the flag.
+struct PinnedFolder {
+    explicit PinnedFolder(const QString &path);
+    ~PinnedFolder();
+    QString path;
+    bool pinned = false;
+    bool immutable = false;
+};
 
 // A model wired to fakes, the local cloud's web site and a throw-away installed application folder.
 struct UpdateFixture {
