@@ -24,6 +24,6 @@ public:
     // Starts a program that outlives this process, without a shell. Throws PlatformError when it
     // cannot be started.
     virtual void startDetached(const QString &program, const QStringList &arguments) = 0;
-    // Ends the program through its normal shutdown path.
+    // Ends the program through its normal shutdown path, even while a window refuses to close.
     virtual void quit() = 0;
 };

@@ -105,14 +105,23 @@ if [ ! -f "$settings" ]; then
     printf '[General]\ntargetFolderBookmark=@ByteArray(%s)\n' "$target" >"$settings"
 fi
 
+# A runtime folder of its own too: the program runs once per runtime folder, and a Tarvolin of your own
+# already running would otherwise take this start over (bring its own window forward and end this one).
+mkdir -p "$demo/runtime"
+chmod 700 "$demo/runtime"
 env_for_app=(
     HOME="$demo/home"
     XDG_CONFIG_HOME="$demo/config"
     XDG_DATA_HOME="$demo/data"
     XDG_CACHE_HOME="$demo/cache"
+    XDG_RUNTIME_DIR="$demo/runtime"
     DBUS_SESSION_BUS_ADDRESS=disabled:
     XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
 )
+# The Wayland socket is named relative to the runtime folder; name it by its full path instead.
+if [ -n "${WAYLAND_DISPLAY:-}" ] && [ "${WAYLAND_DISPLAY#/}" = "$WAYLAND_DISPLAY" ]; then
+    env_for_app+=(WAYLAND_DISPLAY="${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/$WAYLAND_DISPLAY")
+fi
 # The X display the window is on, for the screenshot; none under Wayland.
 screen_display=""
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -11,7 +11,7 @@ ApplicationScene::ApplicationScene(AppModel &model, Options options, QObject *pa
     : QObject(parent), m_model(model), m_options(std::move(options))
 {
     if (!m_options.quit)
-        m_options.quit = [] { QCoreApplication::quit(); };
+        m_options.quit = [] { QCoreApplication::exit(0); }; // quit() gives up when a window refuses
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
@@ -32,4 +32,18 @@ void ApplicationScene::show()
 void ApplicationScene::openMainWindow()
 {
     m_window->bringForward();
+}
+
+void ApplicationScene::takeLaunch(const InstanceGuard::Launch &launch)
+{
+    // A quiet start (at login, say) finding the program running leaves everything as it is.
+    if (launch.arguments.contains(QStringLiteral("--background")))
+        return;
+    // The compositor lets a window come forward only with the token of the launch that asked for it;
+    // the platform takes it from the environment when the window asks to be activated.
+    if (!launch.activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", launch.activationToken.toUtf8());
+    if (!launch.startupId.isEmpty())
+        qputenv("DESKTOP_STARTUP_ID", launch.startupId.toUtf8());
+    openMainWindow();
 }

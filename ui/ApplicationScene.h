@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/InstanceGuard.h"
+
 #include <QObject>
 
 #include <functional>
@@ -16,7 +18,7 @@ class ApplicationScene : public QObject
     Q_OBJECT
 public:
     struct Options {
-        std::function<void()> quit;            // default: leave the event loop
+        std::function<void()> quit;            // default: leave the event loop, whatever the windows say
         std::function<bool()> trayAvailable;   // default: ask the desktop
     };
 
@@ -30,6 +32,9 @@ public:
     void show();
     // Brings the window back, from the tray or the task bar.
     void openMainWindow();
+    // A later launch of the program, handed over by it: brings the window forward, unless it asked
+    // to start in the background ("--background"). Other arguments are ignored.
+    void takeLaunch(const InstanceGuard::Launch &launch);
 
 private:
     AppModel &m_model;

@@ -5,6 +5,7 @@
 #include "platform/linux/DialogFolderChooser.h"
 #include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/LinuxApplicationHost.h"
+#include "platform/linux/LocalInstanceGuard.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtHttpClient.h"
@@ -24,11 +25,18 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QSslConfiguration>
+
+#include <cstdio>
+#include <optional>
 
 int main(int argc, char *argv[])
 {
+    // Taken before Qt starts: its platform plugins consume them from the environment.
+    InstanceGuard::Launch launch{{}, qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), qEnvironmentVariable("DESKTOP_STARTUP_ID")};
     QApplication app(argc, argv);
+    launch.arguments = QCoreApplication::arguments().mid(1);
     installQtTranslations(app);
     QApplication::setOrganizationName(QStringLiteral("Kavrendal"));
     QApplication::setApplicationName(QStringLiteral("Tarvolin"));
@@ -39,6 +47,23 @@ int main(int argc, char *argv[])
                                                  QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
     // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Before anything reads the settings, the session or the network: a second copy would poll and
+    // acknowledge beside the first and rotate its session away. It hands its launch over and leaves.
+    LocalInstanceGuard instance(desktopId());
+    ApplicationScene *shell = nullptr; // launches arrive only once the event loop runs, after it exists
+    try {
+        if (!instance.claim(launch, [&shell](const InstanceGuard::Launch &later) {
+                if (shell)
+                    shell->takeLaunch(later);
+            }))
+            return 0;
+    } catch (const PlatformError &error) {
+        const QString text = QStringLiteral("Tarvolin Masaüstü başlatılamadı: ") + error.description();
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        QMessageBox::critical(nullptr, QStringLiteral("Tarvolin Masaüstü"), text);
+        return 1;
+    }
 
     QSettingsStore settings;
     QtKeychainSecretStore secrets;
@@ -63,12 +88,25 @@ int main(int argc, char *argv[])
     // Only in the build the crash loop and the fault soak run.
     ModelProbe probe(model);
 #endif
-    ApplicationScene scene(model);
+    // Every way out (both menus and the update) goes through the host, which ends the event loop
+    // even while the window, with no tray to hide into, refuses to close.
+    std::optional<ApplicationScene> scene(std::in_place, model, ApplicationScene::Options{[&application] { application.quit(); }, {}});
+    shell = &*scene;
     // The tray exists only now; until it does there is no pass and so nothing to tell.
-    TrayNotifier trayMessages(*scene.trayMenu()->icon());
-    notifier.setFallback(&trayMessages);
-    scene.show();
+    std::optional<TrayNotifier> trayMessages(std::in_place, *scene->trayMenu()->icon());
+    notifier.setFallback(&*trayMessages);
+    scene->show();
     const int result = app.exec();
+
+    // Leaving: no more launches, no more passes, and the window and the icon gone at once. A document
+    // being fetched stays a hidden temporary file, removed at the next start; a session renewed just now
+    // must still reach the secret store.
+    instance.stopTakingLaunches();
     model.stop();
+    notifier.setFallback(nullptr);
+    shell = nullptr;
+    trayMessages.reset();
+    scene.reset();
+    secrets.finishPendingWork();
     return result;
 }

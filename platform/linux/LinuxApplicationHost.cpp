@@ -44,5 +44,7 @@ void LinuxApplicationHost::startDetached(const QString &program, const QStringLi
 
 void LinuxApplicationHost::quit()
 {
-    QCoreApplication::quit();
+    // quit() would first ask every window to close and give up when one refuses, as the main
+    // window does when there is no tray to hide into. exit() leaves the event loop regardless.
+    QCoreApplication::exit(0);
 }

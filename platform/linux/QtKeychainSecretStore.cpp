@@ -2,6 +2,8 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QCoro/QCoroSignal>
 
 namespace {
@@ -30,12 +32,26 @@ QCoro::Task<bool> run(JobType *job, std::chrono::milliseconds timeout)
     co_return result.has_value() && guard && guard->error() == QKeychain::NoError;
 }
 
+// Counts an operation as under way for as long as it lives.
+class Pending
+{
+public:
+    explicit Pending(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
+    ~Pending() { --*m_count; }
+    Pending(const Pending &) = delete;
+    Pending &operator=(const Pending &) = delete;
+
+private:
+    std::shared_ptr<int> m_count;
+};
+
 } // namespace
 
 QtKeychainSecretStore::QtKeychainSecretStore(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
 
 QCoro::Task<> QtKeychainSecretStore::save(QString service, QString account, QByteArray data)
 {
+    const Pending pending(m_pending);
     auto *job = makeJob<QKeychain::WritePasswordJob>(service, account);
     job->setBinaryData(data);
     co_await run(job, m_timeout);
@@ -52,5 +68,14 @@ QCoro::Task<std::optional<QByteArray>> QtKeychainSecretStore::load(QString servi
 
 QCoro::Task<> QtKeychainSecretStore::remove(QString service, QString account)
 {
+    const Pending pending(m_pending);
     co_await run(makeJob<QKeychain::DeletePasswordJob>(service, account), m_timeout);
+}
+
+void QtKeychainSecretStore::finishPendingWork()
+{
+    // Every operation ends by itself within the time-out, so this wait does too.
+    const QDeadlineTimer deadline(m_timeout + std::chrono::seconds(1));
+    while (*m_pending > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }

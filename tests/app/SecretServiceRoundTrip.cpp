@@ -27,6 +27,12 @@ TEST(SecretService, SaveReplacesLoadFindsAndRemoveForgets)
     QCoro::waitFor(keychain.save(second, account));
     EXPECT_EQ(QCoro::waitFor(keychain.load(account)), second);
 
+    // A save still under way when the program leaves is let finish.
+    QCoro::Task<> leaving = keychain.save(first, account);
+    store.finishPendingWork();
+    EXPECT_TRUE(leaving.isReady());
+    EXPECT_EQ(QCoro::waitFor(keychain.load(account)), first);
+
     // Other accounts are other items.
     EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("other"))), std::nullopt);
 

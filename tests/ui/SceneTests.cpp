@@ -1,11 +1,13 @@
 // The shell around the model: the tray menu, the application menu, and what closing the window does.
 
+#include "platform/linux/LinuxApplicationHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/ApplicationScene.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayMenu.h"
 
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <QAction>
 #include <QMenu>
@@ -179,6 +181,43 @@ TEST_F(Scene, AHiddenWindowComesBackForTheCloudSettingsAndWithoutATrayClosingOnl
     EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
     scene->openMainWindow();
     EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
+}
+
+// As users without a tray host have it: the window refuses its close, and still each way out (the
+// window's menu, the tray menu, and the host's quit the update calls) ends the event loop.
+TEST(SceneQuit, EveryWayOutEndsTheEventLoopWithoutATray)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    for (const QString &way : {QStringLiteral("applicationMenu"), QStringLiteral("trayMenu"), QStringLiteral("update")})
+        for (const bool windowShown : {true, false}) {
+            SCOPED_TRACE(way.toStdString() + (windowShown ? " with the window shown" : " with no window"));
+            UiFixture f(/*configured=*/true);
+            LinuxApplicationHost host(QCoreApplication::applicationDirPath());
+            ApplicationScene scene(*f.model, ApplicationScene::Options{[&host] { host.quit(); }, {}});
+            if (windowShown) {
+                scene.show();
+                scene.mainWindow()->close();
+                ASSERT_TRUE(scene.mainWindow()->isVisible());
+            }
+            QMenu *menu = way == QStringLiteral("trayMenu") ? scene.trayMenu()->menu()
+                                                            : scene.mainWindow()->menuBar()->findChild<QMenu *>();
+            QAction *quit = menu->findChild<QAction *>(QStringLiteral("quit"));
+            QTimer::singleShot(0, [&] { way == QStringLiteral("update") ? host.quit() : quit->trigger(); });
+            QTimer stuck; // only so that a failure does not hang the suite
+            stuck.callOnTimeout([] { QCoreApplication::exit(1); });
+            stuck.start(60000);
+            EXPECT_EQ(QCoreApplication::exec(), 0);
+        }
+}
+
+TEST_F(Scene, ALaterLaunchBringsTheWindowForwardUnlessItStartsInTheBackground)
+{
+    MainWindow *window = scene->mainWindow();
+    scene->takeLaunch({{QStringLiteral("--background")}, QStringLiteral("t1"), {}});
+    EXPECT_FALSE(window->isVisible());
+    scene->takeLaunch({{QStringLiteral("--unknown")}, QStringLiteral("t2"), {}});
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "t2");
 }
 
 } // namespace
