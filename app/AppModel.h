@@ -130,9 +130,10 @@ public:
     QCoro::Task<> checkForUpdates(bool silent);
     // Registers or removes the login item; a refusal is reported and the switch follows the system.
     void setLaunchAtLogin(bool enabled);
-    // Follows the backend's push service beside the poll, trusting `tls`: a document queued for this
-    // computer starts a pass at once. Off until called; the poll alone runs passes then.
-    void enablePush(const QSslConfiguration &tls);
+    // Follows the backend's push service beside the poll, trusting what the requests trust: a
+    // document queued for this computer starts a pass at once. Off until called; the poll alone runs
+    // passes then.
+    void enablePush();
 
     // --- Update facts ------------------------------------------------------------------------------
     bool isAppStoreBuild() const { return m_updater.isAppStoreBuild(); }

@@ -1,8 +1,8 @@
 #include "app/AppModel.h"
 
-void AppModel::enablePush(const QSslConfiguration &tls)
+void AppModel::enablePush()
 {
-    m_push.setTlsConfiguration(tls);
+    m_push.setTlsConfiguration(m_services.http.tlsConfiguration());
     m_pushEnabled = true;
     followPush();
 }

@@ -26,7 +26,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QSslConfiguration>
 
 #include <cstdio>
 #include <optional>
@@ -69,8 +68,7 @@ int main(int argc, char *argv[])
     QtKeychainSecretStore secrets;
     SystemClock clock;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
-    const QList<QSslCertificate> extraAuthorities = QtHttpClient::loadAuthorities(QStringLiteral(TARVOLIN_EXTRA_CA_CERT));
-    QtHttpClient http(extraAuthorities);
+    QtHttpClient http(QtHttpClient::loadAuthorities(QStringLiteral(TARVOLIN_EXTRA_CA_CERT)));
     DialogFolderChooser folderChooser;
     PathFolderBookmarks bookmarks;
     DesktopWorkspace workspace;
@@ -79,10 +77,7 @@ int main(int argc, char *argv[])
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
                                     workspace, application, notifier});
-    // The push channel trusts what every request trusts.
-    QSslConfiguration pushTls = QSslConfiguration::defaultConfiguration();
-    pushTls.addCaCertificates(extraAuthorities);
-    model.enablePush(pushTls);
+    model.enablePush();
 
 #ifdef TARVOLIN_MODEL_PROBE
     // Only in the build the crash loop and the fault soak run.

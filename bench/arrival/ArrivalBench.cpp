@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -51,11 +50,8 @@ struct Desktop {
                                         fakes.folderChooser, fakes.bookmarks, fakes.workspace, fakes.application,
                                         fakes.notifier};
         model = std::make_unique<AppModel>(services, testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
-        if (push) {
-            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-            tls.addCaCertificates(QtHttpClient::loadAuthorities(qs(cloud.caCertPath())));
-            model->enablePush(tls);
-        }
+        if (push)
+            model->enablePush();
         model->start();
     }
 

@@ -11,14 +11,26 @@ QtHttpClient::QtHttpClient(QList<QSslCertificate> extraAuthorities)
 
 QNetworkReply *QtHttpClient::send(QNetworkRequest request, const QByteArray &method, const QByteArray &body)
 {
-    if (!m_extraAuthorities.isEmpty()) {
-        QSslConfiguration tls = request.sslConfiguration();
-        tls.addCaCertificates(m_extraAuthorities);
-        request.setSslConfiguration(tls);
-    }
+    QSslConfiguration tls = request.sslConfiguration();
+    tls.setCaCertificates(tlsConfiguration().caCertificates());
+    request.setSslConfiguration(tls);
     if (body.isEmpty())
         return m_manager.sendCustomRequest(request, method);
     return m_manager.sendCustomRequest(request, method, body);
+}
+
+QSslConfiguration QtHttpClient::tlsConfiguration() const
+{
+    if (!m_tls) {
+        // Qt trusts the system on demand only while a configuration names no authority at all: adding
+        // one (even none) trusts that list alone. So the list is always the system's roots in full,
+        // plus the build's extra authority, the same for the requests and the push socket. Reading the
+        // roots takes a noticeable moment, hence once and only when the first connection needs them.
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraAuthorities);
+        m_tls = tls;
+    }
+    return *m_tls;
 }
 
 QList<QSslCertificate> QtHttpClient::loadAuthorities(const QString &pemPath)

@@ -25,6 +25,7 @@ public:
             request.setTransferTimeout(shortTimeoutMs);
         return m_inner.send(request, method, body);
     }
+    QSslConfiguration tlsConfiguration() const override { return m_inner.tlsConfiguration(); }
 
     QList<QNetworkRequest> sent;
     int shortTimeoutMs = 0;

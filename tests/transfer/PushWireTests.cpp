@@ -6,7 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSslConfiguration>
+#include <QProcess>
 
 namespace {
 
@@ -22,12 +22,7 @@ QJsonObject objectOf(const std::string &json)
 class PushTest : public WireTest
 {
 protected:
-    void enablePush()
-    {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(QtHttpClient::loadAuthorities(qs(cloud.caCertPath())));
-        model->enablePush(tls);
-    }
+    using WireTest::WireTest;
 
     State state() { return WireAccess::push(*model).state(); }
 
@@ -74,7 +69,7 @@ protected:
     {
         QObject::connect(&WireAccess::push(*model), &RealtimeChannel::stateChanged, model.get(),
                          [this](State now) { attempts += now == State::Connecting ? 1 : 0; });
-        enablePush();
+        model->enablePush();
         const std::string computer = pairPhone();
         EXPECT_TRUE(waitUntil([&] { return joinedAs(computer); }));
         EXPECT_TRUE(waitUntil([&] { return settled(); }));
@@ -209,7 +204,7 @@ TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
     LocalCloud::Fault refused{LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 404};
     refused.fraction = 1;
     cloud.injectFault(refused);
-    enablePush();
+    model->enablePush();
     const std::string computer = pairPhone();
     ASSERT_TRUE(waitUntil([&] { return state() == State::GaveUp; }));
     services.clock.release();
@@ -223,6 +218,69 @@ TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
     sync();
     EXPECT_EQ(entries(), QStringList{QStringLiteral("fis.pdf")});
     EXPECT_EQ(cloud.rows().back().status, "downloaded");
+}
+
+// Set in the child that sees only the local cloud's authority among the system's: its data folder.
+const char *const systemTrustVariable = "TARVOLIN_TEST_SYSTEM_TRUST";
+
+LocalCloud::Options systemTrustOptions()
+{
+    LocalCloud::Options options;
+    options.dataDir = qEnvironmentVariable(systemTrustVariable).toStdString();
+    return options;
+}
+
+// A build without an extra authority, as users run it: the program trusts the system's and nothing else.
+class SystemTrustTest : public PushTest
+{
+protected:
+    SystemTrustTest() : PushTest(systemTrustOptions(), false) {}
+};
+
+TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)
+{
+    if (qEnvironmentVariableIsSet(systemTrustVariable)) {
+        // Requests pair, the channel joins: both through the system's trust alone.
+        const std::string computer = pairAndJoin();
+        EXPECT_FALSE(computer.empty());
+        EXPECT_TRUE(joinedAs(computer)) << static_cast<int>(state());
+        return;
+    }
+
+    // The system's trust is what lies in /etc/ssl/certs: in a mount namespace of its own the child
+    // finds the local cloud's authority there, hashed as OpenSSL looks it up, and nothing else.
+    if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
+                                                      QStringLiteral("--mount"), QStringLiteral("true")}) != 0)
+        GTEST_SKIP() << "no private mount namespace here (unshare)";
+    QTemporaryDir work;
+    const QDir dir(work.path());
+    ASSERT_TRUE(dir.mkpath(QStringLiteral("cloud/tls")) && dir.mkpath(QStringLiteral("roots")));
+    for (const QString &name : QDir(qs(cloud.dataDir() + "/tls")).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(qs(cloud.dataDir() + "/tls/") + name, dir.filePath(QStringLiteral("cloud/tls/")) + name));
+    QProcess hash;
+    hash.start(QStringLiteral("openssl"), {QStringLiteral("x509"), QStringLiteral("-hash"), QStringLiteral("-noout"),
+                                          QStringLiteral("-in"), qs(cloud.caCertPath())});
+    ASSERT_TRUE(hash.waitForFinished() && hash.exitCode() == 0);
+    const QString hashed = QString::fromLatin1(hash.readAllStandardOutput().trimmed()) + QStringLiteral(".0");
+    // Qt reads the roots by name, OpenSSL looks them up by hash: both names.
+    ASSERT_TRUE(QFile::copy(qs(cloud.caCertPath()), dir.filePath(QStringLiteral("roots/") + hashed)));
+    ASSERT_TRUE(QFile::copy(qs(cloud.caCertPath()), dir.filePath(QStringLiteral("roots/local.pem"))));
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(systemTrustVariable), dir.filePath(QStringLiteral("cloud")));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const ::testing::TestInfo *self = ::testing::UnitTest::GetInstance()->current_test_info();
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount"), QStringLiteral("sh"),
+                 QStringLiteral("-c"), QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && exec \"$2\" --gtest_filter=\"$3\""),
+                 QStringLiteral("sh"), dir.filePath(QStringLiteral("roots")), QCoreApplication::applicationFilePath(),
+                 QStringLiteral("%1.%2").arg(QString::fromUtf8(self->test_suite_name()), QString::fromUtf8(self->name()))});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
 }
 
 TEST(PushAddress, OnlyTheBackendsOwnHostOverTlsOrALoopbackServerInTheClear)

@@ -57,7 +57,13 @@ const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 
 class WireTest : public ::testing::Test
 {
 protected:
-    WireTest() : services(QtHttpClient::loadAuthorities(qs(cloud.caCertPath()))) {}
+    WireTest() : WireTest({}, true) {}
+    // `trustCloud`: the program trusts the cloud's authority as a test build's extra one.
+    WireTest(LocalCloud::Options options, bool trustCloud)
+        : cloud(std::move(options)),
+          services(trustCloud ? QtHttpClient::loadAuthorities(qs(cloud.caCertPath())) : QList<QSslCertificate>())
+    {
+    }
 
     void SetUp() override
     {

@@ -15,10 +15,17 @@ for tool in cpack dpkg-deb dpkg-shlibdeps; do
     command -v "$tool" >/dev/null || { echo "error: $tool is missing (bash tools/install-deps.sh installs it)" >&2; exit 1; }
 done
 
+case " ${CMAKE_ARGS:-} " in
+*TARVOLIN_EXTRA_CA_CERT*) echo "error: a package trusts the system's authorities only; drop TARVOLIN_EXTRA_CA_CERT from CMAKE_ARGS" >&2; exit 1 ;;
+esac
+# The test-only values are named after CMAKE_ARGS, so a reused build folder (one the demo or the
+# tests configured) cannot carry an extra authority or the sanitizers into the package.
 # shellcheck disable=SC2086  # CMAKE_ARGS is a list of words on purpose
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOLIN_INSTALL_LAYOUT=linux \
     -DTARVOLIN_BUILD_TESTS=OFF -DTARVOLIN_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-    ${CMAKE_ARGS:-} >/dev/null
+    ${CMAKE_ARGS:-} -DTARVOLIN_EXTRA_CA_CERT= -DTARVOLIN_SANITIZE=OFF -DTARVOLIN_FUZZ=OFF >/dev/null
+grep -qx 'TARVOLIN_EXTRA_CA_CERT:FILEPATH=' "$build/CMakeCache.txt" \
+    || { echo "error: $build still names an extra authority" >&2; exit 1; }
 cmake --build "$build" -j "$jobs" --target tarvolin
 build=$(cd "$build" && pwd)
 rm -f "$build"/tarvolin_*.deb
