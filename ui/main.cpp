@@ -5,6 +5,7 @@
 #include "platform/linux/DialogFolderChooser.h"
 #include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/LinuxApplicationHost.h"
+#include "platform/linux/LinuxWakeEvents.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtHttpClient.h"
@@ -23,7 +24,6 @@
 #endif
 
 #include <QApplication>
-#include <QIcon>
 #include <QSslConfiguration>
 
 int main(int argc, char *argv[])
@@ -35,8 +35,6 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));
     QApplication::setApplicationVersion(BuildValues::compiledIn().version);
     QApplication::setDesktopFileName(desktopId());
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
-                                                 QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
     // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -51,9 +49,10 @@ int main(int argc, char *argv[])
     DesktopWorkspace workspace;
     LinuxApplicationHost application(QCoreApplication::applicationDirPath());
     FreedesktopNotifier notifier(QStringLiteral("tarvolin"));
+    LinuxWakeEvents wake;
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
-                                    workspace, application, notifier});
+                                    workspace, application, notifier, wake});
     // The push channel trusts what every request trusts.
     QSslConfiguration pushTls = QSslConfiguration::defaultConfiguration();
     pushTls.addCaCertificates(extraAuthorities);
@@ -67,7 +66,8 @@ int main(int argc, char *argv[])
     // The tray exists only now; until it does there is no pass and so nothing to tell.
     TrayNotifier trayMessages(*scene.trayMenu()->icon());
     notifier.setFallback(&trayMessages);
-    scene.show();
+    // The login entry starts the program with this: it works in the tray without opening the window.
+    scene.launch(app.arguments().contains(XdgAutostartLoginItem::backgroundArgument()));
     const int result = app.exec();
     model.stop();
     return result;
