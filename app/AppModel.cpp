@@ -48,6 +48,8 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
         setDownloadedToday(m_downloadedToday + 1);
     });
 
+    m_services.wake.setHandler([this](WakeEvents::Reason) { catchUp(); });
+
     m_countedDay = m_services.clock.now().toLocalTime().date();
     m_notificationsEnabled = m_settings.value(SettingKeys::notificationsEnabled);
 
@@ -59,6 +61,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
 
 AppModel::~AppModel()
 {
+    m_services.wake.setHandler(nullptr);
     if (m_syncTask)
         m_syncTask->cancel();
 }

@@ -97,6 +97,9 @@ public:
     // is shown then. Null: nobody is looking.
     void setCountInViewCheck(std::function<bool()> check) { m_countInView = std::move(check); }
 
+    // The platform's word for this kind of computer, for the views to name the connection with.
+    QString platformName() const { return m_services.workspace.platformName(); }
+
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
     // and a key that is not blank.
     bool isConfigured() const { return m_backend.isConfigured(); }
@@ -222,6 +225,9 @@ private:
     void requestPass();
     void runRequestedPass();
     bool isStopped() const;
+    // Back from sleep or from a network outage: the push socket is likely dead and documents may
+    // have been queued meanwhile, so reconnect and look now.
+    void catchUp();
 
     // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
     void restoreTargetFolder();

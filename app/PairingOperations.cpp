@@ -2,12 +2,6 @@
 
 #include <QDir>
 
-namespace {
-
-const QString fallbackComputerName = QStringLiteral("Mac Bilgisayarım");
-
-} // namespace
-
 QString AppModel::targetFolderName() const
 {
     return QDir(m_folder.path()).dirName();
@@ -26,7 +20,7 @@ QCoro::Task<> AppModel::refreshPairing()
     try {
         const Backend backend = m_applied;
         const CloudSession session = co_await m_session.ensure(backend);
-        co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · Mac"), targetFolderName(),
+        co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · ") + platformName(), targetFolderName(),
                                  PairingKeeper::Image::Required);
         followPush(); // the session may have been renewed
         setStatus(QStringLiteral("QR kod hazır"));
@@ -38,7 +32,7 @@ QCoro::Task<> AppModel::refreshPairing()
 
 QCoro::Task<> AppModel::refreshPairingWithoutBusy(CloudSession auth)
 {
-    const QString name = m_services.workspace.computerName().value_or(fallbackComputerName);
+    const QString name = m_services.workspace.computerName().value_or(platformName() + QStringLiteral(" Bilgisayarım"));
     try {
         const Backend backend = m_applied;
         co_await m_pairing.renew(backend, std::move(auth), name, targetFolderName(), PairingKeeper::Image::Optional);

@@ -39,3 +39,12 @@ void AppModel::runRequestedPass()
     if (m_passRequested && !isStopped())
         syncNow();
 }
+
+void AppModel::catchUp()
+{
+    // Before the start nothing is due yet; after the stop nothing runs any more.
+    if (!isRunning())
+        return;
+    m_push.reconnect();
+    requestPass();
+}

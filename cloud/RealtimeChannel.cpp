@@ -104,6 +104,15 @@ void RealtimeChannel::follow(const std::optional<Subscription> &subscription, co
         setState(State::Idle);
 }
 
+void RealtimeChannel::reconnect()
+{
+    if (!m_subscription || m_state == State::GaveUp)
+        return;
+    closeSocket();
+    m_attempt = 0;
+    open();
+}
+
 void RealtimeChannel::open()
 {
     if (!m_subscription)

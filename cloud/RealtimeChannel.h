@@ -48,6 +48,11 @@ public:
     // token only hands the new token to the joined channel; another one leaves and joins anew.
     void follow(const std::optional<Subscription> &subscription, const QString &accessToken);
 
+    // Opens the connection afresh at once, as after a resume or a network change: the socket may
+    // be dead without knowing it, and a back-off would wait for nothing. A channel that follows
+    // nothing or has given up stays as it is.
+    void reconnect();
+
     State state() const { return m_state; }
     const std::optional<Subscription> &subscription() const { return m_subscription; }
 

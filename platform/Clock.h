@@ -38,7 +38,8 @@ public:
 
     // The current wall-clock time, in UTC.
     virtual QDateTime now() const = 0;
-    // Waits for the duration on a monotonic clock, or less when `cancellation` fires meanwhile.
+    // Waits for the duration, counting time the computer spent asleep (a wait due during a suspend
+    // ends at the resume), or less when `cancellation` fires meanwhile.
     // Returns false when the wait ended because of the cancellation.
     virtual QCoro::Task<bool> sleep(std::chrono::milliseconds duration, Cancellation &cancellation) = 0;
 };

@@ -9,6 +9,7 @@
 #include "platform/Notifier.h"
 #include "platform/SecretStore.h"
 #include "platform/SettingsStore.h"
+#include "platform/WakeEvents.h"
 #include "platform/Workspace.h"
 
 // The operating-system services the model uses, handed over at construction. The entry point passes
@@ -24,4 +25,5 @@ struct PlatformServices {
     Workspace &workspace;
     ApplicationHost &application;
     Notifier &notifier;
+    WakeEvents &wake;
 };

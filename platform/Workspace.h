@@ -15,4 +15,7 @@ public:
     virtual void open(const QUrl &url) = 0;
     // The computer's name as the user knows it, or nothing when the system has none.
     virtual std::optional<QString> computerName() const = 0;
+    // The word users know this kind of computer by ("Linux"): the program names its connection and
+    // this computer with it.
+    virtual QString platformName() const = 0;
 };

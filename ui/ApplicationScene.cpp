@@ -4,7 +4,8 @@
 #include "ui/MainWindow.h"
 #include "ui/TrayMenu.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QIcon>
 #include <QSystemTrayIcon>
 
 ApplicationScene::ApplicationScene(AppModel &model, Options options, QObject *parent)
@@ -14,23 +15,60 @@ ApplicationScene::ApplicationScene(AppModel &model, Options options, QObject *pa
         m_options.quit = [] { QCoreApplication::exit(0); }; // quit() gives up when a window refuses
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    m_options.trayRetry = std::max(m_options.trayRetry, std::chrono::milliseconds(1));
 
-    m_window = std::make_unique<MainWindow>(
-        model, MainWindow::Hooks{m_options.quit, [this] { return m_options.trayAvailable() && m_tray; }});
     m_tray = std::make_unique<TrayMenu>(
         model, [this] { openMainWindow(); }, m_options.quit);
+
+    // The model may ask for the cloud settings before anyone opened the window: the sheet needs one.
+    // (Once the window exists it answers such requests itself.)
+    connect(&model, &AppModel::showingCloudSettingsChanged, this, [this] {
+        if (m_model.showingCloudSettings() && !m_window)
+            openMainWindow();
+    });
+
+    connect(&m_trayWatch, &QTimer::timeout, this, [this] {
+        if (--m_trayChecksLeft <= 0)
+            m_trayWatch.stop();
+        showTrayIconWhenAvailable();
+    });
 }
 
 ApplicationScene::~ApplicationScene() = default;
 
-void ApplicationScene::show()
+void ApplicationScene::launch(bool background)
 {
+    m_trayChecksLeft = int(m_options.trayPatience / m_options.trayRetry);
+    showTrayIconWhenAvailable();
+    if (!m_tray->icon()->isVisible() && m_trayChecksLeft > 0)
+        m_trayWatch.start(m_options.trayRetry);
+    if (!background)
+        openMainWindow();
+    // Queued as the window's own start is, so that a folder chooser never runs inside the launch.
+    QTimer::singleShot(0, &m_model, [model = &m_model] { model->start(); });
+}
+
+void ApplicationScene::showTrayIconWhenAvailable()
+{
+    if (m_tray->icon()->isVisible() || !m_options.trayAvailable())
+        return;
+    m_trayWatch.stop();
     m_tray->icon()->show();
-    m_window->show();
 }
 
 void ApplicationScene::openMainWindow()
 {
+    if (!m_window) {
+        // Loaded with the window: the tray draws its own icon, and the picture costs memory.
+        if (QApplication::windowIcon().isNull())
+            QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
+                                                         QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
+        // The window may hide into the tray only while an icon there can bring it back.
+        m_window = std::make_unique<MainWindow>(
+            m_model, MainWindow::Hooks{m_options.quit, [this] {
+                                           return m_tray->icon()->isVisible() && m_options.trayAvailable();
+                                       }});
+    }
     m_window->bringForward();
 }
 

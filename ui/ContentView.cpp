@@ -132,7 +132,7 @@ QWidget *ContentView::buildHeader()
 
     auto *titles = column(2);
     titles->addWidget(label(QStringLiteral("Tarvolin Masaüstü"), Theme::font(19, QFont::Bold), Qt::white, header));
-    titles->addWidget(label(QStringLiteral("Evrak Aktarımı · Mac Bağlantısı"), Theme::font(12),
+    titles->addWidget(label(QStringLiteral("Evrak Aktarımı · %1 Bağlantısı").arg(m_model.platformName()), Theme::font(12),
                             Theme::withOpacity(Qt::white, 0.68), header));
     layout->addLayout(titles);
     layout->addStretch(1);

@@ -5,6 +5,7 @@
 #include "platform/linux/DialogFolderChooser.h"
 #include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/LinuxApplicationHost.h"
+#include "platform/linux/LinuxWakeEvents.h"
 #include "platform/linux/LocalInstanceGuard.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
@@ -42,8 +43,6 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin Masaüstü"));
     QApplication::setApplicationVersion(BuildValues::compiledIn().version);
     QApplication::setDesktopFileName(desktopId());
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
-                                                 QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
     // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -74,9 +73,10 @@ int main(int argc, char *argv[])
     DesktopWorkspace workspace;
     LinuxApplicationHost application(QCoreApplication::applicationDirPath());
     FreedesktopNotifier notifier(QStringLiteral("tarvolin"));
+    LinuxWakeEvents wake;
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
-                                    workspace, application, notifier});
+                                    workspace, application, notifier, wake});
     model.enablePush();
 
 #ifdef TARVOLIN_MODEL_PROBE
@@ -90,7 +90,8 @@ int main(int argc, char *argv[])
     // The tray exists only now; until it does there is no pass and so nothing to tell.
     std::optional<TrayNotifier> trayMessages(std::in_place, *scene->trayMenu()->icon());
     notifier.setFallback(&*trayMessages);
-    scene->show();
+    // The login entry starts the program with this: it works in the tray without opening the window.
+    scene->launch(launch.arguments.contains(XdgAutostartLoginItem::backgroundArgument()));
     const int result = app.exec();
 
     // Leaving: no more launches, no more passes, and the window and the icon gone at once. A document

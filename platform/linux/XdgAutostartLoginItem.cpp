@@ -46,7 +46,7 @@ void XdgAutostartLoginItem::registerItem()
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
         << "Name=Tarvolin Masaüstü\n"
-        << "Exec=" << quoteExecArgument(m_executable) << "\n"
+        << "Exec=" << quoteExecArgument(m_executable) << ' ' << backgroundArgument() << "\n"
         << "Icon=tarvolin\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";

@@ -17,6 +17,8 @@ public:
 
     // Where the entry lives.
     static QString entryPath();
+    // What the entry passes to the program: started at login, it stays in the background.
+    static QString backgroundArgument() { return QStringLiteral("--background"); }
 
 private:
     QString m_executable;

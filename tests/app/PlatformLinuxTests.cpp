@@ -120,7 +120,7 @@ TEST_F(AutostartEntry, IsWrittenReadBackAndRemoved)
     EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(entry.contains("Type=Application\n"));
     // Quotes inside a quoted Exec argument are escaped, and the backslash itself once more.
-    EXPECT_TRUE(entry.contains("Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\"\n"))
+    EXPECT_TRUE(entry.contains("Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\" --background\n"))
         << entry.toStdString();
 
     item.unregisterItem();

@@ -77,6 +77,8 @@ others=$(tail -n +2 "$work/packaged/connects" | grep -v '^CONNECT backend.invali
 test -z "$others" || fail "the packaged program reached out for an update: $others"
 ! grep -q '^lastUpdateCheck=' "$work/packaged/config/Kavrendal/Tarvolin.conf" || fail "the packaged program ran an update check"
 test -f "$work/packaged/config/autostart/$id.desktop" || fail "no login entry $id.desktop"
+grep -q '^Exec=.* --background$' "$work/packaged/config/autostart/$id.desktop" \
+    || fail "the login entry opens the window: $(grep Exec "$work/packaged/config/autostart/$id.desktop")"
 
 # Without the marker the same program does check, so the silence above is the marker's doing.
 rm "$root/usr/lib/tarvolin/package-managed"

@@ -40,7 +40,7 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
     ASSERT_TRUE(model->pairing());
     EXPECT_FALSE(model->qrImage().isNull());
     EXPECT_EQ(lastPairingBody(),
-              QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Mac")},
+              QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Linux")},
                            {QStringLiteral("targetFolderName"), QDir(folder.path()).dirName()}}));
     // The code on screen is one the phone can claim.
     EXPECT_EQ(cloud.claimPairing(model->pairing()->code.toStdString()).computerId,
@@ -57,8 +57,13 @@ TEST_F(PairingWireTest, SilentPairingSendsTheComputersNameOrTheFallback)
 
     services.workspace.name = std::nullopt;
     QCoro::waitFor(WireAccess::silentPairing(*model, session));
-    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Mac Bilgisayarım"));
+    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Linux Bilgisayarım"));
     EXPECT_FALSE(model->isWorking());
+
+    // The word is the platform layer's: another platform's build names itself.
+    services.workspace.platform = QStringLiteral("Mac");
+    QCoro::waitFor(WireAccess::silentPairing(*model, session));
+    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Mac Bilgisayarım"));
 }
 
 TEST_F(PairingWireTest, UndecodableAnswersKeepThePreviousCodeAndLongTextsStillRender)

@@ -120,9 +120,11 @@ class FakeWorkspace : public Workspace
 public:
     void open(const QUrl &url) override { opened.append(url); }
     std::optional<QString> computerName() const override { return name; }
+    QString platformName() const override { return platform; }
 
     QList<QUrl> opened;
     std::optional<QString> name = QStringLiteral("Test Bilgisayarı");
+    QString platform = QStringLiteral("Linux");
 };
 
 class FakeApplicationHost : public ApplicationHost
@@ -157,6 +159,15 @@ public:
     std::vector<std::function<void()>> actions; // one per notification, in order
 };
 
+class FakeWakeEvents : public WakeEvents
+{
+public:
+    void setHandler(std::function<void(Reason)> handler) override { this->handler = std::move(handler); }
+    void fire(Reason reason) { if (handler) handler(reason); }
+
+    std::function<void(Reason)> handler;
+};
+
 // Owns one of every fake, plus a real HTTP client (tests talk to loopback servers at the wire).
 struct TestServices {
     explicit TestServices(QList<QSslCertificate> authorities = {}) : http(std::move(authorities)) {}
@@ -164,7 +175,7 @@ struct TestServices {
     PlatformServices services()
     {
         return PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks, workspace,
-                                application, notifier};
+                                application, notifier, realWake ? *realWake : wake};
     }
 
     MemorySettingsStore settings;
@@ -177,6 +188,8 @@ struct TestServices {
     FakeWorkspace workspace;
     FakeApplicationHost application;
     FakeNotifier notifier;
+    FakeWakeEvents wake;
+    WakeEvents *realWake = nullptr; // the system's own, where a test wants it instead of the fake
 };
 
 // Build values for tests: empty backend values (nothing compiled in) and a site that is never reached

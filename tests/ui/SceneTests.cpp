@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ protected:
 
     QAction *applicationMenuAction(const char *name)
     {
+        scene->openMainWindow();
         const QList<QAction *> menus = scene->mainWindow()->menuBar()->actions();
         for (QAction *menu : menus)
             for (QAction *action : menu->menu()->actions())
@@ -67,9 +69,9 @@ TEST_F(Scene, TrayFollowsTheProgressAndTheErrorOfThePass)
 
 TEST_F(Scene, TheUserSeesTheCountOnlyInTheActiveWindowWithTheCountInView)
 {
-    MainWindow *window = scene->mainWindow();
     EXPECT_FALSE(Ui::countInView(*f.model));
-    window->bringForward();
+    scene->openMainWindow();
+    MainWindow *window = scene->mainWindow();
     ASSERT_TRUE(waitUntil([&] { return window->isActiveWindow(); }));
     EXPECT_TRUE(Ui::countInView(*f.model));
 
@@ -101,10 +103,10 @@ TEST_F(Scene, TrayMenuHoldsItsItemsInOrderAndTheyReachTheModelAndTheShell)
     // The first line is text, not a command; it follows the status (below).
     EXPECT_FALSE(scene->trayMenu()->menu()->actions().first()->isEnabled());
 
-    MainWindow *window = scene->mainWindow();
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(scene->mainWindow(), nullptr);
     trayAction("openWindow")->trigger();
-    EXPECT_TRUE(window->isVisible());
+    ASSERT_NE(scene->mainWindow(), nullptr);
+    EXPECT_TRUE(scene->mainWindow()->isVisible());
 
     trayAction("quit")->trigger();
     EXPECT_EQ(quitRequests, 1);
@@ -147,7 +149,7 @@ TEST(SceneLifecycle, ClosingTheWindowLeavesTheRepeatingTaskRunning)
 {
     UiFixture f(/*configured=*/true, /*startable=*/true);
     ApplicationScene scene(*f.model, ApplicationScene::Options{[] {}, [] { return true; }});
-    scene.show();
+    scene.launch(false);
     // The start sequence fails against the refusing backend, runs its first pass and sleeps.
     ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeping == 1; }));
     EXPECT_TRUE(f.model->isRunning());
@@ -167,11 +169,40 @@ TEST(SceneLifecycle, ClosingTheWindowLeavesTheRepeatingTaskRunning)
     EXPECT_EQ(f.model->status(), QStringLiteral("Tüm evraklar indirildi"));
 }
 
+TEST(SceneLifecycle, ALoginStartWorksWithoutAWindowAndTheTrayMayComeLate)
+{
+    UiFixture f(/*configured=*/true, /*startable=*/true);
+    bool trayAvailable = false;
+    ApplicationScene scene(*f.model, ApplicationScene::Options{[] {}, [&] { return trayAvailable; },
+                                                                std::chrono::milliseconds(1)});
+    scene.launch(/*background=*/true);
+    // The model runs its passes with no window built, and nothing holds its notifications back.
+    ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeping == 1; }));
+    EXPECT_EQ(scene.mainWindow(), nullptr);
+    EXPECT_FALSE(Ui::countInView(*f.model));
+    EXPECT_FALSE(scene.trayMenu()->icon()->isVisible()) << "no tray host yet";
+
+    trayAvailable = true;
+    ASSERT_TRUE(waitUntil([&] { return scene.trayMenu()->icon()->isVisible(); }));
+
+    // The way back (tray, or a second launch) builds the window, which names this platform.
+    scene.openMainWindow();
+    ASSERT_NE(scene.mainWindow(), nullptr);
+    EXPECT_TRUE(scene.mainWindow()->isVisible());
+    QStringList texts;
+    for (const QLabel *label : scene.mainWindow()->findChildren<QLabel *>())
+        texts << label->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Evrak Aktarımı · Linux Bağlantısı")));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.services.clock.sleeps.size(), 1) << "showing the window does not start the model again";
+}
+
 TEST_F(Scene, AHiddenWindowComesBackForTheCloudSettingsAndWithoutATrayClosingOnlyMinimises)
 {
-    MainWindow *window = scene->mainWindow();
-    ASSERT_FALSE(window->isVisible());
+    ASSERT_EQ(scene->mainWindow(), nullptr);
     f.model->setShowingCloudSettings(true);
+    MainWindow *window = scene->mainWindow();
+    ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     f.model->setShowingCloudSettings(false);
 

@@ -1,0 +1,152 @@
+// Idle memory at a login start: the real program started as its login entry starts it, against the
+// local cloud, beside the least Qt Widgets program that makes one https request, both on the same
+// display (whatever QT_QPA_PLATFORM says; offscreen when unset). Once the program's first pass is
+// done and both have idled, their resident sizes (VmRSS) are read and the ratio printed.
+//
+//   tarvolin_idle_memory [--idle SECONDS]
+#include "LocalCloud.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string &message)
+{
+    std::cerr << "tarvolin_idle_memory: " << message << std::endl;
+    std::exit(2);
+}
+
+pid_t spawn(const std::vector<std::string> &arguments, const std::vector<std::string> &extraEnvironment,
+            const fs::path &log)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e)
+        env.emplace_back(*e);
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+    std::vector<char *> envp, argv;
+    for (std::string &entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = arguments;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        fail("cannot start " + arguments[0]);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+long statusKiB(pid_t pid, const std::string &field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field + ":"))
+            return std::atol(line.c_str() + field.size() + 1);
+    fail("no " + field + " for process " + std::to_string(pid) + " (has it ended?)");
+}
+
+std::string readAll(const fs::path &path)
+{
+    std::ifstream in(path);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int idleSeconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--idle" && i + 1 < argc)
+            idleSeconds = std::atoi(argv[++i]);
+        else
+            fail("usage: tarvolin_idle_memory [--idle SECONDS]");
+    }
+    std::string pattern = (fs::temp_directory_path() / "tarvolin-idle-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        fail("cannot make a work folder");
+    const fs::path work = pattern;
+    // The certificates the loops' build of the program trusts; made here when no loop has run yet.
+    const fs::path tls = fs::path(LOOPS_DIR) / "tls";
+    if (!fs::exists(tls / "server-key.pem")) {
+        { LocalCloud maker(LocalCloud::Options{.dataDir = (work / "maker").string()}); }
+        fs::create_directories(tls.parent_path());
+        fs::rename(work / "maker" / "tls", tls);
+    }
+    fs::create_directories(work / "cloud" / "tls");
+    for (const char *file : {"ca.pem", "ca-key.pem", "server.pem", "server-key.pem"})
+        fs::copy_file(tls / file, work / "cloud" / "tls" / file);
+
+    int result = 0;
+    {
+        LocalCloud cloud(LocalCloud::Options{.dataDir = (work / "cloud").string()});
+        const fs::path target = work / "Gider";
+        fs::create_directories(target);
+        fs::create_directories(work / "config" / "Kavrendal");
+        std::ofstream(work / "config" / "Kavrendal" / "Tarvolin.conf")
+            << "[General]\ntargetFolderBookmark=@ByteArray(" << target.string() << ")\n"
+            << "manualCloudConfigurationEnabled=true\nsupabaseURL=" << cloud.baseUrl() << "\n"
+            << "supabaseAnonKey=" << cloud.anonKey() << "\nstartupChoiceInitialized=true\n";
+
+        const pid_t program = spawn({LOOP_APP, "--background"},
+                                    {"XDG_CONFIG_HOME=" + (work / "config").string(),
+                                     "XDG_CACHE_HOME=" + (work / "cache").string(), "QT_LOGGING_RULES=*.debug=false"},
+                                    work / "program.log");
+        const pid_t minimal = spawn({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health", (work / "cloud" / "tls" / "ca.pem").string()},
+                                    {}, work / "minimal.log");
+
+        // Idle means: the program has listed its queue once, and the yardstick has its answer.
+        bool passed = false;
+        for (int i = 0; i < 600 && !passed; ++i) {
+            for (const LocalCloud::LoggedRequest &request : cloud.requestLog())
+                passed = passed || (request.method == "GET" && request.path.starts_with("/rest/v1/transfer_items"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!passed)
+            fail("no pass within 60 s; see " + (work / "program.log").string());
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        if (readAll(work / "minimal.log").find("status ") == std::string::npos)
+            fail("the yardstick got no answer; see " + (work / "minimal.log").string());
+
+        const long programKiB = statusKiB(program, "VmRSS");
+        const long minimalKiB = statusKiB(minimal, "VmRSS");
+        std::printf("idle VmRSS: program --background %.1f MiB, minimal Qt https program %.1f MiB, ratio %.2f\n",
+                    double(programKiB) / 1024, double(minimalKiB) / 1024, double(programKiB) / double(minimalKiB));
+        std::printf("threads: program %ld, minimal %ld\n", statusKiB(program, "Threads"), statusKiB(minimal, "Threads"));
+        for (const pid_t pid : {program, minimal}) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    }
+    fs::remove_all(work);
+    return result;
+}
