@@ -7,6 +7,12 @@ namespace {
 const QString preparingText = QStringLiteral("Hazırlanıyor…");
 const QString waitingForConnectionText = QStringLiteral("Bağlantı bekleniyor");
 
+QString arrivalsFile(const ApplicationHost &application)
+{
+    const QString folder = application.dataDirectory();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/recent-arrivals.json");
+}
+
 } // namespace
 
 AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent)
@@ -23,6 +29,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
       m_inbox(m_client, services.clock),
       m_updater(services.http, services.application, m_settings, services.clock, m_build),
       m_push(services.clock),
+      m_arrivals(arrivalsFile(services.application)),
       m_backend{m_build.supabaseURL, m_build.anonKey},
       m_applied(m_backend.normalised()),
       m_status(preparingText),
@@ -41,8 +48,10 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
     connect(&m_inbox, &Inbox::downloading, this, [this](int number, int count) {
         setStatus(QStringLiteral("%1/%2 evrak indiriliyor…").arg(number).arg(count));
     });
-    connect(&m_inbox, &Inbox::saved, this, [this](const QString &fileName) {
-        m_savedThisPass.append(fileName);
+    connect(&m_inbox, &Inbox::saved, this, [this](const QString &, const QString &path) {
+        const Arrival arrival{m_services.clock.now(), path};
+        m_savedThisPass.append(arrival);
+        m_arrivals.add(arrival);
         setPendingCount(std::max(0, m_pendingCount - 1));
         startCountingToday();
         setDownloadedToday(m_downloadedToday + 1);

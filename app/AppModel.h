@@ -11,6 +11,7 @@
 #include "pairing/PairingKeeper.h"
 #include "platform/PlatformServices.h"
 #include "transfer/Inbox.h"
+#include "transfer/RecentArrivals.h"
 #include "transfer/TargetFolder.h"
 #include "update/Updater.h"
 
@@ -100,6 +101,9 @@ public:
     // The platform's word for this kind of computer, for the views to name the connection with.
     QString platformName() const { return m_services.workspace.platformName(); }
 
+    // The documents saved lately, newest first, kept across restarts.
+    const RecentArrivals &recentArrivals() const { return m_arrivals; }
+
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
     // and a key that is not blank.
     bool isConfigured() const { return m_backend.isConfigured(); }
@@ -129,6 +133,9 @@ public:
     void chooseFolder(bool isInitialSetup = false);
     // Shows the target folder in the file browser, creating it first.
     void openFolder();
+    // Shows a saved document selected in the file browser; one that has gone since shows the target
+    // folder instead.
+    void showArrival(const QString &path);
     // Checks the published manifest and installs a newer build; a silent check reports nothing.
     QCoro::Task<> checkForUpdates(bool silent);
     // Registers or removes the login item; a refusal is reported and the switch follows the system.
@@ -246,6 +253,7 @@ private:
     Inbox m_inbox;
     Updater m_updater;
     RealtimeChannel m_push;
+    RecentArrivals m_arrivals;
 
     Backend m_backend; // the live values, edited in place by the settings sheet
     Backend m_applied; // the values in use: applied at start or saved; every request goes here
@@ -261,7 +269,7 @@ private:
     QString m_updateStatus;
     bool m_notificationsEnabled = true;
     std::function<bool()> m_countInView;
-    QStringList m_savedThisPass; // the file names, in the order they landed
+    QList<Arrival> m_savedThisPass; // in the order they landed
 
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
     bool m_didPrepareTargetFolder = false;

@@ -77,3 +77,12 @@ void AppModel::openFolder()
     }
     m_services.workspace.open(m_folder.url());
 }
+
+void AppModel::showArrival(const QString &path)
+{
+    if (RecentArrivals::isPresent(Arrival{{}, path})) {
+        m_services.workspace.showFile(path);
+        return;
+    }
+    openFolder();
+}

@@ -27,22 +27,31 @@ QString refusalMessage(const QList<Inbox::Refusal> &refused)
 }
 
 const QString openFolderText = QStringLiteral("Klasörü Aç");
+const QString showFileText = QStringLiteral("Göster");
 
 } // namespace
 
 void AppModel::announceArrivals()
 {
-    const QStringList saved = std::exchange(m_savedThisPass, {});
+    const QList<Arrival> saved = std::exchange(m_savedThisPass, {});
+    // Once per pass, not per document: the list is a convenience, and every write is a disk sync.
+    m_arrivals.save();
     if (saved.isEmpty() || !m_notificationsEnabled || (m_countInView && m_countInView()))
         return;
-    const QString first = saved.first();
+    const QString first = saved.first().fileName();
+    const bool one = saved.size() == 1;
     const Notification notification{
         QStringLiteral("%1 evrak indirildi").arg(saved.size()),
-        saved.size() == 1 ? first : QStringLiteral("%1 ve %2 evrak daha").arg(first, QString::number(saved.size() - 1)),
-        openFolderText,
+        one ? first : QStringLiteral("%1 ve %2 evrak daha").arg(first, QString::number(saved.size() - 1)),
+        one ? showFileText : openFolderText,
     };
-    m_services.notifier.notify(notification, [model = QPointer<AppModel>(this)] {
-        if (model)
+    // One document is shown itself; several are shown where they all went.
+    m_services.notifier.notify(notification, [model = QPointer<AppModel>(this), one, path = saved.first().path] {
+        if (!model)
+            return;
+        if (one)
+            model->showArrival(path);
+        else
             model->openFolder();
     });
 }

@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // The running program as the operating system sees it: where it is installed, its process, and
-// leaving. Used by the self-updater.
+// leaving. Used by the self-updater and for the program's own files.
 class ApplicationHost
 {
 public:
@@ -21,6 +21,8 @@ public:
     virtual qint64 processId() const = 0;
     // The folder for temporary files.
     virtual QString temporaryDirectory() const = 0;
+    // The folder for the program's own files that outlive a run; empty when the system has none.
+    virtual QString dataDirectory() const = 0;
     // Starts a program that outlives this process, without a shell. Throws PlatformError when it
     // cannot be started.
     virtual void startDetached(const QString &program, const QStringList &arguments) = 0;

@@ -10,6 +10,7 @@
 #include "transfer/IncomingDocument.h"
 #include "transfer/SignedLink.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -128,7 +129,7 @@ QCoro::Task<Inbox::Outcome> Inbox::run(Pass pass)
         if (!self)
             co_return outcome;
         if (name)
-            Q_EMIT saved(*name);
+            Q_EMIT saved(*name, QDir(pass.folder).filePath(*name));
     }
     co_return outcome;
 }

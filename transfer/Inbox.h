@@ -66,7 +66,7 @@ public:
 Q_SIGNALS:
     void listed(int count);
     void downloading(int number, int count); // number counts from 1
-    void saved(const QString &fileName);
+    void saved(const QString &fileName, const QString &path);
 
 private:
     BackendClient &m_client;

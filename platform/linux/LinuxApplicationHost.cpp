@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -29,6 +30,11 @@ qint64 LinuxApplicationHost::processId() const
 QString LinuxApplicationHost::temporaryDirectory() const
 {
     return QDir::tempPath();
+}
+
+QString LinuxApplicationHost::dataDirectory() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
 void LinuxApplicationHost::startDetached(const QString &program, const QStringList &arguments)

@@ -12,6 +12,7 @@ public:
     QString programFolder() const override { return m_programFolder; }
     qint64 processId() const override;
     QString temporaryDirectory() const override;
+    QString dataDirectory() const override;
     void startDetached(const QString &program, const QStringList &arguments) override;
     void quit() override;
 

@@ -1,12 +1,14 @@
 // Notifications over a private session bus, with a small stand-in for the desktop's notification
 // service, and the fallback where no service answers.
 
+#include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/FreedesktopNotifier.h"
 #include "tests/support/Fakes.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDesktopServices>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -175,6 +177,58 @@ TEST_F(FreedesktopNotifierTest, WithoutAServiceOrABusTheFallbackShowsIt)
     offline.setFallback(&fallback);
     offline.notify(arrival, [] {});
     EXPECT_EQ(fallback.shown.size(), 2);
+}
+
+// Records ShowItems as a file manager on the bus would receive it.
+class FakeFileManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QList<QStringList> shown;
+public Q_SLOTS:
+    void ShowItems(const QStringList &uris, const QString &) { shown.append(uris); }
+};
+
+// Stands in for the desktop's handler of file links, so the fallback opens nothing for real.
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+public:
+    OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+TEST_F(FreedesktopNotifierTest, AFileIsShownByTheFileManagerOrElseItsFolderIsOpened)
+{
+    // A name that a careless link would cut at "#" or decode at "%".
+    const QString file = QStringLiteral("/home/ayşe/Gider/fiş #2 %41.pdf");
+    OpenedUrls opened;
+    DesktopWorkspace absent(clientConnection);
+    absent.showFile(file);
+    ASSERT_TRUE(waitUntil([&] { return opened.urls.size() == 1; }));
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/home/ayşe/Gider")));
+
+    DesktopWorkspace offline(QDBusConnection::connectToBus(QStringLiteral("disabled:"), QStringLiteral("none")));
+    offline.showFile(file);
+    EXPECT_EQ(opened.urls.size(), 2);
+
+    FakeFileManager manager;
+    ASSERT_TRUE(serviceConnection.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
+                                                 QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serviceConnection.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    DesktopWorkspace present(clientConnection);
+    present.showFile(file);
+    ASSERT_TRUE(waitUntil([&] { return manager.shown.size() == 1; }));
+    ASSERT_EQ(manager.shown[0].size(), 1);
+    const QUrl uri(manager.shown[0][0], QUrl::StrictMode);
+    EXPECT_EQ(uri.scheme(), QStringLiteral("file"));
+    EXPECT_EQ(uri.toLocalFile(), file);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(opened.urls.size(), 2) << "no folder besides the file manager's window";
 }
 
 } // namespace

@@ -119,10 +119,12 @@ class FakeWorkspace : public Workspace
 {
 public:
     void open(const QUrl &url) override { opened.append(url); }
+    void showFile(const QString &path) override { shownFiles.append(path); }
     std::optional<QString> computerName() const override { return name; }
     QString platformName() const override { return platform; }
 
     QList<QUrl> opened;
+    QStringList shownFiles;
     std::optional<QString> name = QStringLiteral("Test Bilgisayarı");
     QString platform = QStringLiteral("Linux");
 };
@@ -134,6 +136,7 @@ public:
     QString programFolder() const override { return program; }
     qint64 processId() const override { return pid; }
     QString temporaryDirectory() const override { return tempDir; }
+    QString dataDirectory() const override { return dataDir; }
     void startDetached(const QString &program, const QStringList &arguments) override;
     void quit() override { ++quitCalls; }
 
@@ -141,6 +144,7 @@ public:
     QString program;
     qint64 pid = 4242;
     QString tempDir;
+    QString dataDir; // empty: the program's own files are kept for the run only
     bool refuseStart = false;
     QList<QPair<QString, QStringList>> started;
     int quitCalls = 0;
