@@ -48,7 +48,7 @@ struct Desktop {
         fakes.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
         const PlatformServices services{fakes.settings, fakes.secrets, clock, fakes.loginItem, fakes.http,
                                         fakes.folderChooser, fakes.bookmarks, fakes.workspace, fakes.application,
-                                        fakes.notifier};
+                                        fakes.notifier, fakes.wake};
         model = std::make_unique<AppModel>(services, testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
         if (push)
             model->enablePush();

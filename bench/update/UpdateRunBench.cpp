@@ -51,7 +51,8 @@ int runOld(const QString &site, const QString &authority, const QString &bundle)
     LinuxApplicationHost host(bundle + QStringLiteral("/Contents/MacOS"));
     PlatformServices platform = services.services();
     PlatformServices real{platform.settings, platform.secrets, platform.clock, platform.loginItem, platform.http,
-                          platform.folderChooser, platform.bookmarks, platform.workspace, host, platform.notifier};
+                          platform.folderChooser, platform.bookmarks, platform.workspace, host, platform.notifier,
+                          platform.wake};
     AppModel model(real, testBuildValues({}, {}, site));
     QElapsedTimer clock;
     clock.start();

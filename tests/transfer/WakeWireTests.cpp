@@ -60,9 +60,7 @@ TEST_F(WakeTest, ADocumentQueuedDuringASleepIsInTheFolderRightAfterTheResume)
 {
     ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS")) << "run under tests/app/with-system-bus.sh";
     ASSERT_TRUE(logind.claimName());
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates(QtHttpClient::loadAuthorities(qs(cloud.caCertPath())));
-    model->enablePush(tls);
+    model->enablePush();
 
     // The program as it runs: started, paired, one pass done, the loop asleep until its next turn.
     model->start();
