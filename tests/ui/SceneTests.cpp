@@ -221,6 +221,8 @@ TEST(SceneQuit, EveryWayOutEndsTheEventLoopWithoutATray)
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     for (const QString &way : {QStringLiteral("applicationMenu"), QStringLiteral("trayMenu"), QStringLiteral("update")})
         for (const bool windowShown : {true, false}) {
+            if (way == QStringLiteral("applicationMenu") && !windowShown)
+                continue; // the window is built when first shown, and its menu with it
             SCOPED_TRACE(way.toStdString() + (windowShown ? " with the window shown" : " with no window"));
             UiFixture f(/*configured=*/true);
             LinuxApplicationHost host(QCoreApplication::applicationDirPath());
@@ -230,10 +232,12 @@ TEST(SceneQuit, EveryWayOutEndsTheEventLoopWithoutATray)
                 scene.mainWindow()->close();
                 ASSERT_TRUE(scene.mainWindow()->isVisible());
             }
-            QMenu *menu = way == QStringLiteral("trayMenu") ? scene.trayMenu()->menu()
-                                                            : scene.mainWindow()->menuBar()->findChild<QMenu *>();
-            QAction *quit = menu->findChild<QAction *>(QStringLiteral("quit"));
-            QTimer::singleShot(0, [&] { way == QStringLiteral("update") ? host.quit() : quit->trigger(); });
+            QAction *quit = nullptr;
+            if (way == QStringLiteral("trayMenu"))
+                quit = scene.trayMenu()->menu()->findChild<QAction *>(QStringLiteral("quit"));
+            else if (way == QStringLiteral("applicationMenu"))
+                quit = scene.mainWindow()->menuBar()->findChild<QMenu *>()->findChild<QAction *>(QStringLiteral("quit"));
+            QTimer::singleShot(0, [&] { quit ? quit->trigger() : host.quit(); });
             QTimer stuck; // only so that a failure does not hang the suite
             stuck.callOnTimeout([] { QCoreApplication::exit(1); });
             stuck.start(60000);
