@@ -67,6 +67,12 @@ int main(int argc, char *argv[])
     QtKeychainSecretStore secrets;
     SystemClock clock;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    try {
+        loginItem.renewIfOutdated();
+    } catch (const PlatformError &error) {
+        // The old entry still starts the program, only with its window open.
+        std::fprintf(stderr, "login entry not renewed: %s\n", qPrintable(error.description()));
+    }
     QtHttpClient http(QtHttpClient::loadAuthorities(QStringLiteral(TARVOLIN_EXTRA_CA_CERT)));
     DialogFolderChooser folderChooser;
     PathFolderBookmarks bookmarks;

@@ -46,13 +46,34 @@ void XdgAutostartLoginItem::registerItem()
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
         << "Name=Tarvolin Masaüstü\n"
-        << "Exec=" << quoteExecArgument(m_executable) << ' ' << backgroundArgument() << "\n"
+        << execLine() << "\n"
         << "Icon=tarvolin\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();
     if (!file.commit())
         throw PlatformError(file.errorString());
+}
+
+QString XdgAutostartLoginItem::execLine() const
+{
+    return QStringLiteral("Exec=") + quoteExecArgument(m_executable) + QLatin1Char(' ') + backgroundArgument();
+}
+
+bool XdgAutostartLoginItem::renewIfOutdated()
+{
+    if (!isEnabled())
+        return false;
+    QFile file(entryPath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QByteArray wanted = execLine().toUtf8();
+    while (!file.atEnd())
+        if (file.readLine().trimmed() == wanted)
+            return false;
+    file.close();
+    registerItem();
+    return true;
 }
 
 void XdgAutostartLoginItem::unregisterItem()

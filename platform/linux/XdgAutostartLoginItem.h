@@ -14,6 +14,10 @@ public:
     void registerItem() override;
     void unregisterItem() override;
     bool isEnabled() const override;
+    // An entry written by an earlier version (without the background argument) or for a program since
+    // moved is written anew; an entry the user disabled, or none, is left alone. Returns whether it
+    // was rewritten.
+    bool renewIfOutdated();
 
     // Where the entry lives.
     static QString entryPath();
@@ -21,5 +25,7 @@ public:
     static QString backgroundArgument() { return QStringLiteral("--background"); }
 
 private:
+    QString execLine() const;
+
     QString m_executable;
 };

@@ -123,6 +123,17 @@ TEST_F(AutostartEntry, IsWrittenReadBackAndRemoved)
     EXPECT_TRUE(entry.contains("Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\" --background\n"))
         << entry.toStdString();
 
+    EXPECT_FALSE(item.renewIfOutdated());
+
+    // An entry of an earlier version, which opened the window at every login, gets the background
+    // argument; one the user disabled stays as it is.
+    writeFile(XdgAutostartLoginItem::entryPath(), "[Desktop Entry]\nType=Application\nExec=/old/Tarvolin\n");
+    EXPECT_TRUE(item.renewIfOutdated());
+    EXPECT_TRUE(item.isEnabled());
+    EXPECT_FALSE(item.renewIfOutdated());
+    writeFile(XdgAutostartLoginItem::entryPath(), "[Desktop Entry]\nExec=/old/Tarvolin\nHidden=true\n");
+    EXPECT_FALSE(item.renewIfOutdated());
+
     item.unregisterItem();
     EXPECT_FALSE(item.isEnabled());
     EXPECT_FALSE(QFile::exists(XdgAutostartLoginItem::entryPath()));
