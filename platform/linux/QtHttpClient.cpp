@@ -11,9 +11,11 @@ QtHttpClient::QtHttpClient(QList<QSslCertificate> extraAuthorities)
 
 QNetworkReply *QtHttpClient::send(QNetworkRequest request, const QByteArray &method, const QByteArray &body)
 {
-    QSslConfiguration tls = request.sslConfiguration();
-    tls.setCaCertificates(tlsConfiguration().caCertificates());
-    request.setSslConfiguration(tls);
+    if (!m_extraAuthorities.isEmpty()) {
+        QSslConfiguration tls = request.sslConfiguration();
+        tls.setCaCertificates(tlsConfiguration().caCertificates());
+        request.setSslConfiguration(tls);
+    }
     if (body.isEmpty())
         return m_manager.sendCustomRequest(request, method);
     return m_manager.sendCustomRequest(request, method, body);
@@ -23,11 +25,13 @@ QSslConfiguration QtHttpClient::tlsConfiguration() const
 {
     if (!m_tls) {
         // Qt trusts the system on demand only while a configuration names no authority at all: adding
-        // one (even none) trusts that list alone. So the list is always the system's roots in full,
-        // plus the build's extra authority, the same for the requests and the push socket. Reading the
-        // roots takes a noticeable moment, hence once and only when the first connection needs them.
+        // one trusts that list alone. Without an extra authority the default is left as it is, and
+        // OpenSSL looks up just the roots a server needs (reading them all costs a few megabytes for
+        // the life of the program). With one, the list is the system's roots in full plus it, the
+        // same for the requests and the push socket.
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraAuthorities);
+        if (!m_extraAuthorities.isEmpty())
+            tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraAuthorities);
         m_tls = tls;
     }
     return *m_tls;
