@@ -143,6 +143,8 @@ public:
         Malformed, // answer `status` (200 by default) with a body that is not JSON (or `body`)
         Truncate, // real headers, then only half the body, then close
         Silent, // push events: no reply and no push (an HTTP request is dropped)
+        Endless, // 200 (or `status`) with `body` ("%PDF-1.7\n" by default), then filler without end
+        Trickle, // 200 (or `status`) with `body` repeated one byte per intervalMs, without end
     };
     struct Fault {
         FaultKind kind = FaultKind::Status;
@@ -152,6 +154,7 @@ public:
         std::string body{}; // for Status and Malformed
         std::string contentType = "application/json";
         int delayMs = 0; // waited before any kind
+        int intervalMs = 1000; // between two bytes of a trickle
         std::optional<int> times{}; // requests to hit; default 1, or every one when `fraction` is set
         double fraction = 0; // hit the 1/f-th, 2/f-th ... matching request (deterministic)
     };
