@@ -20,7 +20,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
       m_session(m_client, m_keychain, services.clock),
       m_pairing(m_client),
       m_folder(services.bookmarks, m_settings),
-      m_inbox(m_client, services.clock),
+      m_inbox(m_client, services.clock, m_settings),
       m_updater(services.http, services.application, m_build),
       m_push(services.clock),
       m_backend{m_build.supabaseURL, m_build.anonKey},

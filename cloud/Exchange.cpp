@@ -80,7 +80,7 @@ void BufferSink::write(QByteArrayView chunk)
 }
 
 QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                     ReplySink &sink, std::chrono::milliseconds idleTimeout)
+                                     ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop)
 {
     request.setTransferTimeout(int(idleTimeout.count()));
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(http.send(std::move(request), method, body));
@@ -89,6 +89,13 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
     ExchangeResult result;
     Drain drain{reply.get(), sink, result, {}};
     QObject::connect(reply.get(), &QIODevice::readyRead, reply.get(), [&drain] { drain(); });
+    if (stop) {
+        // Queued for the same reason as the sink's refusal; the reply's own context drops it with
+        // the reply.
+        QObject::connect(stop, &Cancellation::cancelled, reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+        if (stop->isCancelled())
+            QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+    }
     if (!reply->isFinished())
         co_await reply.get();
     drain();
