@@ -44,7 +44,8 @@ struct ExchangeResult {
 // any other body into the result. `idleTimeout` ends a transfer that stays silent that long; `stop`,
 // when given, ends it as a transport failure whenever it fires.
 // Throws PlatformError with the network stack's description on a transport failure (no network,
-// refused, TLS, time-out, a successful answer broken off mid-body), CompanionError::invalidResponse
+// refused, TLS, time-out, a successful answer broken off mid-body, shorter or longer than its
+// Content-Length, undecodable or stopped by `stop`), CompanionError::invalidResponse
 // when the peer did not answer in HTTP, and whatever the sink threw.
 QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
                                      ReplySink &sink, std::chrono::milliseconds idleTimeout,

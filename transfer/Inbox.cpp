@@ -173,11 +173,14 @@ QCoro::Task<> fetchInto(HttpClient *http, Clock *clock, QUrl address, IncomingDo
         }
     });
     ticker.start();
+    // The bytes as stored: a compressed answer would be unpacked by the network stack, which gives up
+    // on a highly compressible one part-way, before the cap could judge it.
+    QNetworkRequest request(address);
+    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     ExchangeResult result;
     std::exception_ptr failure;
     try {
-        result = co_await exchange(*http, QNetworkRequest(address), getMethod, QByteArray(), sink, fetchIdleTimeout,
-                                   &stop);
+        result = co_await exchange(*http, request, getMethod, QByteArray(), sink, fetchIdleTimeout, &stop);
     } catch (...) {
         failure = std::current_exception();
     }

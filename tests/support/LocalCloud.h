@@ -154,9 +154,9 @@ public:
         std::string body{}; // for Status and Malformed
         std::string contentType = "application/json";
         int delayMs = 0; // waited before any kind
-        int intervalMs = 1000; // between two bytes of a trickle
         std::optional<int> times{}; // requests to hit; default 1, or every one when `fraction` is set
         double fraction = 0; // hit the 1/f-th, 2/f-th ... matching request (deterministic)
+        int intervalMs = 1000; // between two bytes of a trickle (last: callers list the others in order)
     };
     // Faults are tried in the order given; a request gets at most one. Push sockets: the upgrade is
     // "GET" on realtimePath; each message and each push is matched with its event name as the method

@@ -157,6 +157,7 @@ TEST_F(SyncPassTest, AFailingLinkEndsOnlyItsOwnDocument)
     LocalCloud::Fault trickle{LocalCloud::FaultKind::Trickle, {}, "GET"};
     trickle.intervalMs = 200;
     const std::vector<Case> cases = {
+        {{LocalCloud::FaultKind::Endless, {}, "GET"}, QStringLiteral("dosya 256 MB sınırını aşıyor."), true},
         {trickle, QStringLiteral("bağlantı çok yavaş."), false},
         {{LocalCloud::FaultKind::Status, {}, "GET", 200, "GIF89a not a receipt"}, QStringLiteral("dosya PDF ya da JPEG değil."),
          true},
