@@ -221,6 +221,10 @@ QByteArray cleanupBody(const QJsonArray &storagePaths)
     return compactJson({{QStringLiteral("prefixes"), storagePaths}});
 }
 
+// The storage answers a removal with the list of what it removed; a success without one (a proxy's
+// page, a broken answer) may not have reached it, so the copy is kept for another try.
+bool isRemovalList(const QByteArray &answer) { return QJsonDocument::fromJson(answer).isArray(); }
+
 const QString backendKey = QStringLiteral("backend");
 const QString pathKey = QStringLiteral("path");
 
@@ -338,7 +342,10 @@ QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
     const QByteArray body = cleanupBody(paths);
     const QString token = pass.session.accessToken;
     try {
-        co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
+        const QByteArray answer =
+            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
+        if (!isRemovalList(answer))
+            co_return;
     } catch (const CompanionError &error) {
         // Gone already is as good as removed; anything else is tried again at the next pass.
         if (!isMissingObject(error.httpStatus()))
@@ -396,7 +403,9 @@ QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
     const QByteArray cleanup = cleanupBody(QJsonArray{item.storage_path});
     bool cleaned = true;
     try {
-        co_await m_client.request(pass.backend, cleanupPath, deleteMethod, cleanup, token, std::nullopt);
+        const QByteArray answer =
+            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, cleanup, token, std::nullopt);
+        cleaned = isRemovalList(answer);
     } catch (const CompanionError &error) {
         cleaned = isMissingObject(error.httpStatus());
     } catch (const std::exception &) {

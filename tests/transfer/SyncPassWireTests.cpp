@@ -217,9 +217,10 @@ TEST_F(SyncPassTest, AFailedCleanUpIsDoneByALaterPassAfterARestart)
 {
     const std::string computer = pairPhone();
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
-    LocalCloud::Fault refused{LocalCloud::FaultKind::Status, "/storage/v1/object/expenses", "DELETE", 503};
-    refused.times = 2; // the document's own clean-up, and the retry at the end of the pass
-    cloud.injectFault(refused);
+    // The document's own clean-up gets a success that lists nothing removed, the retry at the end of
+    // the pass a refusal.
+    cloud.injectFault({LocalCloud::FaultKind::Malformed, "/storage/v1/object/expenses", "DELETE"});
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/expenses", "DELETE", 503});
     sync();
     EXPECT_EQ(cloud.rows().front().status, "downloaded");
     EXPECT_EQ(cloud.objects().size(), 1u);
