@@ -26,7 +26,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
       m_session(m_client, m_keychain, services.clock),
       m_pairing(m_client),
       m_folder(services.bookmarks, m_settings),
-      m_inbox(m_client, services.clock),
+      m_inbox(m_client, services.clock, m_settings),
       m_updater(services.http, services.application, m_settings, services.clock, m_build),
       m_push(services.clock),
       m_arrivals(arrivalsFile(services.application)),

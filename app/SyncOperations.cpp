@@ -12,11 +12,17 @@ QString refusalReason(RefusedDocument::Reason reason)
         return QStringLiteral("dosya PDF ya da JPEG değil.");
     case RefusedDocument::Reason::Missing:
         return QStringLiteral("dosya bulutta bulunamadı.");
+    case RefusedDocument::Reason::TooLarge:
+        return QStringLiteral("dosya 256 MB sınırını aşıyor.");
+    case RefusedDocument::Reason::TooSlow:
+        return QStringLiteral("bağlantı çok yavaş.");
+    case RefusedDocument::Reason::Unreachable:
+        return QStringLiteral("dosya buluttan indirilemedi.");
     }
     return {};
 }
 
-// Names the first passed-over document; they are all tried again at every pass.
+// Names the first passed-over document; they are tried again by later passes.
 QString refusalMessage(const QList<Inbox::Refusal> &refused)
 {
     const Inbox::Refusal &first = refused.first();

@@ -35,9 +35,12 @@ struct Drain {
     ExchangeResult &result;
     std::exception_ptr refusal;
 
+    qint64 delivered = 0; // bytes of a successful answer handed to the sink
+
     void operator()()
     {
-        if (refusal)
+        // An aborted reply is closed; nothing of it is read any more.
+        if (refusal || !reply->isOpen())
             return;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QByteArray chunk = reply->readAll();
@@ -46,6 +49,7 @@ struct Drain {
         if (status.isValid() && isSuccess(status.toInt())) {
             try {
                 sink.write(chunk);
+                delivered += chunk.size();
             } catch (...) {
                 refusal = std::current_exception();
                 // Not from inside the reply's own readyRead: abort() finishes the reply at once, and
@@ -80,15 +84,30 @@ void BufferSink::write(QByteArrayView chunk)
 }
 
 QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                     ReplySink &sink, std::chrono::milliseconds idleTimeout)
+                                     ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop)
 {
     request.setTransferTimeout(int(idleTimeout.count()));
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(http.send(std::move(request), method, body));
     reply->setReadBufferSize(readBufferBytes);
 
     ExchangeResult result;
-    Drain drain{reply.get(), sink, result, {}};
+    Drain drain{reply.get(), sink, result, {}, 0};
     QObject::connect(reply.get(), &QIODevice::readyRead, reply.get(), [&drain] { drain(); });
+    if (stop) {
+        // Queued for the same reason as the sink's refusal; the reply's own context drops it with
+        // the reply.
+        QObject::connect(stop, &Cancellation::cancelled, reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+        if (stop->isCancelled())
+            QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+    // A successful answer whose body fails (one it cannot decode, say) is not always finished by the
+    // network stack: left alone it would wait for the idle time-out. An error answer's body is still
+    // read for its message.
+    QObject::connect(reply.get(), &QNetworkReply::errorOccurred, reply.get(), [raw = reply.get()] {
+        const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && isSuccess(status.toInt()) && !raw->isFinished())
+            QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
+    });
     if (!reply->isFinished())
         co_await reply.get();
     drain();
@@ -104,10 +123,20 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
         throw CompanionError::invalidResponse();
     }
     result.status = status.toInt();
-    // A successful status followed by a broken-off body is still a failed transfer. The body of any
-    // other answer is only ever read for its message, so a broken one changes nothing.
-    if (isSuccess(result.status) && isTransportFailure(reply->error()))
+    // The body of an answer outside 200-299 is only ever read for its message, so a broken one
+    // changes nothing. A successful one is whole only when the reply ended without any error (Qt
+    // reports a body it could not decode, or one cut short, as an error of a higher family than the
+    // network's), we did not stop it, and it is as long as it said it would be.
+    if (!isSuccess(result.status))
+        co_return result;
+    if (reply->error() != QNetworkReply::NoError)
         throw PlatformError(reply->errorString());
+    if (stop && stop->isCancelled())
+        throw PlatformError(QStringLiteral("Yanıt yarıda kesildi."));
+    // Qt drops the header when it decodes a compressed body itself: then there is nothing to compare.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != drain.delivered)
+        throw PlatformError(QStringLiteral("Yanıt yarıda kesildi."));
     co_return result;
 }
 

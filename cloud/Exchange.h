@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "platform/HttpClient.h"
 
 #include <QByteArray>
@@ -40,12 +41,15 @@ struct ExchangeResult {
 };
 
 // Sends one request and streams its answer: the body of a 2xx answer into `sink`, the first part of
-// any other body into the result. `idleTimeout` ends a transfer that stays silent that long.
+// any other body into the result. `idleTimeout` ends a transfer that stays silent that long; `stop`,
+// when given, ends it as a transport failure whenever it fires.
 // Throws PlatformError with the network stack's description on a transport failure (no network,
-// refused, TLS, time-out, a successful answer broken off mid-body), CompanionError::invalidResponse
+// refused, TLS, time-out, a successful answer broken off mid-body, shorter or longer than its
+// Content-Length, undecodable or stopped by `stop`), CompanionError::invalidResponse
 // when the peer did not answer in HTTP, and whatever the sink threw.
 QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                     ReplySink &sink, std::chrono::milliseconds idleTimeout);
+                                     ReplySink &sink, std::chrono::milliseconds idleTimeout,
+                                     Cancellation *stop = nullptr);
 
 // The same for small answers of any status, read whole into memory (at most maxAnswerBytes).
 struct HttpAnswer {

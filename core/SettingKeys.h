@@ -42,6 +42,9 @@ inline constexpr SettingKey<bool> targetFolderConfirmed{"targetFolderConfirmed"}
 inline constexpr SettingKey<bool> startupChoiceInitialized{"startupChoiceInitialized"};
 // Whether a notification tells of documents that arrived; on until the user turns it off.
 inline constexpr SettingKey<bool> notificationsEnabled{"notificationsEnabled", true};
+// Cloud copies whose removal failed after their row was marked downloaded, removed again by later
+// passes: a JSON array of {"backend": address, "path": storage path}, oldest first, at most 1000.
+inline constexpr SettingKey<QByteArray> pendingCleanups{"pendingCleanups"};
 // When the last update check began.
 inline constexpr SettingKey<QDateTime> lastUpdateCheck{"lastUpdateCheck"};
 // The version last handed to the swap or refused after its download, and when. Until a day has

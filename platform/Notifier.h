@@ -11,6 +11,15 @@ struct Notification {
     QString actionText; // the one action offered
 };
 
+// Notification servers read a body as markup: the text escaped so that a file name is shown as
+// written, never as markup.
+inline QString notificationMarkup(const QString &plain)
+{
+    QString escaped = plain;
+    escaped.replace(u'&', QLatin1String("&amp;")).replace(u'<', QLatin1String("&lt;")).replace(u'>', QLatin1String("&gt;"));
+    return escaped;
+}
+
 // The desktop's notifications.
 class Notifier
 {

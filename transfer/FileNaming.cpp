@@ -43,7 +43,9 @@ bool isHiddenControl(char16_t c)
 
 QString cleanName(const QString &original)
 {
-    QString cleaned = original;
+    // Composed and decomposed spellings of one name are one name to the user, but two to the file
+    // system; without this, "Fiş.pdf" could be saved twice side by side.
+    QString cleaned = original.normalized(QString::NormalizationForm_C);
     for (qsizetype i = 0; i < cleaned.size(); ++i) {
         const char16_t c = cleaned.at(i).unicode();
         // A half of a surrogate pair has no UTF-8 form: the file on disk would get another name
@@ -62,12 +64,19 @@ QString cleanName(const QString &original)
 NameParts splitName(const QString &cleaned)
 {
     const qsizetype dot = cleaned.lastIndexOf(u'.');
-    if (dot < 0)
-        return {cleaned, QStringLiteral("jpg")};
-    QString extension = cleaned.mid(dot + 1);
+    QString base = dot < 0 ? cleaned : cleaned.left(dot);
+    QString extension = dot < 0 ? QString() : cleaned.mid(dot + 1);
     if (extension.isEmpty())
         extension = QStringLiteral("jpg");
-    return {cleaned.left(dot), extension};
+    // A leading dot hides the file from the user, and our own temporary files start with one: a
+    // document named like them would be swept away as abandoned.
+    qsizetype dots = 0;
+    while (dots < base.size() && base.at(dots) == u'.')
+        ++dots;
+    base.remove(0, dots);
+    if (base.isEmpty())
+        base = QStringLiteral("evrak"); // "document": a plain word, as the user would name it
+    return {base, extension};
 }
 
 QString candidateName(const NameParts &parts, int number, int maxBytes)

@@ -9,16 +9,16 @@ namespace FileNaming {
 // The longest file name, in UTF-8 bytes, that common Linux file systems accept.
 constexpr int maxNameBytes = 255;
 
-// Separators, control characters (NUL included), bidirectional marks and unpaired surrogates each
+// Normalised to NFC; separators, control characters (NUL included), bidirectional marks and unpaired surrogates each
 // become one "_"; nothing else changes.
 QString cleanName(const QString &original);
 
 struct NameParts {
-    QString base;
+    QString base;      // never empty, never starting with "."
     QString extension; // never empty
 };
-// Splits at the last "."; an empty extension becomes "jpg". A name whose only "." is its first
-// character is a base-less name with that extension (".pdf" stays ".pdf").
+// Splits at the last "."; an empty extension becomes "jpg". Leading dots of the base are dropped,
+// and a base left empty becomes "evrak" (".pdf" gives "evrak.pdf").
 NameParts splitName(const QString &cleaned);
 
 // The n-th candidate: 1 is the plain name, 2 and up carry "_n" before the extension. A name that

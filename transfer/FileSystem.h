@@ -18,6 +18,9 @@ std::optional<qint64> regularFileSize(const QString &path);
 bool moveWithoutReplacing(const QString &from, const QString &to);
 // Forces the open file's bytes to disk. Throws PlatformError.
 void syncFile(int descriptor);
+// Gives the open file the permissions a new file of the user gets (0666 less the process's umask).
+// Silent: a file left private is still the user's own.
+void giveUsualPermissions(int descriptor);
 // Forces the folder's entries (a completed move) to disk; a failure here changes nothing the user
 // can act upon, so it is silent.
 void syncFolder(const QString &folder);
@@ -27,7 +30,8 @@ void createFolder(const QString &path);
 // when the process dies, however it dies). Silent: an unmarked file is only at risk from the sweep.
 void markInUse(int descriptor);
 // Removes the regular file at the path, never following a link, unless a live process marks it in
-// use. True when it was removed.
+// use or it is no longer private to its owner (mode 0600, as temporary files are made): a file with
+// the usual permissions was saved, not abandoned. True when it was removed.
 bool removeUnlessInUse(const QString &path);
 
 } // namespace FileSystem

@@ -21,6 +21,31 @@ PlatformError systemError(const QString &what, int error)
     return PlatformError(what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
 }
 
+// umask() can only be read by setting it, which races with any thread creating a file meanwhile;
+// the kernel reports it in the status file instead. Read once: nothing here changes it.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+                if (!line.startsWith("Umask:"))
+                    continue;
+                bool ok = false;
+                const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(value & 0777);
+            }
+        }
+        const mode_t old = ::umask(022);
+        ::umask(old);
+        return old;
+    }();
+    return mask;
+}
+
+constexpr mode_t privateMode = 0600;
+
 } // namespace
 
 namespace FileSystem {
@@ -67,6 +92,11 @@ void syncFile(int descriptor)
         throw systemError(QStringLiteral("Evrak yazılamadı"), errno);
 }
 
+void giveUsualPermissions(int descriptor)
+{
+    ::fchmod(descriptor, 0666 & ~processUmask());
+}
+
 void syncFolder(const QString &folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -105,7 +135,8 @@ bool removeUnlessInUse(const QString &path)
     struct stat named {};
     // The lock is only free when no process holds the file open under it. The name must still be
     // the file that was opened and locked, so that nothing else put there meanwhile is removed.
-    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && (opened.st_mode & 07777) == privateMode
+        && ::flock(fd, LOCK_EX | LOCK_NB) == 0
         && ::lstat(name.constData(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
         removed = ::unlink(name.constData()) == 0;
     ::close(fd);

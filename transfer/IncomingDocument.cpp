@@ -59,10 +59,6 @@ void IncomingDocument::finish()
 {
     if (!m_file.flush())
         throw PlatformError(QStringLiteral("Evrak yazılamadı: ") + m_file.errorString());
-    // The temporary file is private to us; the saved document gets the usual permissions. Set
-    // before the sync, so that the same flush makes them durable along with the bytes.
-    m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                          | QFileDevice::ReadOther);
     FileSystem::syncFile(m_file.handle());
 }
 
@@ -71,6 +67,10 @@ bool IncomingDocument::commitAs(const QString &path)
     if (!FileSystem::moveWithoutReplacing(m_file.fileName(), path))
         return false;
     m_file.setAutoRemove(false);
+    // Private until it is in place: the sweep of abandoned files takes only files still private, so
+    // a document saved under a look-alike name by an older version is never taken for one.
+    FileSystem::giveUsualPermissions(m_file.handle());
+    FileSystem::syncFile(m_file.handle());
     m_file.close();
     FileSystem::syncFolder(QFileInfo(path).absolutePath());
     return true;

@@ -3,6 +3,7 @@
 #include "core/CompanionError.h"
 #include "core/Json.h"
 
+#include <QHostAddress>
 #include <QJsonObject>
 
 const QString downloadFailedText = QStringLiteral("Evrak indirilemedi.");
@@ -25,8 +26,11 @@ QUrl downloadAddress(const QString &link, const QString &backendURL)
         if (!address.isValid())
             throw CompanionError::invalidURL();
     }
-    // Only the web is fetched: a file: or other link from the backend must not reach local data.
-    if (address.scheme() != QLatin1String("https") && address.scheme() != QLatin1String("http"))
+    // Only the web is fetched: a file: or other link from the backend must not reach local data. Plain
+    // http can be read and changed on the way, so it is taken only on this machine (a local backend).
+    const bool loopback = address.host() == QLatin1String("localhost") || QHostAddress(address.host()).isLoopback();
+    const bool secure = address.scheme() == QLatin1String("https");
+    if (!secure && !(address.scheme() == QLatin1String("http") && loopback))
         throw CompanionError::server(downloadFailedText);
     return address;
 }

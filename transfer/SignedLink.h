@@ -15,5 +15,5 @@ extern const QString downloadFailedText;
 QString signedLink(const QByteArray &answer);
 
 // The link as an address: absolute as it stands, otherwise under the backend's storage path.
-// Always an http or https address; anything else throws CompanionError.
+// Always an https address, or http to this machine; anything else throws CompanionError.
 QUrl downloadAddress(const QString &link, const QString &backendURL);

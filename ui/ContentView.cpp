@@ -21,6 +21,9 @@ namespace {
 QLabel *label(const QString &text, const QFont &font, const QColor &colour, QWidget *parent)
 {
     auto *result = new QLabel(text, parent);
+    // What these labels show comes partly from outside (a phone's file name, a folder's path): never
+    // let it be read as markup.
+    result->setTextFormat(Qt::PlainText);
     Theme::styleLabel(result, font, colour);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 
 TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit, Options options,
                    QObject *parent)
@@ -81,7 +82,8 @@ void TrayMenu::refresh()
     QString tip = QStringLiteral("Tarvolin Masaüstü\n") + m_model.status();
     if (m_model.lastError())
         tip += QLatin1Char('\n') + *m_model.lastError();
-    m_icon->setToolTip(tip);
+    // A tooltip that looks like markup is shown as markup; a file name in the error must not be.
+    m_icon->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
 
     {
         const QSignalBlocker quiet(m_notifications);

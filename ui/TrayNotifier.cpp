@@ -16,5 +16,6 @@ void TrayNotifier::notify(const Notification &notification, std::function<void()
     if (!m_icon || !m_icon->isVisible())
         return;
     m_lastAction = std::move(onAction);
-    m_icon->showMessage(notification.title, notification.body, m_icon->icon());
+    // Qt hands the message on to the desktop's notification server where there is one.
+    m_icon->showMessage(notification.title, notificationMarkup(notification.body), m_icon->icon());
 }

@@ -45,7 +45,7 @@ void FreedesktopNotifier::notify(const Notification &notification, std::function
     hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
     hints.insert(QStringLiteral("category"), QStringLiteral("transfer.complete"));
     call << QGuiApplication::applicationDisplayName() << uint(0) << m_iconName << notification.title
-         << notification.body << actions << hints << serverDefaultTimeout;
+         << notificationMarkup(notification.body) << actions << hints << serverDefaultTimeout;
 
     // Asynchronous: a service that is started on demand, or one that hangs, must not stall the pass.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

@@ -133,11 +133,15 @@ TEST_F(FreedesktopNotifierTest, TheServiceGetsTheTextAndTheActionAndReportsItsUs
     notifier.setFallback(&fallback);
     int opened = 0;
     notifier.notify(arrival, [&] { ++opened; });
-    notifier.notify(arrival, [&] { opened += 10; });
+    // Servers read bodies as markup; a saved name is text.
+    Notification named = arrival;
+    named.body = QStringLiteral("<b>fiş</b> & <img src=x>.pdf");
+    notifier.notify(named, [&] { opened += 10; });
     ASSERT_TRUE(waitUntil([&] { return server->calls.size() == 2; }));
     const FakeNotificationServer::Call &call = server->calls[0];
     EXPECT_EQ(call.summary, arrival.title);
     EXPECT_EQ(call.body, arrival.body);
+    EXPECT_EQ(server->calls[1].body, QStringLiteral("&lt;b&gt;fiş&lt;/b&gt; &amp; &lt;img src=x&gt;.pdf"));
     EXPECT_EQ(call.icon, QStringLiteral("tarvolin"));
     EXPECT_EQ(call.replacesId, 0u);
     EXPECT_EQ(call.actions, QStringList({QStringLiteral("default"), QStringLiteral("Klasörü Aç"),

@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 // Passes requests on to the real client, remembering each one; can shorten the idle time-out so a
@@ -199,6 +201,23 @@ TEST_F(RequestTest, APeerThatSpeaksNoHttpIsAnInvalidResponse)
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
 }
 
+// A sink that refuses part-way, as a full disk does: the exchange must stop the reply from outside its
+// own signal, end with the sink's error, and leave nothing behind that fires later (AddressSanitizer
+// catches a reply deleted while it still emits).
+class RefusingSink : public ReplySink
+{
+public:
+    explicit RefusingSink(qint64 limit) : limit(limit) {}
+    void write(QByteArrayView bytes) override
+    {
+        received += bytes.size();
+        if (received > limit)
+            throw PlatformError(QStringLiteral("No space left on device"));
+    }
+    qint64 limit;
+    qint64 received = 0;
+};
+
 TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
 {
     // Nothing listens on the port of a closed server.
@@ -221,6 +240,17 @@ TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
     };
     outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_TRUE(isPlatformError(outcome.error)) << outcome.message().toStdString();
+
+    // A compressed body the network stack gives up unpacking part-way is no success either, however
+    // much of it the sink already took.
+    server.responder = [](const WireRequest &) {
+        const QByteArray packed = qCompress(QByteArray("%PDF-") + QByteArray(32 << 20, ' '), 9).mid(4);
+        return WireServer::http(200, packed, "application/pdf", {{"Content-Encoding", "deflate"}});
+    };
+    RefusingSink sink(std::numeric_limits<qint64>::max());
+    const auto cut = settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))), "GET",
+                                     {}, sink, std::chrono::seconds(20)));
+    EXPECT_TRUE(isPlatformError(cut.error)) << sink.received;
 }
 
 TEST_F(RequestTest, AHugeBodyIsRefusedInsteadOfCollected)
@@ -231,23 +261,6 @@ TEST_F(RequestTest, AHugeBodyIsRefusedInsteadOfCollected)
     const auto outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
 }
-
-// A sink that refuses part-way, as a full disk does: the exchange must stop the reply from outside its
-// own signal, end with the sink's error, and leave nothing behind that fires later (AddressSanitizer
-// catches a reply deleted while it still emits).
-class RefusingSink : public ReplySink
-{
-public:
-    explicit RefusingSink(qint64 limit) : limit(limit) {}
-    void write(QByteArrayView bytes) override
-    {
-        received += bytes.size();
-        if (received > limit)
-            throw PlatformError(QStringLiteral("No space left on device"));
-    }
-    qint64 limit;
-    qint64 received = 0;
-};
 
 TEST_F(RequestTest, ASinkThatRefusesStopsTheTransferWithItsError)
 {

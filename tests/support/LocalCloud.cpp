@@ -67,6 +67,10 @@ const char *kindName(LocalCloud::FaultKind kind)
         return "truncate";
     case LocalCloud::FaultKind::Silent:
         return "silent";
+    case LocalCloud::FaultKind::Endless:
+        return "endless";
+    case LocalCloud::FaultKind::Trickle:
+        return "trickle";
     }
     return "status";
 }
@@ -353,7 +357,8 @@ void LocalCloud::clearLog()
 void LocalCloud::injectFault(const Fault &fault)
 {
     json body{{"kind", kindName(fault.kind)}, {"path", fault.path}, {"method", fault.method},
-        {"contentType", fault.contentType}, {"delayMs", fault.delayMs}, {"fraction", fault.fraction}};
+        {"contentType", fault.contentType}, {"delayMs", fault.delayMs}, {"intervalMs", fault.intervalMs},
+        {"fraction", fault.fraction}};
     if (fault.status)
         body["status"] = fault.status;
     if (!fault.body.empty())

@@ -143,6 +143,8 @@ public:
         Malformed, // answer `status` (200 by default) with a body that is not JSON (or `body`)
         Truncate, // real headers, then only half the body, then close
         Silent, // push events: no reply and no push (an HTTP request is dropped)
+        Endless, // 200 (or `status`) with `body` ("%PDF-1.7\n" by default), then filler without end
+        Trickle, // 200 (or `status`) with `body` repeated one byte per intervalMs, without end
     };
     struct Fault {
         FaultKind kind = FaultKind::Status;
@@ -154,6 +156,7 @@ public:
         int delayMs = 0; // waited before any kind
         std::optional<int> times{}; // requests to hit; default 1, or every one when `fraction` is set
         double fraction = 0; // hit the 1/f-th, 2/f-th ... matching request (deterministic)
+        int intervalMs = 1000; // between two bytes of a trickle (last: callers list the others in order)
     };
     // Faults are tried in the order given; a request gets at most one. Push sockets: the upgrade is
     // "GET" on realtimePath; each message and each push is matched with its event name as the method

@@ -91,6 +91,17 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
         EXPECT_EQ(rowWithId(row.id).status, "downloaded");
     }
     EXPECT_TRUE(cloud.objects().empty());
+
+    // A row id is one value of the filter, never more of the query.
+    const auto row = enqueue("abc/kimlik.pdf", "kimlik.pdf", testPdf + "id");
+    TransferItem hostile = itemOf(row);
+    hostile.id += QStringLiteral("&status=eq.pending");
+    cloud.clearLog();
+    EXPECT_TRUE(download(hostile).has_value());
+    const auto patches = requestsTo("PATCH", "/rest/");
+    ASSERT_EQ(patches.size(), 1u);
+    EXPECT_EQ(patches[0].path, "/rest/v1/transfer_items?id=eq." + row.id + "%26status%3Deq.pending");
+    EXPECT_EQ(rowWithId(row.id).status, "pending");
 }
 
 TEST_F(DownloadTest, SigningAnswersDecideTheLinkAndOnlyWebLinksAreFetched)

@@ -52,7 +52,12 @@ struct NameCase {
     bool pdf = true;
 };
 
-QString u(const char16_t *text) { return QString::fromUtf16(text); }
+mode_t umaskNow()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
 
 TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
 {
@@ -78,15 +83,21 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     const std::string longTrees = [] { std::string s; for (int i = 0; i < 250; ++i) s += "🌳"; return s; }();
     const QList<NameCase> cases = {
         // Traversal and separators.
-        {"../x.pdf", QStringLiteral(".._x.pdf")},
-        {"../../../../etc/passwd", QStringLiteral(".._.._.._.._etc_passwd"), false},
-        {"..\\..\\y.pdf", QStringLiteral(".._.._y.pdf")},
-        {"./z.pdf", QStringLiteral("._z.pdf")},
+        {"../x.pdf", QStringLiteral("_x.pdf")},
+        {"../../../../etc/passwd", QStringLiteral("_.._.._.._etc_passwd"), false},
+        {"..\\..\\y.pdf", QStringLiteral("_.._y.pdf")},
+        {"./z.pdf", QStringLiteral("_z.pdf")},
         {"/kök.pdf", QStringLiteral("_kök.pdf")},
         {"/etc/cron.d/job", QStringLiteral("_etc_cron.d_job"), false},
-        {".", QStringLiteral(".jpg"), false},
-        {"..", QStringLiteral("..jpg"), false},
-        {"...", QStringLiteral("...jpg"), false},
+        // Nothing but dots, or nothing at all: a plain word; a leading dot would hide the file.
+        {".", QStringLiteral("evrak.jpg"), false},
+        {"..", QStringLiteral("evrak_2.jpg"), false},
+        {"...", QStringLiteral("evrak_3.jpg"), false},
+        {"", QStringLiteral("evrak_4.jpg"), false},
+        {".pdf", QStringLiteral("evrak.pdf")},
+        {".gizli.pdf", QStringLiteral("gizli.pdf")},
+        // Named like a download of ours: saved visibly, and the next pass's sweep leaves it be.
+        {".tarvolin-Ab12Cd.part", QStringLiteral("tarvolin-Ab12Cd.part"), false},
         {"~/ev.pdf", QStringLiteral("~_ev.pdf")},
         {"a/b/c.pdf", QStringLiteral("a_b_c.pdf")},
         {"C:\\Users\\w.pdf", QStringLiteral("C__Users_w.pdf")},
@@ -116,11 +127,11 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
         {"%2e%2e%2fp.pdf", QStringLiteral("%2e%2e%2fp.pdf")},
         {"%E2%80%AEfdp.exe", QStringLiteral("%E2%80%AEfdp.exe"), false},
         {"%00.pdf", QStringLiteral("%00.pdf")},
-        // Composed and decomposed twins are different names: both kept.
+        // Composed and decomposed twins are one name: the second, another document, is numbered.
         {"Fiş.pdf", QStringLiteral("Fiş.pdf")},
-        {"Fis\u0327.pdf", u(u"Fis\u0327.pdf")},
+        {"Fis\u0327.pdf", QStringLiteral("Fiş_2.pdf")},
         {"Ünlü.jpg", QStringLiteral("Ünlü.jpg"), false},
-        {"U\u0308nlu\u0308.jpg", u(u"U\u0308nlu\u0308.jpg"), false},
+        {"U\u0308nlu\u0308.jpg", QStringLiteral("Ünlü_2.jpg"), false},
         // Trailing dots and spaces stay; only a missing extension becomes jpg.
         {"nokta.pdf.", QStringLiteral("nokta.pdf.jpg"), false},
         {"boşluk.pdf ", QStringLiteral("boşluk.pdf "), false},
@@ -175,6 +186,15 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     }
     expected.sort();
     EXPECT_EQ(list(target), expected); // no temporary file left, nothing under another name
+    for (const QString &name : list(target)) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0 && S_ISREG(info.st_mode)
+            && !before.contains(name)) {
+            EXPECT_EQ(info.st_mode & 07777, 0666 & ~umaskNow()) << name.toStdString();
+        }
+    }
+    sync(); // its sweep of abandoned downloads
+    EXPECT_EQ(list(target), expected);
 
     // The identical document is recognised, not written again.
     EXPECT_EQ(rowWithId(repeatId).downloadedFilename.value_or(""), "aynı.pdf");

@@ -3,6 +3,7 @@
 #include "core/CompanionError.h"
 #include "transfer/DocumentNaming.h"
 #include "transfer/FileNaming.h"
+#include "transfer/SignedLink.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -36,8 +37,8 @@ TEST(FileNaming, NamesFromThePhoneBecomeOneSafeFileName)
         {QStringLiteral("makbuz"), QStringLiteral("makbuz.jpg")},
         {QStringLiteral("RAPOR.PDF"), QStringLiteral("RAPOR.PDF")},
         {QStringLiteral(" boşluk .jpg "), QStringLiteral(" boşluk .jpg ")},
-        {QStringLiteral(""), QStringLiteral(".jpg")},
-        {QStringLiteral(".pdf"), QStringLiteral(".pdf")},
+        {QStringLiteral(""), QStringLiteral("evrak.jpg")},
+        {QStringLiteral(".pdf"), QStringLiteral("evrak.pdf")},
         {QStringLiteral("scan."), QStringLiteral("scan.jpg")},
         {QStringLiteral("x") + QChar(0xD800) + QStringLiteral("y.pdf"), QStringLiteral("x_y.pdf")},
         {QString::fromUtf8("x\0y.pdf", 7), QStringLiteral("x_y.pdf")},
@@ -175,6 +176,18 @@ TEST_F(DestinationTest, DifferentDocumentsAreNumberedAndRepeatsAreRecognised)
     ASSERT_TRUE(QFile::remove(folder.filePath(QStringLiteral("fatura_2.pdf"))));
     EXPECT_EQ(choose(QStringLiteral("fatura.pdf"), pdfBytes + "fourth").path,
               folder.filePath(QStringLiteral("fatura_2.pdf")));
+}
+
+// Plain http can be read and changed on the way: followed only to this machine, the local backend.
+TEST(SignedLinks, PlainHttpIsFollowedOnlyOnThisMachine)
+{
+    const QString backend = QStringLiteral("https://abc.example.co");
+    for (const char *link : {"https://cdn.example.com/x.pdf", "http://127.0.0.1:5400/x.pdf", "http://localhost/x.pdf",
+                             "http://[::1]/x.pdf", "/object/sign/expenses/x.pdf"})
+        EXPECT_NO_THROW(downloadAddress(QString::fromLatin1(link), backend)) << link;
+    for (const char *link : {"http://cdn.example.com/x.pdf", "http://10.0.0.1/x.pdf", "http://127.0.0.1.example.com/x.pdf"})
+        EXPECT_THROW(downloadAddress(QString::fromLatin1(link), backend), CompanionError) << link;
+    EXPECT_THROW(downloadAddress(QStringLiteral("/object/x.pdf"), QStringLiteral("http://abc.example.co")), CompanionError);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
 
+#include <QTimer>
+
 namespace {
 
 const QString waitingText = QStringLiteral("Bağlantı bekleniyor");
@@ -45,6 +47,7 @@ TEST_F(SyncPassTest, OnePassSavesEveryWaitingDocumentOldestFirst)
     // Left behind by a download that a kill ended; the pass clears it away.
     QFile abandoned(QDir(folder.path()).filePath(QStringLiteral(".tarvolin-Q1w2E3.part")));
     ASSERT_TRUE(abandoned.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(abandoned.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)); // as made
     abandoned.close();
     record();
     services.clock.current = services.clock.current.addSecs(3600);
@@ -68,16 +71,16 @@ TEST_F(SyncPassTest, OnePassSavesEveryWaitingDocumentOldestFirst)
     ASSERT_FALSE(listings.empty());
     EXPECT_EQ(listings.back().path, "/rest/v1/transfer_items?computer_id=eq." + computer
                                         + "&status=eq.pending&select=id,storage_path,original_filename"
-                                          "&order=created_at.asc&limit=500");
+                                          "&order=created_at.asc,id.asc&limit=500");
 }
 
-TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
+TEST_F(SyncPassTest, AFailingBackendEndsThePassAndTheDocumentIsTriedFirstNextTime)
 {
     const std::string computer = pairPhone();
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
     const auto second = cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
     cloud.sendDocument(computer, "uc.pdf", testPdf.toStdString() + "3");
-    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + second.storagePath, "GET",
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + second.storagePath, "POST",
                        500, R"({"message":"boom"})"});
 
     sync();
@@ -85,7 +88,7 @@ TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
     EXPECT_EQ(model->pendingCount(), 2);
     EXPECT_FALSE(model->lastSync());
     EXPECT_EQ(model->status(), waitingText);
-    EXPECT_EQ(model->lastError(), QStringLiteral("Evrak indirilemedi."));
+    EXPECT_EQ(model->lastError(), QStringLiteral("boom"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("bir.pdf")});
 
     cloud.clearLog();
@@ -99,7 +102,7 @@ TEST_F(SyncPassTest, AFailingDocumentEndsThePassAndIsTriedFirstNextTime)
     EXPECT_EQ(entries().size(), 3);
 }
 
-TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndTriedAgainEveryPass)
+TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndFetchedAgainOnlyAfterAnHour)
 {
     const std::string computer = pairPhone();
     const QByteArray png = QByteArrayLiteral("\x89PNG\r\n\x1a\n not a receipt format");
@@ -125,12 +128,111 @@ TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndTriedAgainEveryPass)
     EXPECT_EQ(rowWithId(gone.id).status, "pending");
     EXPECT_EQ(cloud.objects().size(), 2u);
     EXPECT_TRUE(requestsTo("PATCH", "/rest/v1/transfer_items?id=eq." + photo.id).empty());
+    const std::string photoLink = "/storage/v1/object/sign/expenses/" + photo.storagePath;
+    EXPECT_EQ(requestsTo("GET", photoLink).size(), 1u);
 
-    // The object is back: collected; the photo alone is left, named.
+    // The object is back: collected; the photo alone is left, named, and fetched again an hour on.
     sync();
     EXPECT_EQ(rowWithId(gone.id).status, "downloaded");
     EXPECT_EQ(model->pendingCount(), 1);
     EXPECT_EQ(model->lastError(), QStringLiteral("“foto.png” kaydedilemedi: dosya PDF ya da JPEG değil."));
+    EXPECT_EQ(requestsTo("GET", photoLink).size(), 1u);
+    services.clock.current = services.clock.current.addSecs(3600);
+    sync();
+    EXPECT_EQ(requestsTo("GET", photoLink).size(), 2u);
+    EXPECT_EQ(model->lastError(), QStringLiteral("“foto.png” kaydedilemedi: dosya PDF ya da JPEG değil."));
+}
+
+// One bad link holds back nothing: the newer document is saved, the failing row stays pending and is
+// named, and it is collected once its link heals, at the next pass or, if the same bytes would be
+// refused again, an hour later.
+TEST_F(SyncPassTest, AFailingLinkEndsOnlyItsOwnDocument)
+{
+    const std::string computer = pairPhone();
+    struct Case {
+        LocalCloud::Fault fault;
+        QString reason;
+        bool heldForAnHour;
+    };
+    LocalCloud::Fault trickle{LocalCloud::FaultKind::Trickle, {}, "GET"};
+    trickle.intervalMs = 200;
+    const std::vector<Case> cases = {
+        {{LocalCloud::FaultKind::Endless, {}, "GET"}, QStringLiteral("dosya 256 MB sınırını aşıyor."), true},
+        {trickle, QStringLiteral("bağlantı çok yavaş."), false},
+        {{LocalCloud::FaultKind::Status, {}, "GET", 200, "GIF89a not a receipt"}, QStringLiteral("dosya PDF ya da JPEG değil."),
+         true},
+        {{LocalCloud::FaultKind::Status, {}, "GET", 503, R"({"message":"Service Unavailable"})"},
+         QStringLiteral("dosya buluttan indirilemedi."), false},
+    };
+    // The clock runs 100 times faster than the passes, so a trickle is judged within a second.
+    QTimer fast;
+    QObject::connect(&fast, &QTimer::timeout, [this] { services.clock.current = services.clock.current.addMSecs(10000); });
+    fast.start(100);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case &c = cases[i];
+        const std::string n = std::to_string(i);
+        SCOPED_TRACE(c.reason.toStdString());
+        const auto bad = cloud.sendDocument(computer, "kotu" + n + ".pdf", testPdf.toStdString() + n);
+        const auto good = cloud.sendDocument(computer, "iyi" + n + ".pdf", testPdf.toStdString() + "iyi" + n);
+        LocalCloud::Fault fault = c.fault;
+        fault.path = "/storage/v1/object/sign/expenses/" + bad.storagePath;
+        cloud.injectFault(fault);
+        sync();
+        EXPECT_EQ(rowWithId(good.id).status, "downloaded");
+        EXPECT_EQ(rowWithId(bad.id).status, "pending");
+        EXPECT_EQ(model->lastError(), qs("“kotu" + n + ".pdf” kaydedilemedi: ") + c.reason);
+        EXPECT_FALSE(entries().contains(qs("kotu" + n + ".pdf")));
+        EXPECT_FALSE(entries().join(u',').contains(QStringLiteral(".part")));
+
+        cloud.clearFaults();
+        sync();
+        EXPECT_EQ(rowWithId(bad.id).status, c.heldForAnHour ? "pending" : "downloaded");
+        services.clock.current = services.clock.current.addSecs(3600);
+        sync();
+        EXPECT_EQ(rowWithId(bad.id).status, "downloaded");
+        EXPECT_EQ(contents(qs("kotu" + n + ".pdf")), testPdf + QByteArray::fromStdString(n));
+    }
+}
+
+TEST_F(SyncPassTest, RowsLeftPendingNeverHideNewerOnes)
+{
+    const std::string computer = pairPhone();
+    // A full listing of rows whose objects are gone, then one good document.
+    for (int i = 0; i < 500; ++i)
+        cloud.enqueueRaw({computer, "gone/" + std::to_string(i), "kayip.pdf", {}, {}, "2026-01-01T10:00:00Z"});
+    const auto newest = cloud.sendDocument(computer, "yeni.pdf", testPdf.toStdString());
+    cloud.clearLog();
+    sync();
+    EXPECT_EQ(rowWithId(newest.id).status, "downloaded");
+    const auto listings = requestsTo("GET", "/rest/v1/transfer_items");
+    ASSERT_EQ(listings.size(), 2u);
+    EXPECT_EQ(listings[1].path.substr(listings[1].path.size() - 11), "&offset=500");
+    EXPECT_EQ(model->pendingCount(), 500);
+    EXPECT_EQ(model->lastError(), QStringLiteral("500 evrak kaydedilemedi. İlki “kayip.pdf”: dosya bulutta bulunamadı."));
+}
+
+// A cloud copy whose removal failed after its row was marked downloaded is no longer offered by any
+// listing: it is remembered across restarts and removed by a later pass.
+TEST_F(SyncPassTest, AFailedCleanUpIsDoneByALaterPassAfterARestart)
+{
+    const std::string computer = pairPhone();
+    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    // The document's own clean-up gets a success that lists nothing removed, the retry at the end of
+    // the pass a refusal.
+    cloud.injectFault({LocalCloud::FaultKind::Malformed, "/storage/v1/object/expenses", "DELETE"});
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/expenses", "DELETE", 503});
+    sync();
+    EXPECT_EQ(cloud.rows().front().status, "downloaded");
+    EXPECT_EQ(cloud.objects().size(), 1u);
+    EXPECT_FALSE(model->lastError());
+
+    model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    sync();
+    EXPECT_TRUE(cloud.objects().empty());
+    EXPECT_TRUE(services.settings.values.value(QStringLiteral("pendingCleanups")).toByteArray().isEmpty());
+    cloud.clearLog();
+    sync();
+    EXPECT_TRUE(requestsTo("DELETE", "/storage/").empty());
 }
 
 TEST_F(SyncPassTest, TodaysCountStartsAgainOnANewDay)

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,11 +24,21 @@ QStringList entries(const QString &folder)
                                   QDir::Name);
 }
 
-void put(const QString &path)
+// Made with the usual permissions, as a saved document is, unless `private` (as temporary files are).
+void put(const QString &path, bool privateFile = false)
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("%PDF-1.4 half");
+    if (privateFile) {
+        ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    }
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
@@ -59,10 +70,14 @@ TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
     ::close(ready[0]);
     ::close(ready[1]);
 
-    // One running here, and names that only look alike, or are not plain files.
+    // One running here, and names that only look alike, or are not plain files. The umask is one
+    // no fixed mode matches; the program reads it once, so it is set before the first document.
+    const mode_t umaskBefore = ::umask(027);
     IncomingDocument running(folder.path());
     running.write("%PDF-1.7 still arriving");
-    put(folder.filePath(QStringLiteral(".tarvolin-Ab12Cd.part"))); // left by an earlier crash
+    put(folder.filePath(QStringLiteral(".tarvolin-Ab12Cd.part")), true); // left by an earlier crash
+    // An older version saved a photo the phone had named so: readable by all, so not ours to sweep.
+    put(folder.filePath(QStringLiteral(".tarvolin-Ph0t0s.part")));
     put(folder.filePath(QStringLiteral(".tarvolin-Ab12C.part")));
     put(folder.filePath(QStringLiteral(".tarvolin-Ab12Cd.part.bak")));
     put(folder.filePath(QStringLiteral("tarvolin-Ab12Cd.part")));
@@ -81,11 +96,13 @@ TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
     EXPECT_EQ(entries(folder.path()), expected);
     EXPECT_TRUE(QFile::exists(QDir(outside.path()).filePath(QStringLiteral("kept.pdf"))));
 
-    // The running download is untouched and still lands under its name.
+    // The running download is untouched and still lands under its name, with the permissions the
+    // user's umask gives new files.
     running.finish();
     EXPECT_TRUE(running.commitAs(folder.filePath(QStringLiteral("rapor.pdf"))));
     EXPECT_EQ(IncomingDocument::removeAbandoned(folder.path()), 0);
-    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("rapor.pdf"))));
+    EXPECT_EQ(modeOf(folder.filePath(QStringLiteral("rapor.pdf"))), mode_t(0640));
+    ::umask(umaskBefore);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Faults.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -21,6 +22,10 @@ FaultRule::Kind kindFromText(const std::string &text)
         return FaultRule::Kind::Truncate;
     if (text == "silent")
         return FaultRule::Kind::Silent;
+    if (text == "endless")
+        return FaultRule::Kind::Endless;
+    if (text == "trickle")
+        return FaultRule::Kind::Trickle;
     throw std::invalid_argument("unknown fault kind: " + text);
 }
 
@@ -39,6 +44,10 @@ const char *kindText(FaultRule::Kind kind)
         return "truncate";
     case FaultRule::Kind::Silent:
         return "silent";
+    case FaultRule::Kind::Endless:
+        return "endless";
+    case FaultRule::Kind::Trickle:
+        return "trickle";
     }
     return "?";
 }
@@ -64,13 +73,17 @@ FaultRule faultFromJson(const nlohmann::json &input)
     rule.kind = kindFromText(field<std::string>(input, "kind", "status"));
     rule.method = field<std::string>(input, "method", "*");
     rule.pathPrefix = field<std::string>(input, "path", "");
-    if (rule.kind == FaultRule::Kind::Malformed)
+    const bool streams = rule.kind == FaultRule::Kind::Endless || rule.kind == FaultRule::Kind::Trickle;
+    if (rule.kind == FaultRule::Kind::Malformed || streams)
         rule.status = 200;
     rule.status = field<int>(input, "status", rule.status);
     rule.body = field<std::string>(
-        input, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : "");
+        input, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : streams ? "%PDF-1.7\n" : "");
+    if (streams && rule.contentType == "application/json" && !input.contains("contentType"))
+        rule.contentType = "application/octet-stream";
     rule.contentType = field<std::string>(input, "contentType", rule.contentType);
     rule.delayMs = field<int>(input, "delayMs", 0);
+    rule.intervalMs = std::max(1, field<int>(input, "intervalMs", rule.intervalMs));
     rule.fraction = field<double>(input, "fraction", 0.0);
     rule.probability = field<double>(input, "probability", 0.0);
     rule.seed = field<std::uint64_t>(input, "seed", 1);

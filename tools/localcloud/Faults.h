@@ -20,6 +20,8 @@ struct FaultRule {
         Malformed, // answer `status` (200 unless given) with a body that is not JSON
         Truncate, // send the real answer's headers, then only part of its body, then close
         Silent, // never answer (a push event: no reply, no push); an HTTP request is dropped
+        Endless, // answer `status` (200 unless given) with `body`, then filler bytes without end
+        Trickle, // answer `status` (200 unless given) with `body` repeated, one byte per `intervalMs`, without end
     };
     Kind kind = Kind::Status;
     std::string method = "*"; // or an exact method
@@ -28,6 +30,7 @@ struct FaultRule {
     std::string body;
     std::string contentType = "application/json";
     int delayMs = 0; // also applied before the other kinds
+    int intervalMs = 1000; // between two bytes of a trickle
     std::optional<int> times; // how many requests to hit; unset with a fraction means no end
     double fraction = 0; // hit every request k where floor((k+1)f) > floor(kf)
     double probability = 0; // hit each request with this chance, drawn from `seed`

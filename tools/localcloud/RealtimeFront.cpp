@@ -210,6 +210,8 @@ void RealtimeFront::upgrade(QSslSocket *socket, const std::string &target)
             break;
         case FaultRule::Kind::Drop:
         case FaultRule::Kind::Truncate:
+        case FaultRule::Kind::Endless:
+        case FaultRule::Kind::Trickle:
             socket->abort();
             break;
         case FaultRule::Kind::Silent:
@@ -282,6 +284,8 @@ void RealtimeFront::onMessage(QWebSocket *socket, const QString &frame)
             break;
         case FaultRule::Kind::Drop:
         case FaultRule::Kind::Truncate:
+        case FaultRule::Kind::Endless:
+        case FaultRule::Kind::Trickle:
             socket->abort();
             break;
         case FaultRule::Kind::Silent:
@@ -410,6 +414,8 @@ void RealtimeFront::push(const json &row)
         switch (fault->kind) {
         case FaultRule::Kind::Drop:
         case FaultRule::Kind::Truncate:
+        case FaultRule::Kind::Endless:
+        case FaultRule::Kind::Trickle:
             socket->abort();
             break;
         case FaultRule::Kind::Delay:

@@ -244,6 +244,7 @@ void Server::run()
 
 void Server::stop()
 {
+    stopping_ = true;
     http_->stop();
 }
 
@@ -290,6 +291,11 @@ void Server::dispatch(const httplib::Request &req, httplib::Response &res)
             state.truncate = true;
             faultName = "truncate";
             break;
+        case FaultRule::Kind::Endless:
+        case FaultRule::Kind::Trickle:
+            streamWithoutEnd(res, *fault);
+            log_.setOutcome(seq, res.status, fault->kind == FaultRule::Kind::Endless ? "endless" : "trickle");
+            return;
         case FaultRule::Kind::Delay:
             faultName = "delay";
             break;
@@ -309,6 +315,29 @@ void Server::dispatch(const httplib::Request &req, httplib::Response &res)
     if (state.truncate)
         truncateBody(res);
     log_.setOutcome(seq, res.status, faultName);
+}
+
+void Server::streamWithoutEnd(httplib::Response &res, const FaultRule &fault)
+{
+    res.status = fault.status;
+    const bool trickle = fault.kind == FaultRule::Kind::Trickle;
+    const std::string body = fault.body.empty() ? std::string(" ") : fault.body;
+    const int interval = fault.intervalMs;
+    // Ends only when the client goes away (a write fails) or the server stops.
+    res.set_chunked_content_provider(fault.contentType,
+        [this, trickle, body, interval, filler = std::string(64 * 1024, ' '), sent = std::size_t(0)](
+            std::size_t, httplib::DataSink &sink) mutable {
+            if (stopping_ || !sink.is_writable())
+                return false;
+            if (trickle) {
+                if (sent > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+                const char byte = body[sent++ % body.size()];
+                return sink.write(&byte, 1);
+            }
+            const std::string &chunk = sent++ == 0 ? body : filler;
+            return sink.write(chunk.data(), chunk.size());
+        });
 }
 
 void Server::route(const httplib::Request &req, httplib::Response &res, RequestState &state)

@@ -71,6 +71,8 @@ public:
 
 private:
     void dispatch(const httplib::Request &req, httplib::Response &res);
+    // The answer of an endless or trickling fault: streamed until the client goes away.
+    void streamWithoutEnd(httplib::Response &res, const FaultRule &fault);
     void route(const httplib::Request &req, httplib::Response &res, RequestState &state);
 
     void handleAuth(const httplib::Request &req, httplib::Response &res);
@@ -112,6 +114,7 @@ private:
     std::string anonKey_;
     std::string baseUrl_;
     std::atomic<int> tokenLifetime_{3600};
+    std::atomic<bool> stopping_{false};
 
     // Where the program under test saves documents; every acknowledgement is checked against it.
     void checkAcknowledgements(const std::vector<TransferRow> &rows);
