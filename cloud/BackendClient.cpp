@@ -48,7 +48,7 @@ QCoro::Task<QByteArray> BackendClient::request(Backend backend, QString path, QB
     if (prefer)
         request.setRawHeader("Prefer", preference);
 
-    const HttpAnswer answer = co_await fetchAnswer(m_http, std::move(request), std::move(method),
+    const HttpAnswer answer = co_await fetchAnswer(m_http, request, std::move(method),
                                                    body.value_or(QByteArray()), requestIdleTimeout);
     if (answer.status >= 200 && answer.status <= 299)
         co_return answer.body;

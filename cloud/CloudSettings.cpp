@@ -53,7 +53,7 @@ QCoro::Task<std::optional<Backend>> CloudSettings::fetchOfficial()
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
         request.setRawHeader("Accept", "application/json");
         const HttpAnswer answer =
-            co_await fetchAnswer(m_http, std::move(request), "GET", QByteArray(), officialDocumentTimeout);
+            co_await fetchAnswer(m_http, request, "GET", QByteArray(), officialDocumentTimeout);
         if (answer.status >= 200 && answer.status <= 299)
             document = CloudConfiguration::fromJson(answer.body);
     } catch (const std::exception &) {

@@ -13,7 +13,7 @@
 namespace {
 
 // Error bodies only ever give us a message; the rest of a long one is dropped.
-constexpr qsizetype maxErrorBodyBytes = 64 * 1024;
+constexpr qsizetype maxErrorBodyBytes = qsizetype(64) * 1024;
 
 // Bounds the reply's own buffer, so that bytes reach the sink as they come instead of piling up.
 constexpr qint64 readBufferBytes = 1 << 20;
@@ -87,7 +87,7 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
                                      ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop)
 {
     request.setTransferTimeout(int(idleTimeout.count()));
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(http.send(std::move(request), method, body));
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(http.send(request, method, body));
     reply->setReadBufferSize(readBufferBytes);
 
     ExchangeResult result;
@@ -145,6 +145,6 @@ QCoro::Task<HttpAnswer> fetchAnswer(HttpClient &http, QNetworkRequest request, Q
 {
     BufferSink sink;
     const ExchangeResult result =
-        co_await exchange(http, std::move(request), std::move(method), std::move(body), sink, idleTimeout);
+        co_await exchange(http, request, std::move(method), std::move(body), sink, idleTimeout);
     co_return HttpAnswer{result.status, isSuccess(result.status) ? sink.bytes : result.errorBody};
 }

@@ -21,7 +21,7 @@ public:
 
 // Every answer we read into memory is a small JSON document; anything bigger is not what we asked
 // for, and collecting it would only let a broken server fill the memory.
-inline constexpr qint64 maxAnswerBytes = 16 * 1024 * 1024;
+inline constexpr qint64 maxAnswerBytes = qint64(16) << 20;
 
 // Collects the body in memory; beyond the cap the transfer stops with CompanionError::invalidResponse.
 class BufferSink : public ReplySink

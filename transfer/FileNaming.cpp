@@ -83,7 +83,7 @@ QString candidateName(const NameParts &parts, int number, int maxBytes)
 {
     const QString numberPart = number >= 2 ? QStringLiteral("_%1").arg(number) : QString();
     QString extension = parts.extension;
-    const QString whole = parts.base + numberPart + u'.' + extension;
+    QString whole = parts.base + numberPart + u'.' + extension;
     if (utf8Size(whole) <= maxBytes)
         return whole;
 

@@ -13,7 +13,7 @@
 namespace {
 
 // A thousand entries take some 150 KB; anything far larger is not a list this program wrote.
-constexpr qint64 largestReadable = 4 * 1024 * 1024;
+constexpr qint64 largestReadable = qint64(4) << 20;
 
 const QString arrivalsKey = QStringLiteral("arrivals");
 const QString pathKey = QStringLiteral("path");
@@ -64,7 +64,7 @@ void RecentArrivals::load()
         return;
     }
     // A damaged entry costs only itself.
-    for (const QJsonValue &value : object->value(arrivalsKey).toArray()) {
+    for (const QJsonValue value : object->value(arrivalsKey).toArray()) {
         if (m_arrivals.size() == capacity)
             break;
         if (const std::optional<Arrival> arrival = arrivalFromJson(value))

@@ -11,7 +11,7 @@ std::optional<QList<TransferItem>> TransferItem::listFromJson(const QByteArray &
     if (error.error != QJsonParseError::NoError || !document.isArray())
         return std::nullopt;
     QList<TransferItem> items;
-    for (const QJsonValue &element : document.array()) {
+    for (const QJsonValue element : document.array()) {
         const QJsonObject row = element.toObject();
         const QJsonValue id = row.value(QLatin1String("id"));
         const QJsonValue path = row.value(QLatin1String("storage_path"));

@@ -122,7 +122,7 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
     // Our own checks above replace the absolute-path guard, which would refuse the rebased names.
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS
                                                      | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), 64 * 1024)
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), size_t(64) * 1024)
         != ARCHIVE_OK)
         refuse();
     qint64 budget = std::max(minimumBudget, QFileInfo(archivePath).size() * maxExpansion);
@@ -139,7 +139,7 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
             containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
         if (!contained)
             refuse();
-        const QString name = *contained;
+        const QString &name = *contained;
 
         const QString hardlink = entryText(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry));
         if (!hardlink.isEmpty()) {

@@ -46,7 +46,7 @@ const QString failedRecentlyText = QStringLiteral("Tarvolin %1 kurulamadı; bir 
 // Real application folders are a few hundred MiB at most; a peer that sends more would only fill
 // the disk.
 constexpr qint64 maxArchiveBytes = qint64(512) << 20;
-constexpr qint64 retryAfterSeconds = 24 * 60 * 60;
+constexpr qint64 retryAfterSeconds = qint64(24) * 60 * 60;
 
 const QString bundleName = QStringLiteral("Tarvolin.app");
 const QString executableInBundle = QStringLiteral("/Contents/MacOS/Tarvolin");

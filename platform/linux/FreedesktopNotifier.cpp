@@ -57,7 +57,7 @@ void FreedesktopNotifier::notify(const Notification &notification, std::function
                     showByFallback(notification, std::move(onAction));
                     return;
                 }
-                m_actions.insert(reply.value(), std::move(onAction));
+                m_actions.insert(reply.value(), onAction);
             });
 }
 

@@ -15,7 +15,7 @@ QString LinuxApplicationHost::bundlePath() const
     // self-updater would swap it.
     const QString macOs = QDir::cleanPath(QDir(m_programFolder).absolutePath());
     const QString contents = QFileInfo(macOs).path();
-    const QString bundle = QFileInfo(contents).path();
+    QString bundle = QFileInfo(contents).path();
     if (QFileInfo(macOs).fileName() != QLatin1String("MacOS") || QFileInfo(contents).fileName() != QLatin1String("Contents")
         || QFileInfo(bundle).fileName() != QLatin1String("Tarvolin.app"))
         return {};

@@ -23,7 +23,7 @@
 namespace {
 
 // A launch is one short line of JSON; anything near this size is not one.
-constexpr qint64 maximumMessage = 64 * 1024;
+constexpr qint64 maximumMessage = qint64(64) * 1024;
 // A copy that is leaving holds its claim until it is gone, which can take the secret store's time-out.
 constexpr std::chrono::seconds waitForRunningCopy{25};
 constexpr int connectMs = 1000;
@@ -60,7 +60,7 @@ LocalInstanceGuard::LocalInstanceGuard(QString applicationId, QObject *parent)
 
 LocalInstanceGuard::~LocalInstanceGuard()
 {
-    stopTakingLaunches();
+    LocalInstanceGuard::stopTakingLaunches();
     if (m_lockFd >= 0)
         ::close(m_lockFd);
 }
@@ -184,7 +184,7 @@ void LocalInstanceGuard::take(QLocalSocket *socket)
         }
         const QJsonObject message = document.object();
         Launch launch;
-        for (const QJsonValue &argument : message.value(QStringLiteral("arguments")).toArray())
+        for (const QJsonValue argument : message.value(QStringLiteral("arguments")).toArray())
             launch.arguments << argument.toString();
         launch.activationToken = message.value(QStringLiteral("activationToken")).toString();
         launch.startupId = message.value(QStringLiteral("startupId")).toString();
