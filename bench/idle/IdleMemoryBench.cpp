@@ -3,7 +3,7 @@
 // display (whatever QT_QPA_PLATFORM says; offscreen when unset). Once the program's first pass is
 // done and both have idled, their resident sizes (VmRSS) are read and the ratio printed.
 //
-//   tarvolin_idle_memory [--idle SECONDS]
+//   tarvolin_idle_memory [--idle SECONDS]   (TARVOLIN_IDLE_KEEP=1: both smaps copied to /tmp/idle-*.smaps)
 #include "LocalCloud.h"
 
 #include <fcntl.h>
@@ -141,6 +141,9 @@ int main(int argc, char **argv)
         std::printf("idle VmRSS: program --background %.1f MiB, minimal Qt https program %.1f MiB, ratio %.2f\n",
                     double(programKiB) / 1024, double(minimalKiB) / 1024, double(programKiB) / double(minimalKiB));
         std::printf("threads: program %ld, minimal %ld\n", statusKiB(program, "Threads"), statusKiB(minimal, "Threads"));
+        if (std::getenv("TARVOLIN_IDLE_KEEP"))
+            std::system(("cp /proc/" + std::to_string(program) + "/smaps /tmp/idle-program.smaps; cp /proc/"
+                         + std::to_string(minimal) + "/smaps /tmp/idle-minimal.smaps").c_str());
         for (const pid_t pid : {program, minimal}) {
             kill(pid, SIGTERM);
             int status = 0;
