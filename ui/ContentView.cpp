@@ -1,6 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "app/AppModel.h"
+#include "ui/ArrivalsCard.h"
 #include "ui/CloudSettingsDialog.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -11,7 +12,6 @@
 #include <QLocale>
 #include <QMetaProperty>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -50,14 +50,6 @@ QLabel *symbolLabel(Symbols::Kind kind, int size, const QColor &colour, QWidget 
     return result;
 }
 
-// The locale's short time, without seconds even where its short form has them (as the C locale does).
-QString shortTime(const QTime &time)
-{
-    QString format = QLocale().timeFormat(QLocale::ShortFormat);
-    format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
-    return QLocale().toString(time, format);
-}
-
 constexpr int cardPadding = 17;
 constexpr int defaultSpacing = 8;
 const QSize panelSize(230, 230);
@@ -83,6 +75,8 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     layout->addWidget(buildFolderCard());
     layout->addWidget(buildPairingCard());
     layout->addWidget(buildSyncCard());
+    m_arrivalsCard = new ArrivalsCard(model);
+    layout->addWidget(m_arrivalsCard);
     layout->addWidget(buildErrorBanner());
     layout->addStretch(1);
     scroll->setWidget(columnWidget);
@@ -377,7 +371,7 @@ void ContentView::redraw()
     m_statusDot->setFill(configured ? Theme::green : Theme::orange);
     m_statusLine->setText(m_model.status());
     if (const auto lastSync = m_model.lastSync()) {
-        m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTime(lastSync->toLocalTime().time()));
+        m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTimeText(lastSync->toLocalTime().time()));
     } else {
         m_lastSyncLine->setText(QStringLiteral("Belgeler otomatik kontrol edilir"));
     }

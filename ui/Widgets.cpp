@@ -3,9 +3,19 @@
 #include "ui/Theme.h"
 
 #include <QGraphicsDropShadowEffect>
+#include <QLocale>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+
+QString shortTimeText(const QTime &time)
+{
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
+    return QLocale().toString(time, format);
+}
 
 RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
     : QWidget(parent), m_fill(fill), m_radius(radius)
@@ -90,14 +100,7 @@ ToggleSwitch::ToggleSwitch(QWidget *parent) : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
-}
-
-void ToggleSwitch::setOn(bool on)
-{
-    if (m_on == on)
-        return;
-    m_on = on;
-    update();
+    setCheckable(true);
 }
 
 QSize ToggleSwitch::sizeHint() const
@@ -111,10 +114,10 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF track = QRectF(0, 0, 32, 18).translated(0, (height() - 18) / 2.0);
     p.setPen(Qt::NoPen);
-    p.setBrush(m_on ? Theme::navy : QColor(0, 0, 0, 45));
+    p.setBrush(isChecked() ? Theme::navy : QColor(0, 0, 0, 45));
     p.drawRoundedRect(track, 9, 9);
     const qreal knob = 14;
-    const qreal x = m_on ? track.right() - knob - 2 : track.left() + 2;
+    const qreal x = isChecked() ? track.right() - knob - 2 : track.left() + 2;
     p.setBrush(Qt::white);
     p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
     if (hasFocus()) {

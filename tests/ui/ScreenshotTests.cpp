@@ -8,6 +8,7 @@
 #include "ui/TrayIcon.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -34,6 +35,10 @@ QImage render(MainWindow &window, const QString &name)
     const QString dir = QStringLiteral(TARVOLIN_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     EXPECT_TRUE(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+    // The whole column too, with what lies below the fold.
+    if (auto *column = window.findChild<QWidget *>(QStringLiteral("column"))) {
+        EXPECT_TRUE(column->grab().save(dir + QLatin1Char('/') + name + QStringLiteral("-full.png")));
+    }
     return image;
 }
 
@@ -75,6 +80,14 @@ const State states[] = {
      }},
     {"after-a-pass", true,
      [](AppModel &m) {
+         // Saved first: each saved document moves the counters set below.
+         const QString folder = m.targetFolder().toLocalFile();
+         Ui::reportSaved(m, folder + QStringLiteral("/2026-02-28_Kırtasiye_Fatura.pdf"));
+         for (const char *name : {"2026-03-01_Yakıt_Fişi.jpg", "2026-03-01_Yemek_Fişi.pdf"}) {
+             QFile file(folder + QLatin1Char('/') + QString::fromUtf8(name));
+             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+             Ui::reportSaved(m, file.fileName());
+         }
          Ui::setStatus(m, QStringLiteral("Tüm evraklar indirildi"));
          Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
                                            QStringLiteral("soon"), QStringLiteral("qr")});
