@@ -27,7 +27,8 @@ constexpr int entryPadding = 6;
 
 } // namespace
 
-ArrivalEntry::ArrivalEntry(QWidget *parent) : QAbstractButton(parent)
+ArrivalEntry::ArrivalEntry(QWidget *parent)
+    : QAbstractButton(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -81,7 +82,8 @@ void ArrivalEntry::paintEvent(QPaintEvent *)
         area.setRight(area.right() - metrics.horizontalAdvance(note) - 12);
     }
     p.setPen(m_present ? QColor(Qt::black) : Theme::secondaryText());
-    p.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(m_name, Qt::ElideMiddle, area.width()));
+    p.drawText(
+        area, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(m_name, Qt::ElideMiddle, area.width()));
 }
 
 void ArrivalEntry::keyPressEvent(QKeyEvent *event)
@@ -94,7 +96,9 @@ void ArrivalEntry::keyPressEvent(QKeyEvent *event)
     QAbstractButton::keyPressEvent(event);
 }
 
-ArrivalsCard::ArrivalsCard(AppModel &model, QWidget *parent) : Card(parent), m_model(model)
+ArrivalsCard::ArrivalsCard(AppModel &model, QWidget *parent)
+    : Card(parent)
+    , m_model(model)
 {
     setObjectName(QStringLiteral("arrivalsCard"));
     auto *layout = new QVBoxLayout(this);
@@ -104,8 +108,8 @@ ArrivalsCard::ArrivalsCard(AppModel &model, QWidget *parent) : Card(parent), m_m
     auto *title = new QHBoxLayout;
     title->setSpacing(6);
     auto *symbol = new QLabel(this);
-    symbol->setPixmap(Symbols::pixmap(Symbols::Kind::DocumentViewfinder, 16, Theme::navy,
-                                      devicePixelRatioF()));
+    symbol->setPixmap(
+        Symbols::pixmap(Symbols::Kind::DocumentViewfinder, 16, Theme::navy, devicePixelRatioF()));
     symbol->setFixedSize(16, 16);
     title->addWidget(symbol);
     auto *heading = new QLabel(QStringLiteral("Son Gelen Evraklar"), this);
@@ -147,7 +151,8 @@ void ArrivalsCard::refresh()
         }
         const Arrival &arrival = all[i];
         m_paths.append(arrival.path);
-        entry->setArrival(arrivalTime(arrival.savedAt), arrival.fileName(), RecentArrivals::isPresent(arrival));
+        entry->setArrival(
+            arrivalTime(arrival.savedAt), arrival.fileName(), RecentArrivals::isPresent(arrival));
         entry->show();
     }
     m_empty->setVisible(all.isEmpty());

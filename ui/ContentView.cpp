@@ -7,6 +7,7 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -23,6 +24,17 @@ QLabel *label(const QString &text, const QFont &font, const QColor &colour, QWid
     auto *result = new QLabel(text, parent);
     Theme::styleLabel(result, font, colour);
     return result;
+}
+
+// A changed status or error is told to screen readers: a label's accessible name is its text, and
+// the label alone does not say when that changes.
+void setAnnouncedText(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    QAccessibleEvent event(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 QVBoxLayout *column(int spacing, QWidget *owner = nullptr)
@@ -66,6 +78,8 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The area itself is no stop for Tab; it scrolls to whichever control gets the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto *columnWidget = new QWidget(scroll);
     columnWidget->setObjectName(QStringLiteral("column"));
     auto *layout = column(16, columnWidget);
@@ -369,7 +383,7 @@ void ContentView::redraw()
     const std::optional<QString> error = m_model.lastError();
 
     m_statusDot->setFill(configured ? Theme::green : Theme::orange);
-    m_statusLine->setText(m_model.status());
+    setAnnouncedText(m_statusLine, m_model.status());
     if (const auto lastSync = m_model.lastSync()) {
         m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTimeText(lastSync->toLocalTime().time()));
     } else {
@@ -389,7 +403,7 @@ void ContentView::redraw()
     m_qrImage->setImage(qr);
     const auto &pairing = m_model.pairing();
     m_codeLine->setText(QStringLiteral("Tek kullanımlık kod: ") + (pairing ? pairing->code : QString()));
-    m_errorBoxText->setText(error.value_or(QString()));
+    setAnnouncedText(m_errorBoxText, error.value_or(QString()));
     m_placeholderSpinner->setVisible(configured);
     m_placeholderText->setVisible(!configured);
 
@@ -398,7 +412,7 @@ void ContentView::redraw()
     m_syncButton->setEnabled(configured && !working);
 
     m_errorBanner->setVisible(error.has_value());
-    m_errorBannerText->setText(error.value_or(QString()));
+    setAnnouncedText(m_errorBannerText, error.value_or(QString()));
 
     presentCloudSettingsIfAsked();
 }
