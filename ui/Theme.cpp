@@ -1,6 +1,7 @@
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFontDatabase>
 #include <QLabel>
 
@@ -40,19 +41,32 @@ QPalette lightPalette()
     return palette;
 }
 
-QFont font(int pixelSize, QFont::Weight weight)
+namespace {
+
+QFont scaled(QFont f, qreal designSize)
 {
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setPixelSize(pixelSize);
+    const QFont desktop = QApplication::font();
+    const qreal factor = designSize / designBodySize;
+    if (desktop.pointSizeF() > 0)
+        f.setPointSizeF(desktop.pointSizeF() * factor);
+    else
+        f.setPixelSize(qMax(1, qRound(desktop.pixelSize() * factor)));
+    return f;
+}
+
+} // namespace
+
+QFont font(qreal designSize, QFont::Weight weight)
+{
+    QFont f = scaled(QFontDatabase::systemFont(QFontDatabase::GeneralFont), designSize);
     f.setWeight(weight);
     return f;
 }
 
-QFont monospacedFont(int pixelSize, QFont::Weight weight)
+QFont monospacedFont(qreal designSize, QFont::Weight weight)
 {
-    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont f = scaled(QFontDatabase::systemFont(QFontDatabase::FixedFont), designSize);
     f.setStyleHint(QFont::Monospace);
-    f.setPixelSize(pixelSize);
     f.setWeight(weight);
     return f;
 }

@@ -8,8 +8,8 @@
 class QAbstractButton;
 class QLabel;
 
-// The look shared by the main window and the settings sheet. Sizes are in device-independent
-// pixels, which is what the designs call points.
+// The look shared by the main window and the settings sheet. Sizes other than text sizes are in
+// device-independent pixels, which is what the designs call points.
 namespace Theme {
 
 inline const QColor navy{16, 35, 63};
@@ -32,8 +32,11 @@ QColor secondaryText();
 // the fixed light background.
 QPalette lightPalette();
 
-QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
-QFont monospacedFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+// Text sizes are the design's, where body text is 13, scaled to the desktop's own text size, so a
+// larger font setting makes every line larger in proportion.
+constexpr qreal designBodySize = 13;
+QFont font(qreal designSize, QFont::Weight weight = QFont::Normal);
+QFont monospacedFont(qreal designSize, QFont::Weight weight = QFont::Normal);
 
 // A label with a fixed font and colour that keeps the window's light look on dark desktop themes.
 void styleLabel(QLabel *label, const QFont &font, const QColor &colour);

@@ -6,7 +6,9 @@
 #include "ui/ContentView.h"
 #include "ui/Widgets.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -248,6 +250,23 @@ TEST(ContentView, RecentArrivalsListTheNewestTwentyAndLeadToTheirFiles)
     entries[0]->click();
     EXPECT_EQ(f.services.workspace.shownFiles.size(), 3);
     EXPECT_TRUE(entries[1]->isPresent());
+}
+
+TEST(ContentView, TextGrowsWithTheDesktopFontSetting)
+{
+    UiFixture f(true);
+    const QFont desktop = QApplication::font();
+    auto sizeIn = [&](const char *name) {
+        ContentView view(*f.model);
+        return QFontInfo(part<QLabel>(view, name)->font()).pointSizeF();
+    };
+    const qreal status = sizeIn("statusLine"), count = sizeIn("pendingCount");
+    QFont larger = desktop;
+    larger.setPointSizeF(desktop.pointSizeF() * 2);
+    QApplication::setFont(larger);
+    EXPECT_NEAR(sizeIn("statusLine"), status * 2, 1);
+    EXPECT_NEAR(sizeIn("pendingCount"), count * 2, 1);
+    QApplication::setFont(desktop);
 }
 
 TEST(ContentView, ShowingTheViewStartsTheModelOnce)
