@@ -60,11 +60,11 @@ void ArrivalEntry::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     if (m_present && (underMouse() || isDown())) {
         p.setPen(Qt::NoPen);
-        p.setBrush(Theme::withOpacity(Qt::black, isDown() ? 0.10 : 0.05));
+        p.setBrush(Theme::withOpacity(Theme::text(), isDown() ? 0.10 : 0.05));
         p.drawRoundedRect(QRectF(rect()), 8, 8);
     }
     if (hasFocus()) {
-        p.setPen(QPen(Theme::navy, 1.5));
+        p.setPen(QPen(Theme::accent(), 1.5));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
     }
@@ -81,7 +81,7 @@ void ArrivalEntry::paintEvent(QPaintEvent *)
         p.drawText(area, Qt::AlignRight | Qt::AlignVCenter, note);
         area.setRight(area.right() - metrics.horizontalAdvance(note) - 12);
     }
-    p.setPen(m_present ? QColor(Qt::black) : Theme::secondaryText());
+    p.setPen(m_present ? Theme::text() : Theme::secondaryText());
     p.drawText(
         area, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(m_name, Qt::ElideMiddle, area.width()));
 }
@@ -109,11 +109,11 @@ ArrivalsCard::ArrivalsCard(AppModel &model, QWidget *parent)
     title->setSpacing(6);
     auto *symbol = new QLabel(this);
     symbol->setPixmap(
-        Symbols::pixmap(Symbols::Kind::DocumentViewfinder, 16, Theme::navy, devicePixelRatioF()));
+        Symbols::pixmap(Symbols::Kind::DocumentViewfinder, 16, Theme::title(), devicePixelRatioF()));
     symbol->setFixedSize(16, 16);
     title->addWidget(symbol);
     auto *heading = new QLabel(QStringLiteral("Son Gelen Evraklar"), this);
-    Theme::styleLabel(heading, Theme::font(14, QFont::Bold), Theme::navy);
+    Theme::styleLabel(heading, Theme::font(14, QFont::Bold), Theme::title());
     title->addWidget(heading);
     title->addStretch(1);
     layout->addLayout(title);

@@ -43,7 +43,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
 {
     setWindowTitle(QStringLiteral("Bulut Bağlantısı"));
     setWindowModality(Qt::WindowModal);
-    setPalette(Theme::lightPalette());
+    setPalette(Theme::windowPalette());
     setAutoFillBackground(true);
     setFixedWidth(470);
 
@@ -52,7 +52,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    layout->addWidget(label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::navy, this));
+    layout->addWidget(label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::title(), this));
     auto *explanation = label(
         QStringLiteral("Bu bilgiler yalnızca uygulamanın güvenli belge kuyruğuna bağlanması için kullanılır."),
         Theme::font(12), Theme::secondaryText(), this);
@@ -61,14 +61,14 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->addWidget(explanation);
 
     auto *addressLabel = label(QStringLiteral("Supabase Proje Adresi"), Theme::font(12, QFont::DemiBold),
-                               Qt::black, this);
+                               Theme::text(), this);
     m_address = field(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"), this);
     m_address->setObjectName(QStringLiteral("addressField"));
     addressLabel->setBuddy(m_address);
     layout->addWidget(addressLabel);
     layout->addWidget(m_address);
 
-    auto *keyLabel = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Qt::black, this);
+    auto *keyLabel = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Theme::text(), this);
     m_key = field(QStringLiteral("sb_publishable_…"), this);
     m_key->setObjectName(QStringLiteral("keyField"));
     m_key->setEchoMode(QLineEdit::Password);
@@ -84,7 +84,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     m_save = new QPushButton(QStringLiteral("Kaydet ve Bağlan"), this);
     m_save->setObjectName(QStringLiteral("saveButton"));
     m_save->setDefault(true);
-    Theme::styleProminentButton(m_save, Theme::navy);
+    Theme::styleProminentButton(m_save, Theme::accent());
     buttons->addWidget(cancel);
     buttons->addStretch(1);
     buttons->addWidget(m_save);

@@ -70,7 +70,7 @@ const QSize panelSize(230, 230);
 
 ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
-    setPalette(Theme::lightPalette());
+    setPalette(Theme::windowPalette());
     setAutoFillBackground(true);
     setMinimumSize(590, 700);
 
@@ -174,7 +174,7 @@ QWidget *ContentView::buildStatusCard()
     layout->addWidget(m_statusDot, 0, Qt::AlignVCenter);
 
     auto *texts = column(3);
-    m_statusLine = label({}, Theme::font(14, QFont::Bold), Qt::black, card);
+    m_statusLine = label({}, Theme::font(14, QFont::Bold), Theme::text(), card);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_lastSyncLine = label({}, Theme::font(11), Theme::secondaryText(), card);
     m_lastSyncLine->setObjectName(QStringLiteral("lastSyncLine"));
@@ -197,8 +197,8 @@ QWidget *ContentView::buildFolderCard()
     layout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
 
     auto *title = row(6);
-    title->addWidget(symbolLabel(Symbols::Kind::Folder, 16, Theme::navy, card));
-    title->addWidget(label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::navy, card));
+    title->addWidget(symbolLabel(Symbols::Kind::Folder, 16, Theme::title(), card));
+    title->addWidget(label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::title(), card));
     title->addStretch(1);
     layout->addLayout(title);
 
@@ -227,7 +227,7 @@ QWidget *ContentView::buildFolderCard()
     actions->addStretch(1);
 
     const QString loginText = QStringLiteral("Oturum açılınca başlat");
-    auto *loginLabel = label(loginText, Theme::font(12), Qt::black, card);
+    auto *loginLabel = label(loginText, Theme::font(12), Theme::text(), card);
     m_loginSwitch = new ToggleSwitch(card);
     m_loginSwitch->setObjectName(QStringLiteral("loginSwitch"));
     m_loginSwitch->setAccessibleName(loginText);
@@ -250,7 +250,7 @@ QWidget *ContentView::buildPairingCard()
 
     auto *heading = row(defaultSpacing);
     auto *texts = column(3);
-    texts->addWidget(label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::navy, card));
+    texts->addWidget(label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::title(), card));
     auto *hint = label(QStringLiteral("Mobil uygulamada Bilgisayar Bağla düğmesine basıp bu kodu okutun."),
                        Theme::font(11), Theme::secondaryText(), card);
     hint->setWordWrap(true);
@@ -273,7 +273,7 @@ QWidget *ContentView::buildPairingCard()
     m_qrImage->setObjectName(QStringLiteral("qrImage"));
     m_qrImage->setGeometry(QRect(QPoint(10, 10), panelSize));
     qrLayout->addWidget(qrFrame, 0, Qt::AlignHCenter);
-    m_codeLine = label({}, Theme::monospacedFont(13, QFont::Bold), Theme::teal, m_qrPanel);
+    m_codeLine = label({}, Theme::monospacedFont(13, QFont::Bold), Theme::tealText(), m_qrPanel);
     m_codeLine->setObjectName(QStringLiteral("codeLine"));
     m_codeLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     qrLayout->addWidget(m_codeLine, 0, Qt::AlignHCenter);
@@ -297,7 +297,7 @@ QWidget *ContentView::buildPairingCard()
     errorLayout->addWidget(m_errorBoxText);
     auto *retry = new QPushButton(QStringLiteral("Tekrar Dene"), m_errorBox);
     retry->setObjectName(QStringLiteral("retryButton"));
-    Theme::styleProminentButton(retry, Theme::navy);
+    Theme::styleProminentButton(retry, Theme::accent());
     connect(retry, &QPushButton::clicked, this, [this] { m_model.refreshPairing(); });
     errorLayout->addWidget(retry, 0, Qt::AlignHCenter);
     errorLayout->addStretch(1);
@@ -328,7 +328,7 @@ QWidget *ContentView::buildSyncCard()
     layout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
 
     auto *pending = column(4);
-    m_pendingCount = label({}, Theme::font(30, QFont::Black), Theme::navy, card);
+    m_pendingCount = label({}, Theme::font(30, QFont::Black), Theme::title(), card);
     m_pendingCount->setObjectName(QStringLiteral("pendingCount"));
     pending->addWidget(m_pendingCount);
     pending->addWidget(label(QStringLiteral("bulutta bekleyen evrak"), Theme::font(11), Theme::secondaryText(), card));
@@ -336,7 +336,7 @@ QWidget *ContentView::buildSyncCard()
     layout->addStretch(1);
 
     auto *today = column(4);
-    m_downloadedToday = label({}, Theme::font(13, QFont::Bold), Theme::teal, card);
+    m_downloadedToday = label({}, Theme::font(13, QFont::Bold), Theme::tealText(), card);
     m_downloadedToday->setObjectName(QStringLiteral("downloadedToday"));
     today->addWidget(m_downloadedToday, 0, Qt::AlignRight);
     today->addWidget(label(QStringLiteral("evrak indirildi"), Theme::font(10), Theme::secondaryText(), card), 0,
@@ -347,7 +347,7 @@ QWidget *ContentView::buildSyncCard()
     m_syncButton->setObjectName(QStringLiteral("syncButton"));
     m_syncButton->setIcon(Symbols::icon(Symbols::Kind::ArrowClockwise, Qt::white));
     m_syncButton->setIconSize(QSize(14, 14));
-    Theme::styleProminentButton(m_syncButton, Theme::navy);
+    Theme::styleProminentButton(m_syncButton, Theme::accent());
     connect(m_syncButton, &QPushButton::clicked, this, [this] { m_model.syncNow(); });
     layout->addWidget(m_syncButton, 0, Qt::AlignVCenter);
     return card;

@@ -33,7 +33,7 @@ private:
     qreal m_borderWidth = 0;
 };
 
-// The white card of the main window: padding 17, radius 18, a hairline border and a soft shadow.
+// The card of the main window, white in the light look: padding 17, radius 18, a hairline border and a soft shadow.
 class Card : public RoundedBox
 {
     Q_OBJECT
