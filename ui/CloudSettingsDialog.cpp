@@ -23,10 +23,14 @@ QLineEdit *field(const QString &placeholder, QWidget *parent)
     auto *result = new QLineEdit(parent);
     result->setPlaceholderText(placeholder);
     result->setFont(Theme::font(13));
-    result->setStyleSheet(QStringLiteral(
-        "QLineEdit { background: white; color: black; border: 1px solid rgba(0, 0, 0, 50);"
-        " border-radius: 6px; padding: 5px 8px; }"
-        "QLineEdit:focus { border: 1px solid rgba(16, 35, 63, 160); }"));
+    const QColor ink = Theme::text();
+    const QColor focus = Theme::isDark() ? Theme::title() : Theme::navy;
+    result->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 6px; padding: 5px 8px; }"
+                                         "QLineEdit:focus { border: 1px solid %4; }")
+                              .arg(Theme::cardBackground().name(), ink.name(),
+                                   Theme::withOpacity(ink, 0.2).name(QColor::HexArgb),
+                                   Theme::withOpacity(focus, 0.63).name(QColor::HexArgb)));
     return result;
 }
 
