@@ -33,7 +33,8 @@ private:
     qreal m_borderWidth = 0;
 };
 
-// The card of the main window, white in the light look: padding 17, radius 18, a hairline border and a soft shadow.
+// The main window's card, white in the light look: padding 17, radius 18, a hairline border and a
+// soft shadow.
 class Card : public RoundedBox
 {
     Q_OBJECT
@@ -75,7 +76,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     // Checkable only so that screen readers hear on and off; a click leaves the state to the owner.
-    void nextCheckState() override {}
+    void nextCheckState() override { }
 };
 
 // An image stretched to the widget's size without smoothing, so every QR module stays a sharp square.
