@@ -42,6 +42,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
     connect(this, &AppModel::isWorkingChanged, this, &AppModel::runRequestedPass, Qt::QueuedConnection);
     connect(&m_pairing, &PairingKeeper::qrImageChanged, this, &AppModel::qrImageChanged);
     connect(&m_folder, &TargetFolder::changed, this, &AppModel::targetFolderChanged);
+    connect(&m_arrivals, &RecentArrivals::changed, this, &AppModel::recentArrivalsChanged);
 
     // The pass's progress becomes the counters and the status line as it happens.
     connect(&m_inbox, &Inbox::listed, this, &AppModel::setPendingCount);

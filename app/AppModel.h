@@ -101,7 +101,8 @@ public:
     // The platform's word for this kind of computer, for the views to name the connection with.
     QString platformName() const { return m_services.workspace.platformName(); }
 
-    // The documents saved lately, newest first, kept across restarts.
+    // The documents saved lately, newest first, kept across restarts; recentArrivalsChanged tells of
+    // each change.
     const RecentArrivals &recentArrivals() const { return m_arrivals; }
 
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
@@ -167,6 +168,7 @@ Q_SIGNALS:
     void updateStatusChanged();
     void configurationChanged();
     void notificationsEnabledChanged();
+    void recentArrivalsChanged();
 
 private:
     template<typename Subsystem>

@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "ui/MainWindow.h"
+#include "ui/Theme.h"
 #include "ui/TrayMenu.h"
 
 #include <QApplication>
@@ -54,6 +55,15 @@ void ApplicationScene::showTrayIconWhenAvailable()
         return;
     m_trayWatch.stop();
     m_tray->icon()->show();
+}
+
+void ApplicationScene::setDarkLook(bool dark)
+{
+    if (dark == Theme::isDark())
+        return;
+    Theme::setDark(dark);
+    if (m_window)
+        m_window->rebuildContent();
 }
 
 void ApplicationScene::openMainWindow()

@@ -48,6 +48,8 @@ public:
     // A later launch of the program, handed over by it: brings the window forward, unless it asked
     // to start in the background ("--background"). Other arguments are ignored.
     void takeLaunch(const InstanceGuard::Launch &launch);
+    // The desktop changed between light and dark: the window, if built, takes the new look.
+    void setDarkLook(bool dark);
 
 private:
     void showTrayIconWhenAvailable();

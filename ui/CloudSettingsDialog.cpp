@@ -23,10 +23,14 @@ QLineEdit *field(const QString &placeholder, QWidget *parent)
     auto *result = new QLineEdit(parent);
     result->setPlaceholderText(placeholder);
     result->setFont(Theme::font(13));
-    result->setStyleSheet(QStringLiteral(
-        "QLineEdit { background: white; color: black; border: 1px solid rgba(0, 0, 0, 50);"
-        " border-radius: 6px; padding: 5px 8px; }"
-        "QLineEdit:focus { border: 1px solid rgba(16, 35, 63, 160); }"));
+    const QColor ink = Theme::text();
+    const QColor focus = Theme::isDark() ? Theme::title() : Theme::navy;
+    result->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 6px; padding: 5px 8px; }"
+                                         "QLineEdit:focus { border: 1px solid %4; }")
+                              .arg(Theme::cardBackground().name(), ink.name(),
+                                   Theme::withOpacity(ink, 0.2).name(QColor::HexArgb),
+                                   Theme::withOpacity(focus, 0.63).name(QColor::HexArgb)));
     return result;
 }
 
@@ -43,7 +47,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
 {
     setWindowTitle(QStringLiteral("Bulut Bağlantısı"));
     setWindowModality(Qt::WindowModal);
-    setPalette(Theme::lightPalette());
+    setPalette(Theme::windowPalette());
     setAutoFillBackground(true);
     setFixedWidth(470);
 
@@ -52,7 +56,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    layout->addWidget(label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::navy, this));
+    layout->addWidget(label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::title(), this));
     auto *explanation = label(
         QStringLiteral("Bu bilgiler yalnızca uygulamanın güvenli belge kuyruğuna bağlanması için kullanılır."),
         Theme::font(12), Theme::secondaryText(), this);
@@ -61,14 +65,14 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->addWidget(explanation);
 
     auto *addressLabel = label(QStringLiteral("Supabase Proje Adresi"), Theme::font(12, QFont::DemiBold),
-                               Qt::black, this);
+                               Theme::text(), this);
     m_address = field(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"), this);
     m_address->setObjectName(QStringLiteral("addressField"));
     addressLabel->setBuddy(m_address);
     layout->addWidget(addressLabel);
     layout->addWidget(m_address);
 
-    auto *keyLabel = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Qt::black, this);
+    auto *keyLabel = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Theme::text(), this);
     m_key = field(QStringLiteral("sb_publishable_…"), this);
     m_key->setObjectName(QStringLiteral("keyField"));
     m_key->setEchoMode(QLineEdit::Password);
@@ -84,7 +88,7 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     m_save = new QPushButton(QStringLiteral("Kaydet ve Bağlan"), this);
     m_save->setObjectName(QStringLiteral("saveButton"));
     m_save->setDefault(true);
-    Theme::styleProminentButton(m_save, Theme::navy);
+    Theme::styleProminentButton(m_save, Theme::accent());
     buttons->addWidget(cancel);
     buttons->addStretch(1);
     buttons->addWidget(m_save);

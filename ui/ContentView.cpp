@@ -1,17 +1,18 @@
 #include "ui/ContentView.h"
 
 #include "app/AppModel.h"
+#include "ui/ArrivalsCard.h"
 #include "ui/CloudSettingsDialog.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMetaProperty>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -26,6 +27,17 @@ QLabel *label(const QString &text, const QFont &font, const QColor &colour, QWid
     result->setTextFormat(Qt::PlainText);
     Theme::styleLabel(result, font, colour);
     return result;
+}
+
+// A changed status or error is told to screen readers: a label's accessible name is its text, and
+// the label alone does not say when that changes.
+void setAnnouncedText(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    QAccessibleEvent event(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 QVBoxLayout *column(int spacing, QWidget *owner = nullptr)
@@ -53,14 +65,6 @@ QLabel *symbolLabel(Symbols::Kind kind, int size, const QColor &colour, QWidget 
     return result;
 }
 
-// The locale's short time, without seconds even where its short form has them (as the C locale does).
-QString shortTime(const QTime &time)
-{
-    QString format = QLocale().timeFormat(QLocale::ShortFormat);
-    format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
-    return QLocale().toString(time, format);
-}
-
 constexpr int cardPadding = 17;
 constexpr int defaultSpacing = 8;
 const QSize panelSize(230, 230);
@@ -69,7 +73,7 @@ const QSize panelSize(230, 230);
 
 ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
-    setPalette(Theme::lightPalette());
+    setPalette(Theme::windowPalette());
     setAutoFillBackground(true);
     setMinimumSize(590, 700);
 
@@ -77,6 +81,8 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The area itself is no stop for Tab; it scrolls to whichever control gets the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto *columnWidget = new QWidget(scroll);
     columnWidget->setObjectName(QStringLiteral("column"));
     auto *layout = column(16, columnWidget);
@@ -86,6 +92,8 @@ ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_
     layout->addWidget(buildFolderCard());
     layout->addWidget(buildPairingCard());
     layout->addWidget(buildSyncCard());
+    m_arrivalsCard = new ArrivalsCard(model);
+    layout->addWidget(m_arrivalsCard);
     layout->addWidget(buildErrorBanner());
     layout->addStretch(1);
     scroll->setWidget(columnWidget);
@@ -169,7 +177,7 @@ QWidget *ContentView::buildStatusCard()
     layout->addWidget(m_statusDot, 0, Qt::AlignVCenter);
 
     auto *texts = column(3);
-    m_statusLine = label({}, Theme::font(14, QFont::Bold), Qt::black, card);
+    m_statusLine = label({}, Theme::font(14, QFont::Bold), Theme::text(), card);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_lastSyncLine = label({}, Theme::font(11), Theme::secondaryText(), card);
     m_lastSyncLine->setObjectName(QStringLiteral("lastSyncLine"));
@@ -192,8 +200,8 @@ QWidget *ContentView::buildFolderCard()
     layout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
 
     auto *title = row(6);
-    title->addWidget(symbolLabel(Symbols::Kind::Folder, 16, Theme::navy, card));
-    title->addWidget(label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::navy, card));
+    title->addWidget(symbolLabel(Symbols::Kind::Folder, 16, Theme::title(), card));
+    title->addWidget(label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::title(), card));
     title->addStretch(1);
     layout->addLayout(title);
 
@@ -222,7 +230,7 @@ QWidget *ContentView::buildFolderCard()
     actions->addStretch(1);
 
     const QString loginText = QStringLiteral("Oturum açılınca başlat");
-    auto *loginLabel = label(loginText, Theme::font(12), Qt::black, card);
+    auto *loginLabel = label(loginText, Theme::font(12), Theme::text(), card);
     m_loginSwitch = new ToggleSwitch(card);
     m_loginSwitch->setObjectName(QStringLiteral("loginSwitch"));
     m_loginSwitch->setAccessibleName(loginText);
@@ -245,7 +253,7 @@ QWidget *ContentView::buildPairingCard()
 
     auto *heading = row(defaultSpacing);
     auto *texts = column(3);
-    texts->addWidget(label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::navy, card));
+    texts->addWidget(label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::title(), card));
     auto *hint = label(QStringLiteral("Mobil uygulamada Bilgisayar Bağla düğmesine basıp bu kodu okutun."),
                        Theme::font(11), Theme::secondaryText(), card);
     hint->setWordWrap(true);
@@ -268,7 +276,7 @@ QWidget *ContentView::buildPairingCard()
     m_qrImage->setObjectName(QStringLiteral("qrImage"));
     m_qrImage->setGeometry(QRect(QPoint(10, 10), panelSize));
     qrLayout->addWidget(qrFrame, 0, Qt::AlignHCenter);
-    m_codeLine = label({}, Theme::monospacedFont(13, QFont::Bold), Theme::teal, m_qrPanel);
+    m_codeLine = label({}, Theme::monospacedFont(13, QFont::Bold), Theme::tealText(), m_qrPanel);
     m_codeLine->setObjectName(QStringLiteral("codeLine"));
     m_codeLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     qrLayout->addWidget(m_codeLine, 0, Qt::AlignHCenter);
@@ -292,7 +300,7 @@ QWidget *ContentView::buildPairingCard()
     errorLayout->addWidget(m_errorBoxText);
     auto *retry = new QPushButton(QStringLiteral("Tekrar Dene"), m_errorBox);
     retry->setObjectName(QStringLiteral("retryButton"));
-    Theme::styleProminentButton(retry, Theme::navy);
+    Theme::styleProminentButton(retry, Theme::accent());
     connect(retry, &QPushButton::clicked, this, [this] { m_model.refreshPairing(); });
     errorLayout->addWidget(retry, 0, Qt::AlignHCenter);
     errorLayout->addStretch(1);
@@ -323,7 +331,7 @@ QWidget *ContentView::buildSyncCard()
     layout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
 
     auto *pending = column(4);
-    m_pendingCount = label({}, Theme::font(30, QFont::Black), Theme::navy, card);
+    m_pendingCount = label({}, Theme::font(30, QFont::Black), Theme::title(), card);
     m_pendingCount->setObjectName(QStringLiteral("pendingCount"));
     pending->addWidget(m_pendingCount);
     pending->addWidget(label(QStringLiteral("bulutta bekleyen evrak"), Theme::font(11), Theme::secondaryText(), card));
@@ -331,7 +339,7 @@ QWidget *ContentView::buildSyncCard()
     layout->addStretch(1);
 
     auto *today = column(4);
-    m_downloadedToday = label({}, Theme::font(13, QFont::Bold), Theme::teal, card);
+    m_downloadedToday = label({}, Theme::font(13, QFont::Bold), Theme::tealText(), card);
     m_downloadedToday->setObjectName(QStringLiteral("downloadedToday"));
     today->addWidget(m_downloadedToday, 0, Qt::AlignRight);
     today->addWidget(label(QStringLiteral("evrak indirildi"), Theme::font(10), Theme::secondaryText(), card), 0,
@@ -342,7 +350,7 @@ QWidget *ContentView::buildSyncCard()
     m_syncButton->setObjectName(QStringLiteral("syncButton"));
     m_syncButton->setIcon(Symbols::icon(Symbols::Kind::ArrowClockwise, Qt::white));
     m_syncButton->setIconSize(QSize(14, 14));
-    Theme::styleProminentButton(m_syncButton, Theme::navy);
+    Theme::styleProminentButton(m_syncButton, Theme::accent());
     connect(m_syncButton, &QPushButton::clicked, this, [this] { m_model.syncNow(); });
     layout->addWidget(m_syncButton, 0, Qt::AlignVCenter);
     return card;
@@ -378,9 +386,9 @@ void ContentView::redraw()
     const std::optional<QString> error = m_model.lastError();
 
     m_statusDot->setFill(configured ? Theme::green : Theme::orange);
-    m_statusLine->setText(m_model.status());
+    setAnnouncedText(m_statusLine, m_model.status());
     if (const auto lastSync = m_model.lastSync()) {
-        m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTime(lastSync->toLocalTime().time()));
+        m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTimeText(lastSync->toLocalTime().time()));
     } else {
         m_lastSyncLine->setText(QStringLiteral("Belgeler otomatik kontrol edilir"));
     }
@@ -398,7 +406,7 @@ void ContentView::redraw()
     m_qrImage->setImage(qr);
     const auto &pairing = m_model.pairing();
     m_codeLine->setText(QStringLiteral("Tek kullanımlık kod: ") + (pairing ? pairing->code : QString()));
-    m_errorBoxText->setText(error.value_or(QString()));
+    setAnnouncedText(m_errorBoxText, error.value_or(QString()));
     m_placeholderSpinner->setVisible(configured);
     m_placeholderText->setVisible(!configured);
 
@@ -407,7 +415,7 @@ void ContentView::redraw()
     m_syncButton->setEnabled(configured && !working);
 
     m_errorBanner->setVisible(error.has_value());
-    m_errorBannerText->setText(error.value_or(QString()));
+    setAnnouncedText(m_errorBannerText, error.value_or(QString()));
 
     presentCloudSettingsIfAsked();
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class AppModel;
+class ArrivalsCard;
 class BusyIndicator;
 class CloudSettingsDialog;
 class PixelImageView;
@@ -12,7 +13,7 @@ class QPushButton;
 class RoundedBox;
 class ToggleSwitch;
 
-// The content of the main window: the header and the status, folder, pairing and sync cards, with the
+// The content of the main window: the header and the status, folder, pairing, sync and recent arrivals cards, with the
 // error banner below them. It shows the model and nothing else: every change signal of the model
 // redraws it, and every control calls one model operation. Showing it starts the model.
 class ContentView : public QWidget
@@ -66,6 +67,8 @@ private:
     QLabel *m_pendingCount = nullptr;
     QLabel *m_downloadedToday = nullptr;
     QPushButton *m_syncButton = nullptr;
+
+    ArrivalsCard *m_arrivalsCard = nullptr;
 
     QWidget *m_errorBanner = nullptr;
     QLabel *m_errorBannerText = nullptr;

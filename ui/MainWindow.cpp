@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTimer>
 
 MainWindow::MainWindow(AppModel &model, Hooks hooks, QWidget *parent)
     : QMainWindow(parent), m_model(model), m_hooks(std::move(hooks)), m_content(new ContentView(model, this))
@@ -55,6 +56,24 @@ void MainWindow::buildApplicationMenu()
     quit->setMenuRole(QAction::QuitRole);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, [this] { m_hooks.quit(); });
+}
+
+void MainWindow::rebuildContent()
+{
+    m_rebuildQueued = false;
+    auto *fresh = new ContentView(m_model, this);
+    setCentralWidget(fresh); // deletes the old view
+    m_content = fresh;
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // A new desktop font reaches every widget one by one; the view is built again once they all have it.
+    if (event->type() == QEvent::ApplicationFontChange && !m_rebuildQueued) {
+        m_rebuildQueued = true;
+        QTimer::singleShot(0, this, &MainWindow::rebuildContent);
+    }
+    return QMainWindow::event(event);
 }
 
 void MainWindow::bringForward()

@@ -24,9 +24,13 @@ public:
     ContentView *content() const { return m_content; }
     // Shows the window, restores it when minimised, and brings it in front.
     void bringForward();
+    // Builds the content anew, in the current look and text size. The view keeps no state, so
+    // nothing is lost; an open settings sheet opens again on the new one.
+    void rebuildContent();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void buildApplicationMenu();
@@ -34,4 +38,5 @@ private:
     AppModel &m_model;
     Hooks m_hooks;
     ContentView *m_content;
+    bool m_rebuildQueued = false;
 };

@@ -3,9 +3,19 @@
 #include "ui/Theme.h"
 
 #include <QGraphicsDropShadowEffect>
+#include <QLocale>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+
+QString shortTimeText(const QTime &time)
+{
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
+    return QLocale().toString(time, format);
+}
 
 RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
     : QWidget(parent), m_fill(fill), m_radius(radius)
@@ -38,9 +48,9 @@ void RoundedBox::paintEvent(QPaintEvent *)
     p.drawRoundedRect(shape, m_radius, m_radius);
 }
 
-Card::Card(QWidget *parent) : RoundedBox(Qt::white, 18, parent)
+Card::Card(QWidget *parent) : RoundedBox(Theme::cardBackground(), 18, parent)
 {
-    setBorder(QColor(0, 0, 0, qRound(0.07 * 255)), 1);
+    setBorder(Theme::cardBorder(), 1);
     auto *shadow = new QGraphicsDropShadowEffect(this);
     shadow->setColor(QColor(0, 0, 0, qRound(0.04 * 255)));
     shadow->setBlurRadius(10);
@@ -70,7 +80,7 @@ void BusyIndicator::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     const qreal width = qMax(2.0, m_diameter / 8.0);
     const QRectF ring = QRectF(rect()).adjusted(width, width, -width, -width);
-    p.setPen(QPen(QColor(0, 0, 0, 30), width));
+    p.setPen(QPen(Theme::withOpacity(Theme::text(), 0.12), width));
     p.drawEllipse(ring);
     p.setPen(QPen(Theme::gray, width, Qt::SolidLine, Qt::RoundCap));
     p.drawArc(ring, -m_angle * 16, 100 * 16);
@@ -90,14 +100,7 @@ ToggleSwitch::ToggleSwitch(QWidget *parent) : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
-}
-
-void ToggleSwitch::setOn(bool on)
-{
-    if (m_on == on)
-        return;
-    m_on = on;
-    update();
+    setCheckable(true);
 }
 
 QSize ToggleSwitch::sizeHint() const
@@ -111,14 +114,14 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF track = QRectF(0, 0, 32, 18).translated(0, (height() - 18) / 2.0);
     p.setPen(Qt::NoPen);
-    p.setBrush(m_on ? Theme::navy : QColor(0, 0, 0, 45));
+    p.setBrush(isChecked() ? Theme::accent() : Theme::withOpacity(Theme::text(), 0.18));
     p.drawRoundedRect(track, 9, 9);
     const qreal knob = 14;
-    const qreal x = m_on ? track.right() - knob - 2 : track.left() + 2;
+    const qreal x = isChecked() ? track.right() - knob - 2 : track.left() + 2;
     p.setBrush(Qt::white);
     p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
     if (hasFocus()) {
-        p.setPen(QPen(Theme::withOpacity(Theme::navy, 0.5), 1));
+        p.setPen(QPen(Theme::withOpacity(Theme::accent(), 0.5), 1));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(track.adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
     }

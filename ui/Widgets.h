@@ -5,7 +5,11 @@
 #include <QImage>
 #include <QWidget>
 
+class QTime;
 class QTimer;
+
+// The locale's short time, without seconds even where its short form has them (as the C locale does).
+QString shortTimeText(const QTime &time);
 
 // A surface filled with one colour in a rounded rectangle, optionally stroked; children are laid out
 // on top of it.
@@ -29,7 +33,8 @@ private:
     qreal m_borderWidth = 0;
 };
 
-// The white card of the main window: padding 17, radius 18, a hairline border and a soft shadow.
+// The main window's card, white in the light look: padding 17, radius 18, a hairline border and a
+// soft shadow.
 class Card : public RoundedBox
 {
     Q_OBJECT
@@ -64,15 +69,14 @@ class ToggleSwitch : public QAbstractButton
 public:
     explicit ToggleSwitch(QWidget *parent = nullptr);
 
-    bool isOn() const { return m_on; }
-    void setOn(bool on);
+    bool isOn() const { return isChecked(); }
+    void setOn(bool on) { setChecked(on); }
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-
-private:
-    bool m_on = false;
+    // Checkable only so that screen readers hear on and off; a click leaves the state to the owner.
+    void nextCheckState() override { }
 };
 
 // An image stretched to the widget's size without smoothing, so every QR module stays a sharp square.

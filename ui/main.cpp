@@ -8,6 +8,7 @@
 #include "platform/linux/LinuxWakeEvents.h"
 #include "platform/linux/LocalInstanceGuard.h"
 #include "platform/linux/PathFolderBookmarks.h"
+#include "platform/linux/PortalColourScheme.h"
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtKeychainSecretStore.h"
@@ -16,6 +17,7 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "ui/ApplicationScene.h"
 #include "ui/Symbols.h"
+#include "ui/Theme.h"
 #include "ui/TrayMenu.h"
 #include "ui/TrayNotifier.h"
 
@@ -91,8 +93,12 @@ int main(int argc, char *argv[])
 #endif
     // Every way out (both menus and the update) goes through the host, which ends the event loop
     // even while the window, with no tray to hide into, refuses to close.
+    // The look is chosen before any window is built; a desktop without the portal is judged by its palette.
+    PortalColourScheme colourScheme;
+    Theme::setDark(colourScheme.prefersDark().value_or(Theme::looksDark(QApplication::palette())));
     std::optional<ApplicationScene> scene(std::in_place, model, ApplicationScene::Options{[&application] { application.quit(); }, {}});
     shell = &*scene;
+    QObject::connect(&colourScheme, &PortalColourScheme::changed, &*scene, &ApplicationScene::setDarkLook);
     // The tray exists only now; until it does there is no pass and so nothing to tell.
     std::optional<TrayNotifier> trayMessages(std::in_place, *scene->trayMenu()->icon());
     notifier.setFallback(&*trayMessages);

@@ -1,13 +1,18 @@
 // The main window's content: what each control calls, and what the cards show for each model state.
 
 #include "tests/ui/UiTestSupport.h"
+#include "ui/ArrivalsCard.h"
 #include "ui/CloudSettingsDialog.h"
 #include "ui/ContentView.h"
 #include "ui/Widgets.h"
 
+#include <QApplication>
+#include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -201,6 +206,67 @@ TEST(ContentView, StatusCardShowsTheStatusAndTheLastCheck)
         Ui::setLastSync(*f.model, std::nullopt);
     }
     QLocale::setDefault(previous);
+}
+
+TEST(ContentView, RecentArrivalsListTheNewestTwentyAndLeadToTheirFiles)
+{
+    UiFixture f(true);
+    ContentView view(*f.model);
+    auto *card = part<ArrivalsCard>(view, "arrivalsCard");
+    EXPECT_TRUE(shown(view, "arrivalsEmpty"));
+    EXPECT_EQ(textOf(view, "arrivalsEmpty"), QStringLiteral("Henüz evrak gelmedi."));
+
+    // Markup in a name stays text; the oldest two fall off the list.
+    QStringList paths;
+    for (int i = 0; i < 22; ++i) {
+        paths.append(f.folder + QStringLiteral("/<b>evrak %1.pdf").arg(i));
+        QFile file(paths.last());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        Ui::reportSaved(*f.model, paths.last());
+    }
+    EXPECT_FALSE(shown(view, "arrivalsEmpty"));
+    const QList<ArrivalEntry *> &entries = card->entries();
+    ASSERT_EQ(entries.size(), 20);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(entries[i]->isVisibleTo(&view)) << i;
+        EXPECT_EQ(entries[i]->name(), QStringLiteral("<b>evrak %1.pdf").arg(21 - i)) << i;
+        EXPECT_FALSE(entries[i]->timeText().isEmpty());
+    }
+
+    // Click, Enter and Space each show the file itself.
+    view.show();
+    entries[0]->click();
+    entries[1]->setFocus();
+    QTest::keyClick(entries[1], Qt::Key_Return);
+    QTest::keyClick(entries[2], Qt::Key_Space);
+    EXPECT_EQ(f.services.workspace.shownFiles, (QStringList{paths[21], paths[20], paths[19]}));
+
+    // A file moved away since is dimmed, says so, and leads nowhere.
+    ASSERT_TRUE(QFile::remove(paths[21]));
+    card->refresh();
+    EXPECT_FALSE(entries[0]->isPresent());
+    EXPECT_FALSE(entries[0]->isEnabled());
+    EXPECT_TRUE(entries[0]->accessibleName().endsWith(ArrivalEntry::goneText()));
+    entries[0]->click();
+    EXPECT_EQ(f.services.workspace.shownFiles.size(), 3);
+    EXPECT_TRUE(entries[1]->isPresent());
+}
+
+TEST(ContentView, TextGrowsWithTheDesktopFontSetting)
+{
+    UiFixture f(true);
+    const QFont desktop = QApplication::font();
+    auto sizeIn = [&](const char *name) {
+        ContentView view(*f.model);
+        return QFontInfo(part<QLabel>(view, name)->font()).pointSizeF();
+    };
+    const qreal status = sizeIn("statusLine"), count = sizeIn("pendingCount");
+    QFont larger = desktop;
+    larger.setPointSizeF(desktop.pointSizeF() * 2);
+    QApplication::setFont(larger);
+    EXPECT_NEAR(sizeIn("statusLine"), status * 2, 1);
+    EXPECT_NEAR(sizeIn("pendingCount"), count * 2, 1);
+    QApplication::setFont(desktop);
 }
 
 TEST(ContentView, ShowingTheViewStartsTheModelOnce)

@@ -3,6 +3,7 @@
 #include "platform/linux/LinuxApplicationHost.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/ApplicationScene.h"
+#include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayMenu.h"
 
@@ -253,6 +254,26 @@ TEST_F(Scene, ALaterLaunchBringsTheWindowForwardUnlessItStartsInTheBackground)
     ASSERT_NE(scene->mainWindow(), nullptr);
     EXPECT_TRUE(scene->mainWindow()->isVisible());
     EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "t2");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Scene, ADesktopTurningDarkRestylesTheOpenWindowAndKeepsItsSheet)
+{
+    scene->openMainWindow();
+    MainWindow *window = scene->mainWindow();
+    f.model->setShowingCloudSettings(true);
+    ASSERT_TRUE(waitUntil([&] { return window->content()->cloudSettingsSheet() != nullptr; }));
+    const QColor lightBackground = window->content()->palette().color(QPalette::Window);
+
+    scene->setDarkLook(true);
+    EXPECT_LT(window->content()->palette().color(QPalette::Window).lightness(), lightBackground.lightness());
+    EXPECT_TRUE(waitUntil([&] { return window->content()->cloudSettingsSheet() != nullptr; }));
+    EXPECT_TRUE(f.model->showingCloudSettings());
+    scene->setDarkLook(false);
+    EXPECT_EQ(window->content()->palette().color(QPalette::Window), lightBackground);
 }
 
 } // namespace

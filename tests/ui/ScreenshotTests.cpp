@@ -5,9 +5,11 @@
 #include "ui/CloudSettingsDialog.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
+#include "ui/Theme.h"
 #include "ui/TrayIcon.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -16,7 +18,8 @@ namespace {
 
 bool near(QColor actual, QColor expected, int tolerance = 3)
 {
-    return qAbs(actual.red() - expected.red()) <= tolerance && qAbs(actual.green() - expected.green()) <= tolerance
+    return qAbs(actual.red() - expected.red()) <= tolerance
+        && qAbs(actual.green() - expected.green()) <= tolerance
         && qAbs(actual.blue() - expected.blue()) <= tolerance;
 }
 
@@ -34,6 +37,10 @@ QImage render(MainWindow &window, const QString &name)
     const QString dir = QStringLiteral(TARVOLIN_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     EXPECT_TRUE(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+    // The whole column too, with what lies below the fold.
+    if (auto *column = window.findChild<QWidget *>(QStringLiteral("column"))) {
+        EXPECT_TRUE(column->grab().save(dir + QLatin1Char('/') + name + QStringLiteral("-full.png")));
+    }
     return image;
 }
 
@@ -54,80 +61,109 @@ struct State {
 
 const State states[] = {
     {"not-configured", false,
-     [](AppModel &m) {
-         Ui::setStatus(m, QStringLiteral("Bulut ayarları bekleniyor"));
-     }},
-    {"waiting-for-code", true,
-     [](AppModel &m) {
-         Ui::setStatus(m, QStringLiteral("QR kod hazırlanıyor…"));
-     }},
+        [](AppModel &m) { Ui::setStatus(m, QStringLiteral("Bulut ayarları bekleniyor")); }},
+    {"waiting-for-code", true, [](AppModel &m) { Ui::setStatus(m, QStringLiteral("QR kod hazırlanıyor…")); }},
     {"code-shown", true,
-     [](AppModel &m) {
-         Ui::setStatus(m, QStringLiteral("QR kod hazır"));
-         Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
-                                           QStringLiteral("soon"), QStringLiteral("qr")});
-         Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
-     }},
+        [](AppModel &m) {
+            Ui::setStatus(m, QStringLiteral("QR kod hazır"));
+            Ui::setPairing(m,
+                PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+                    QStringLiteral("soon"), QStringLiteral("qr")});
+            Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
+        }},
     {"error-shown", true,
-     [](AppModel &m) {
-         Ui::setStatus(m, QStringLiteral("Bağlantı bekleniyor"));
-         Ui::setLastError(m, QStringLiteral("Sunucuya bağlanılamadı. İnternet bağlantınızı kontrol edin."));
-     }},
+        [](AppModel &m) {
+            Ui::setStatus(m, QStringLiteral("Bağlantı bekleniyor"));
+            Ui::setLastError(
+                m, QStringLiteral("Sunucuya bağlanılamadı. İnternet bağlantınızı kontrol edin."));
+        }},
     {"after-a-pass", true,
-     [](AppModel &m) {
-         Ui::setStatus(m, QStringLiteral("Tüm evraklar indirildi"));
-         Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
-                                           QStringLiteral("soon"), QStringLiteral("qr")});
-         Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
-         Ui::setPendingCount(m, 3);
-         Ui::setDownloadedToday(m, 12);
-         Ui::setLastSync(m, QDateTime(QDate(2026, 3, 1), QTime(14, 7), Qt::LocalTime));
-     }},
+        [](AppModel &m) {
+            // Saved first: each saved document moves the counters set below.
+            const QString folder = m.targetFolder().toLocalFile();
+            Ui::reportSaved(m, folder + QStringLiteral("/2026-02-28_Kırtasiye_Fatura.pdf"));
+            for (const char *name : {"2026-03-01_Yakıt_Fişi.jpg", "2026-03-01_Yemek_Fişi.pdf"}) {
+                QFile file(folder + QLatin1Char('/') + QString::fromUtf8(name));
+                EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+                Ui::reportSaved(m, file.fileName());
+            }
+            Ui::setStatus(m, QStringLiteral("Tüm evraklar indirildi"));
+            Ui::setPairing(m,
+                PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+                    QStringLiteral("soon"), QStringLiteral("qr")});
+            Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
+            Ui::setPendingCount(m, 3);
+            Ui::setDownloadedToday(m, 12);
+            Ui::setLastSync(m, QDateTime(QDate(2026, 3, 1), QTime(14, 7), Qt::LocalTime));
+        }},
 };
 
-TEST(Screenshots, MainWindowInItsMainStates)
+// The look for the length of one test, light again afterwards.
+struct Look {
+    explicit Look(bool dark) { Theme::setDark(dark); }
+    ~Look() { Theme::setDark(false); }
+    Look(const Look &) = delete;
+    Look &operator=(const Look &) = delete;
+};
+
+QString named(const char *name, bool dark)
 {
-    for (const State &state : states) {
-        SCOPED_TRACE(state.name);
-        UiFixture f(state.configured);
-        state.prepare(*f.model);
-        MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
-        const QImage image = render(window, QString::fromLatin1(state.name));
+    return QString::fromLatin1(name) + (dark ? QStringLiteral("-dark") : QString());
+}
 
-        EXPECT_EQ(image.size(), QSize(620, 760));
-        ContentView *content = window.content();
-        const QColor background = image.pixelColor(content->mapTo(&window, QPoint(6, 6)));
-        EXPECT_TRUE(near(background, QColor(0xF7, 0xF4, 0xED))) << describe(background).toStdString();
+TEST(Screenshots, MainWindowInItsMainStatesInBothLooks)
+{
+    for (bool dark : {false, true})
+        for (const State &state : states) {
+            SCOPED_TRACE(named(state.name, dark).toStdString());
+            const Look look(dark);
+            UiFixture f(state.configured);
+            state.prepare(*f.model);
+            MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
+            const QImage image = render(window, named(state.name, dark));
 
-        // The header starts 22 points in, and is navy across its top.
-        auto *header = window.findChild<QWidget *>(QStringLiteral("header"));
-        ASSERT_NE(header, nullptr);
-        EXPECT_EQ(header->mapTo(content, QPoint(0, 0)).x(), 22);
-        const QColor headerColour = colourAt(image, window, "header", QPoint(header->width() / 2, 6));
-        EXPECT_TRUE(near(headerColour, QColor(0x10, 0x23, 0x3F))) << describe(headerColour).toStdString();
-        const QColor tile = colourAt(image, window, "logoTile", QPoint(4, 23));
-        EXPECT_TRUE(near(tile, QColor(0xD9, 0xA4, 0x41))) << describe(tile).toStdString();
+            EXPECT_EQ(image.size(), QSize(620, 760));
+            ContentView *content = window.content();
+            const QColor background = image.pixelColor(content->mapTo(&window, QPoint(6, 6)));
+            if (dark)
+                EXPECT_LT(background.lightness(), 60) << describe(background).toStdString();
+            else
+                EXPECT_TRUE(near(background, QColor(0xF7, 0xF4, 0xED))) << describe(background).toStdString();
 
-        // The cards are white, in their order, below one another.
-        int previousBottom = header->mapTo(content, QPoint(0, header->height())).y();
-        for (const char *card : {"statusCard", "folderCard", "pairingCard", "syncCard"}) {
-            auto *widget = window.findChild<QWidget *>(QString::fromLatin1(card));
-            ASSERT_NE(widget, nullptr);
-            const int top = widget->mapTo(content, QPoint(0, 0)).y();
-            EXPECT_EQ(top - previousBottom, 16) << card;
-            previousBottom = top + widget->height();
-            // Inside the top padding; with a QR code the last card starts below the fold and is scrolled to.
-            const QPoint probe = widget->mapTo(&window, QPoint(widget->width() / 2, 8));
-            if (!image.rect().contains(probe))
-                continue;
-            const QColor inside = image.pixelColor(probe);
-            EXPECT_TRUE(near(inside, Qt::white)) << card << " " << describe(inside).toStdString();
+            // The header starts 22 points in, and is navy across its top.
+            auto *header = window.findChild<QWidget *>(QStringLiteral("header"));
+            ASSERT_NE(header, nullptr);
+            EXPECT_EQ(header->mapTo(content, QPoint(0, 0)).x(), 22);
+            const QColor headerColour = colourAt(image, window, "header", QPoint(header->width() / 2, 6));
+            EXPECT_TRUE(near(headerColour, QColor(0x10, 0x23, 0x3F))) << describe(headerColour).toStdString();
+            const QColor tile = colourAt(image, window, "logoTile", QPoint(4, 23));
+            EXPECT_TRUE(near(tile, QColor(0xD9, 0xA4, 0x41))) << describe(tile).toStdString();
+
+            // The cards are white, in their order, below one another.
+            int previousBottom = header->mapTo(content, QPoint(0, header->height())).y();
+            for (const char *card : {"statusCard", "folderCard", "pairingCard", "syncCard"}) {
+                auto *widget = window.findChild<QWidget *>(QString::fromLatin1(card));
+                ASSERT_NE(widget, nullptr);
+                const int top = widget->mapTo(content, QPoint(0, 0)).y();
+                EXPECT_EQ(top - previousBottom, 16) << card;
+                previousBottom = top + widget->height();
+                // Inside the top padding; with a QR code the last card starts below the fold and is scrolled
+                // to.
+                const QPoint probe = widget->mapTo(&window, QPoint(widget->width() / 2, 8));
+                if (!image.rect().contains(probe))
+                    continue;
+                // Cards stand out from the window: white on light, a lighter grey on dark.
+                const QColor inside = image.pixelColor(probe);
+                if (dark)
+                    EXPECT_GT(inside.lightness(), background.lightness() + 10) << card;
+                else
+                    EXPECT_TRUE(near(inside, Qt::white)) << card << " " << describe(inside).toStdString();
+            }
+
+            const QColor dot = colourAt(image, window, "statusDot", QPoint(5, 5));
+            EXPECT_TRUE(near(dot, state.configured ? QColor(52, 199, 89) : QColor(255, 149, 0), 6))
+                << describe(dot).toStdString();
         }
-
-        const QColor dot = colourAt(image, window, "statusDot", QPoint(5, 5));
-        EXPECT_TRUE(near(dot, state.configured ? QColor(52, 199, 89) : QColor(255, 149, 0), 6))
-            << describe(dot).toStdString();
-    }
 }
 
 TEST(Screenshots, QrModulesStaySharp)
@@ -155,21 +191,25 @@ TEST(Screenshots, QrModulesStaySharp)
     EXPECT_GT(black, 230 * 230 / 5);
 }
 
-TEST(Screenshots, CloudSettingsSheet)
+TEST(Screenshots, CloudSettingsSheetInBothLooks)
 {
-    UiFixture f(false);
-    f.model->setSupabaseURL(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"));
-    f.model->setAnonKey(QStringLiteral("sb_publishable_secret"));
-    MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
-    window.show();
-    f.model->setShowingCloudSettings(true);
-    QWidget *sheet = window.content()->cloudSettingsSheet();
-    ASSERT_NE(sheet, nullptr);
-    QCoreApplication::processEvents();
-    const QImage image = sheet->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_TRUE(image.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/cloud-settings.png")));
-    EXPECT_EQ(image.width(), 470);
-    EXPECT_TRUE(near(image.pixelColor(4, 4), QColor(0xF7, 0xF4, 0xED)));
+    for (bool dark : {false, true}) {
+        const Look look(dark);
+        UiFixture f(false);
+        f.model->setSupabaseURL(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"));
+        f.model->setAnonKey(QStringLiteral("sb_publishable_secret"));
+        MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
+        window.show();
+        f.model->setShowingCloudSettings(true);
+        QWidget *sheet = window.content()->cloudSettingsSheet();
+        ASSERT_NE(sheet, nullptr);
+        QCoreApplication::processEvents();
+        const QImage image = sheet->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(image.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/") + named("cloud-settings", dark)
+            + QStringLiteral(".png")));
+        EXPECT_EQ(image.width(), 470);
+        EXPECT_EQ(image.pixelColor(4, 4).lightness() < 60, dark);
+    }
 }
 
 // The panels the icon must show on: a light one and a dark one, as the common desktop themes paint them.
@@ -181,18 +221,20 @@ TEST(Screenshots, TrayIconVariantsShowOnTheirPanels)
 {
     for (TrayIcon::Panel panel : {TrayIcon::Panel::Light, TrayIcon::Panel::Dark}) {
         for (bool error : {false, true}) {
-            const QString name = QStringLiteral("tray-%1%2")
-                                     .arg(panel == TrayIcon::Panel::Dark ? QStringLiteral("dark") : QStringLiteral("light"),
-                                          error ? QStringLiteral("-error") : QString());
+            const QString name
+                = QStringLiteral("tray-%1%2")
+                      .arg(panel == TrayIcon::Panel::Dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                          error ? QStringLiteral("-error") : QString());
             SCOPED_TRACE(name.toStdString());
             const QColor background = panel == TrayIcon::Panel::Dark ? darkPanel : lightPanel;
             for (int size : {22, 44}) {
-                const QImage icon = TrayIcon::pixmap({panel, error}, size).toImage().convertToFormat(QImage::Format_ARGB32);
+                const QImage icon
+                    = TrayIcon::pixmap({panel, error}, size).toImage().convertToFormat(QImage::Format_ARGB32);
                 QImage onPanel(size, size, QImage::Format_RGB32);
                 onPanel.fill(background);
                 QPainter(&onPanel).drawImage(0, 0, icon);
                 EXPECT_TRUE(onPanel.save(QStringLiteral(TARVOLIN_SCREENSHOT_DIR "/") + name
-                                         + QStringLiteral("-%1.png").arg(size)));
+                    + QStringLiteral("-%1.png").arg(size)));
 
                 // One colour for the symbol, far from the panel's; the badge alone is red, in its corner.
                 const QColor glyph = TrayIcon::glyphColour(panel);
@@ -209,7 +251,8 @@ TEST(Screenshots, TrayIconVariantsShowOnTheirPanels)
                             ++badgePixels;
                             badgeOutsideCorner += (x < size / 2 || y < size / 2);
                         } else {
-                            ADD_FAILURE() << "a third colour " << describe(c).toStdString() << " at " << x << "," << y;
+                            ADD_FAILURE()
+                                << "a third colour " << describe(c).toStdString() << " at " << x << "," << y;
                         }
                     }
                 }

@@ -6,6 +6,7 @@
 #include "pairing/QrCode.h"
 #include "tests/support/Fakes.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -27,6 +28,8 @@ struct TestAccess<UiTests> {
     static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }
     // The pass reporting its progress, as the inbox does while it downloads.
     static void reportDownloading(AppModel &m, int number, int count) { Q_EMIT m.m_inbox.downloading(number, count); }
+    // The inbox telling of a document it saved, as a pass does.
+    static void reportSaved(AppModel &m, const QString &path) { Q_EMIT m.m_inbox.saved(QFileInfo(path).fileName(), path); }
     // Whether the views say the user is looking at the count now.
     static bool countInView(AppModel &m) { return m.m_countInView && m.m_countInView(); }
     // Makes start() a no-op, so showing a window does not set off the start sequence.
