@@ -59,6 +59,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
 
 AppModel::~AppModel()
 {
+    cancelRequestedPassWait();
     if (m_syncTask)
         m_syncTask->cancel();
 }
