@@ -72,6 +72,7 @@ AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent
 AppModel::~AppModel()
 {
     m_services.wake.setHandler(nullptr);
+    cancelRequestedPassWait();
     if (m_syncTask)
         m_syncTask->cancel();
 }

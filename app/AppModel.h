@@ -67,6 +67,9 @@ public:
 
     // The pass interval and the update rule of the repeating task.
     static constexpr std::chrono::seconds syncInterval{20};
+    // The least time between two passes that push asks for: a server pushing (or rejoining) in a
+    // loop gets one listing a second at most.
+    static constexpr std::chrono::milliseconds pushPassGap{1000};
     static constexpr qint64 updateCheckIntervalSeconds = 21600;
 
     explicit AppModel(PlatformServices services, BuildValues build = BuildValues::compiledIn(),
@@ -230,9 +233,13 @@ private:
     // Points the push channel at the applied backend, this computer and the current token, or
     // leaves it when one of them is missing or the model has stopped.
     void followPush();
-    // A pass now, or one right after the running one (never two at a time).
+    // A pass now, or one right after the running one (never two at a time), and never sooner
+    // than pushPassGap after the previous one push asked for.
     void requestPass();
     void runRequestedPass();
+    static QCoro::Task<> runRequestedPassLater(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation,
+                                               std::chrono::milliseconds delay);
+    void cancelRequestedPassWait();
     bool isStopped() const;
     // Back from sleep or from a network outage: the push socket is likely dead and documents may
     // have been queued meanwhile, so reconnect and look now.
@@ -281,4 +288,6 @@ private:
     bool m_isCheckingForUpdates = false; // an update check is running
     bool m_pushEnabled = false;
     bool m_passRequested = false;        // a pass was asked for since the last one began
+    std::optional<QDateTime> m_lastRequestedPass; // when the last pass push asked for began
+    std::shared_ptr<Cancellation> m_requestedPassWait; // the gap before the next one; null: none
 };

@@ -27,6 +27,7 @@ void AppModel::stop()
 {
     if (m_syncTask)
         m_syncTask->cancel();
+    cancelRequestedPassWait();
     followPush();
 }
 

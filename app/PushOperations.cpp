@@ -1,5 +1,8 @@
 #include "app/AppModel.h"
 
+#include <algorithm>
+#include <utility>
+
 void AppModel::enablePush()
 {
     m_push.setTlsConfiguration(m_services.http.tlsConfiguration());
@@ -36,8 +39,38 @@ void AppModel::requestPass()
 void AppModel::runRequestedPass()
 {
     // syncNow keeps the busy rule; a pass it declines now is asked for again when the busy flag drops.
-    if (m_passRequested && !isStopped())
-        syncNow();
+    if (!m_passRequested || isStopped() || isWorking() || m_requestedPassWait)
+        return;
+    const QDateTime now = m_services.clock.now();
+    if (m_lastRequestedPass) {
+        // A clock set back counts as no time passed: the wait is never longer than the gap.
+        const qint64 since = std::clamp<qint64>(m_lastRequestedPass->msecsTo(now), 0, pushPassGap.count());
+        if (since < pushPassGap.count()) {
+            m_requestedPassWait = std::make_shared<Cancellation>();
+            runRequestedPassLater(QPointer<AppModel>(this), m_requestedPassWait,
+                                  pushPassGap - std::chrono::milliseconds(since));
+            return;
+        }
+    }
+    syncNow();
+    if (!m_passRequested) // it began
+        m_lastRequestedPass = now;
+}
+
+QCoro::Task<> AppModel::runRequestedPassLater(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation,
+                                              std::chrono::milliseconds delay)
+{
+    const bool elapsed = co_await model->m_services.clock.sleep(delay, *cancellation);
+    if (!elapsed || !model || cancellation->isCancelled())
+        co_return;
+    model->m_requestedPassWait.reset();
+    model->runRequestedPass();
+}
+
+void AppModel::cancelRequestedPassWait()
+{
+    if (m_requestedPassWait)
+        std::exchange(m_requestedPassWait, nullptr)->cancel();
 }
 
 void AppModel::catchUp()

@@ -24,7 +24,7 @@ bool isLoopbackHost(const QString &host)
 }
 
 // Whether a failed upgrade was answered with a client error: the backend has no push service
-// (or will never let us use it). Qt reports the answer's status only in the error text.
+// (or will not let us in for now). Qt reports the answer's status only in the error text.
 bool isRefusedUpgrade(const QString &errorText)
 {
     static const QRegularExpression status(QStringLiteral("status code: (\\d{3})"));
@@ -72,7 +72,7 @@ std::chrono::milliseconds RealtimeChannel::retryDelay(int attempt, double draw)
     const std::chrono::milliseconds half = ceiling / 2;
     const std::chrono::milliseconds drawn
         = half + std::chrono::milliseconds(static_cast<qint64>(std::clamp(draw, 0.0, 1.0) * static_cast<double>(half.count())));
-    return std::clamp(drawn, firstRetry, longestRetry);
+    return std::min(drawn, longestRetry);
 }
 
 QString RealtimeChannel::topicFor(const QString &computerId)
@@ -89,6 +89,8 @@ void RealtimeChannel::follow(const std::optional<Subscription> &subscription, co
         if (m_state == State::Joined && m_subscription)
             send(topicFor(m_subscription->computerId), QStringLiteral("access_token"),
                  QJsonObject{{QStringLiteral("access_token"), accessToken}});
+        if (m_state == State::GaveUp && m_subscription)
+            open(); // a renewed session may be let in where the old one was refused
         return;
     }
 
@@ -126,6 +128,8 @@ void RealtimeChannel::open()
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     if (url->scheme() == QStringLiteral("wss"))
         m_socket->setSslConfiguration(m_tls);
+    m_socket->setMaxAllowedIncomingFrameSize(largestMessage);
+    m_socket->setMaxAllowedIncomingMessageSize(largestMessage);
     QWebSocket *socket = m_socket;
     connect(socket, &QWebSocket::connected, this, [this, socket] {
         if (socket == m_socket)
@@ -202,6 +206,9 @@ void RealtimeChannel::onReply(const QJsonObject &message)
                     == QStringLiteral("ok");
     if (!ref.isEmpty() && ref == m_heartbeatRef) {
         m_heartbeatRef.clear();
+        // Only a connection that lives on after its join proves the server well again.
+        if (ok && m_state == State::Joined)
+            m_attempt = 0;
         return;
     }
     if (m_state != State::Joining || ref.isEmpty() || ref != m_joinRef)
@@ -211,7 +218,6 @@ void RealtimeChannel::onReply(const QJsonObject &message)
         onLost(false);
         return;
     }
-    m_attempt = 0;
     setState(State::Joined);
     Q_EMIT changed();
 }
@@ -225,6 +231,7 @@ void RealtimeChannel::onLost(bool permanent)
     }
     if (permanent) {
         setState(State::GaveUp);
+        after(retryAfterRefusal, &RealtimeChannel::open);
         return;
     }
     std::uniform_real_distribution<double> draw(0.0, 1.0);

@@ -18,9 +18,10 @@ class QWebSocket;
 
 // The backend's push service: one WebSocket that follows the rows queued for this computer and
 // says so at once. Push delivery is not guaranteed, so this only ever asks for a pass; the poll
-// stays the safety net. Drops are retried with capped, jittered back-off; a backend that answers
-// the upgrade with a client error has no such service and is left alone until the subscription
-// changes. Everything waits on the injected clock.
+// stays the safety net. Drops are retried with capped, jittered back-off that starts over only
+// once the server has answered a heartbeat, so a server that takes the join and then drops us is
+// not hammered. A backend that answers the upgrade with a client error is asked again after an
+// hour, or at once when the session renews. Everything waits on the injected clock.
 class RealtimeChannel : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,9 @@ public:
     static constexpr std::chrono::milliseconds replyTimeout{10000};
     static constexpr std::chrono::milliseconds firstRetry{1000};
     static constexpr std::chrono::milliseconds longestRetry{60000};
+    static constexpr std::chrono::milliseconds retryAfterRefusal = std::chrono::hours(1);
+    // No message of ours comes near this; a larger one closes the socket and is retried as a drop.
+    static constexpr qint64 largestMessage = 1024 * 1024;
 
     explicit RealtimeChannel(Clock &clock, QObject *parent = nullptr);
     ~RealtimeChannel() override;
@@ -45,7 +49,8 @@ public:
     void setTlsConfiguration(const QSslConfiguration &tls) { m_tls = tls; }
 
     // Follows `subscription` with `accessToken`; none leaves. The same subscription with another
-    // token only hands the new token to the joined channel; another one leaves and joins anew.
+    // token only hands the new token to the joined channel (or tries a refused upgrade again at
+    // once); another one leaves and joins anew.
     void follow(const std::optional<Subscription> &subscription, const QString &accessToken);
 
     // Opens the connection afresh at once, as after a resume or a network change: the socket may
@@ -59,8 +64,8 @@ public:
     // The socket address for a backend: wss on the backend's own host, or ws only to a loopback
     // host named with "http"; nothing for any other address.
     static std::optional<QUrl> socketUrl(const Backend &backend);
-    // The wait before retry number `attempt` (0 first): doubling from 1 s, capped at 60 s, the
-    // upper half of it drawn at random by `draw` in [0, 1), never under 1 s.
+    // The wait before retry number `attempt` (0 first): a ceiling doubling from 1 s, capped at
+    // 60 s, and the wait drawn by `draw` in [0, 1) from its upper half (the first in [0.5, 1) s).
     static std::chrono::milliseconds retryDelay(int attempt, double draw);
     // The topic the channel joins for a computer.
     static QString topicFor(const QString &computerId);
@@ -98,7 +103,7 @@ private:
     QWebSocket *m_socket = nullptr; // freed with deleteLater: it may be inside its own signal
     std::shared_ptr<Cancellation> m_waits = std::make_shared<Cancellation>();
     State m_state = State::Idle;
-    int m_attempt = 0;      // failed connections since the last join
+    int m_attempt = 0;      // failed connections since a heartbeat was last answered
     quint64 m_lastRef = 0;
     QString m_joinRef;
     QString m_heartbeatRef; // the heartbeat not answered yet

@@ -140,45 +140,72 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     EXPECT_NE(model->pairing()->computerId.toStdString(), computer);
 }
 
-TEST_F(PushTest, ChangesDuringAPassGiveExactlyOneMorePass)
+TEST_F(PushTest, ChangesDuringAPassGiveExactlyOneMorePassASecondAfterIt)
 {
     const std::string computer = pairAndJoin();
     const size_t before = listings();
-    // The first push's pass holds its listing long enough for two more documents to arrive.
+    const auto pushed = [&](size_t count) {
+        return waitUntil([&] { return events("out", "postgres_changes").size() == count; });
+    };
+    // The join's own pass began less than a second ago on the clock: the push waits for it.
     cloud.injectFault({LocalCloud::FaultKind::Delay, "/rest/v1/transfer_items?", "GET", 0, {}, "application/json", 1500});
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
+    ASSERT_TRUE(pushed(1));
+    ASSERT_TRUE(waitUntil([&] { return WireAccess::passRequested(*model); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listings(), before);
+
+    // Its pass holds the listing long enough for two more documents to arrive.
+    services.clock.release();
     ASSERT_TRUE(waitUntil([&] { return listings() == before + 1; }));
     ASSERT_TRUE(model->isWorking());
     cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
     cloud.sendDocument(computer, "uc.pdf", testPdf.toStdString() + "3");
-    ASSERT_TRUE(waitUntil([&] { return events("out", "postgres_changes").size() == 3; }));
-
-    ASSERT_TRUE(waitUntil([&] { return entries().size() == 3 && settled(); }, 10000));
+    ASSERT_TRUE(pushed(3));
+    ASSERT_TRUE(waitUntil([&] { return entries().size() == 3 && !model->isWorking(); }, 10000));
     QCoreApplication::processEvents();
-    EXPECT_TRUE(settled());
-    // The delayed listing saw all three; the one pass asked for meanwhile finds nothing more.
+    // The delayed listing saw all three; the one pass asked for meanwhile waits out the second.
+    EXPECT_EQ(listings(), before + 1);
+    EXPECT_TRUE(WireAccess::passRequested(*model));
+    services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return settled(); }));
     EXPECT_EQ(listings(), before + 2);
     EXPECT_EQ(model->downloadedToday(), 3);
+
+    // A model that goes while such a wait is under way leaves nothing behind to run.
+    cloud.sendDocument(computer, "dort.pdf", testPdf.toStdString() + "4");
+    ASSERT_TRUE(pushed(4));
+    model.reset();
+    services.clock.release();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listings(), before + 2);
 }
 
 TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
 {
     const std::string computer = pairAndJoin();
     services.clock.sleeps.clear();
-    // A dropped socket, then two upgrades the server cannot take (a 5xx is worth retrying).
+    // A dropped socket, two upgrades the server cannot take (a 5xx is worth retrying), then a join
+    // answered with more than the channel takes in one message.
     cloud.injectFault({LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 503, {}, "application/json", 0, 2});
+    cloud.injectFault({LocalCloud::FaultKind::Malformed, LocalCloud::realtimePath, "phx_join", 200,
+                       std::string(2 * RealtimeChannel::largestMessage, 'x')});
     cloud.dropRealtime();
-    for (int attempt = 0; attempt < 3; ++attempt)
+    for (int attempt = 0; attempt < 4; ++attempt)
         retryNow();
     ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+    const auto between = [](std::chrono::milliseconds wait, std::chrono::milliseconds low, std::chrono::milliseconds high) {
+        return wait >= low && wait < high;
+    };
     const auto waits = retryWaits();
-    ASSERT_EQ(waits.size(), 3u);
-    EXPECT_EQ(waits[0], 1000ms);
-    EXPECT_TRUE(waits[1] >= 1000ms && waits[1] <= 2000ms) << waits[1].count();
-    EXPECT_TRUE(waits[2] >= 2000ms && waits[2] <= 4000ms) << waits[2].count();
+    ASSERT_EQ(waits.size(), 4u);
+    EXPECT_TRUE(between(waits[0], 500ms, 1000ms)) << waits[0].count();
+    EXPECT_TRUE(between(waits[1], 1000ms, 2000ms)) << waits[1].count();
+    EXPECT_TRUE(between(waits[2], 2000ms, 4000ms)) << waits[2].count();
+    EXPECT_TRUE(between(waits[3], 4000ms, 8000ms)) << waits[3].count();
 
     // An unanswered heartbeat is a drop at the next one; a refused join is retried like one. The
-    // join above started the back-off again from 1 s.
+    // join above proved nothing yet: the back-off goes on growing.
     services.clock.sleeps.clear();
     cloud.injectFault({LocalCloud::FaultKind::Silent, LocalCloud::realtimePath, "heartbeat"});
     cloud.injectFault({LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "phx_join"});
@@ -190,15 +217,24 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
     const auto again = retryWaits();
     ASSERT_EQ(again.size(), 2u);
-    EXPECT_EQ(again[0], 1000ms);
-    EXPECT_TRUE(again[1] >= 1000ms && again[1] <= 2000ms) << again[1].count();
+    EXPECT_TRUE(between(again[0], 8000ms, 16000ms)) << again[0].count();
+    EXPECT_TRUE(between(again[1], 16000ms, 32000ms)) << again[1].count();
 
-    // Still delivering: a queued document lands without waiting for the poll.
+    // Still delivering: a queued document lands without waiting for the poll. Pushed after the
+    // heartbeat's answer, it also shows that answer has arrived, which starts the back-off over.
+    services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return events("in", "heartbeat").size() == 2; }));
     cloud.sendDocument(computer, "sonra.pdf", testPdf.toStdString());
-    ASSERT_TRUE(waitUntil([&] { return entries() == QStringList{QStringLiteral("sonra.pdf")}; }));
+    ASSERT_TRUE(waitUntil([&] { return entries() == QStringList{QStringLiteral("sonra.pdf")} && settled(); }));
+    services.clock.sleeps.clear();
+    cloud.dropRealtime();
+    retryNow();
+    ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+    ASSERT_FALSE(retryWaits().empty());
+    EXPECT_TRUE(between(retryWaits()[0], 500ms, 1000ms)) << retryWaits()[0].count();
 }
 
-TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
+TEST_F(PushTest, ABackendWithoutPushLeavesThePollAloneAndIsAskedAgainLater)
 {
     // The upgrade is refused as by a backend that has no such service, every time.
     LocalCloud::Fault refused{LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 404};
@@ -207,10 +243,7 @@ TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
     model->enablePush();
     const std::string computer = pairPhone();
     ASSERT_TRUE(waitUntil([&] { return state() == State::GaveUp; }));
-    services.clock.release();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(state(), State::GaveUp);
-    EXPECT_TRUE(retryWaits().empty());
+    EXPECT_EQ(retryWaits(), std::vector<std::chrono::milliseconds>{RealtimeChannel::retryAfterRefusal});
     EXPECT_EQ(events("upgrade").size(), 1u);
     EXPECT_FALSE(model->lastError());
 
@@ -218,6 +251,18 @@ TEST_F(PushTest, ABackendWithoutPushLeavesThePollAlone)
     sync();
     EXPECT_EQ(entries(), QStringList{QStringLiteral("fis.pdf")});
     EXPECT_EQ(cloud.rows().back().status, "downloaded");
+
+    // An hour later it asks once more, and is refused once more.
+    services.clock.release();
+    ASSERT_TRUE(waitUntil([&] { return events("upgrade").size() == 2 && state() == State::GaveUp; }));
+
+    // The session renewed (the clock has moved that hour): asked at once, and now let in.
+    cloud.clearFaults();
+    cloud.setClockOffset(std::chrono::seconds(3600));
+    sync();
+    ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
+    EXPECT_EQ(events("upgrade").size(), 3u);
+    EXPECT_EQ(retryWaits().size(), 2u);
 }
 
 // Set in the child that sees only the local cloud's authority among the system's: its data folder.
@@ -302,13 +347,14 @@ TEST(PushAddress, OnlyTheBackendsOwnHostOverTlsOrALoopbackServerInTheClear)
 
 TEST(PushBackOff, DoublesFromOneSecondToAMinuteWithTheUpperHalfDrawn)
 {
-    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.0), 1000ms);
-    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.99), 1000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.0), 500ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.99), 995ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(1, 0.0), 1000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.0), 4000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.5), 6000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(6, 0.0), 30000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(60, 1.0), 60000ms);
-    EXPECT_EQ(RealtimeChannel::retryDelay(-5, 0.5), 1000ms);
+    EXPECT_EQ(RealtimeChannel::retryDelay(-5, 0.5), 750ms);
 }
 
 } // namespace
