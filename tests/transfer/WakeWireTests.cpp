@@ -74,6 +74,7 @@ TEST_F(WakeTest, ADocumentQueuedDuringASleepIsInTheFolderRightAfterTheResume)
     ASSERT_TRUE(waitUntil([&] { return push() == State::Waiting; }));
     cloud.sendDocument(model->pairing()->computerId.toStdString(), "Gece Fişi.pdf", testPdf.toStdString());
     const int opened = socketsOpened();
+    services.clock.current = services.clock.current.addSecs(3600); // the night the computer slept
 
     QElapsedTimer sinceResume;
     sinceResume.start();
