@@ -280,7 +280,7 @@ void RealtimeChannel::closeSocket()
 
 QString RealtimeChannel::send(const QString &topic, const QString &event, const QJsonObject &payload)
 {
-    const QString ref = QString::number(++m_lastRef);
+    QString ref = QString::number(++m_lastRef);
     QJsonObject message{{QStringLiteral("topic"), topic},
                         {QStringLiteral("event"), event},
                         {QStringLiteral("payload"), payload},
