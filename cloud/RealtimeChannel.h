@@ -40,7 +40,7 @@ public:
     static constexpr std::chrono::milliseconds longestRetry{60000};
     static constexpr std::chrono::milliseconds retryAfterRefusal = std::chrono::hours(1);
     // No message of ours comes near this; a larger one closes the socket and is retried as a drop.
-    static constexpr qint64 largestMessage = 1024 * 1024;
+    static constexpr qint64 largestMessage = qint64(1) << 20;
 
     explicit RealtimeChannel(Clock &clock, QObject *parent = nullptr);
     ~RealtimeChannel() override;

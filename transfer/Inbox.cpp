@@ -334,7 +334,7 @@ QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
     const QJsonArray kept = QJsonDocument::fromJson(m_settings.value(SettingKeys::pendingCleanups)).array();
     // Only this backend's copies: another one's token means nothing here.
     QJsonArray paths;
-    for (const QJsonValue &entry : kept) {
+    for (const QJsonValue entry : kept) {
         if (entry[backendKey].toString() == pass.backend.url && entry[pathKey].isString())
             paths.append(entry[pathKey]);
     }
@@ -358,7 +358,7 @@ QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
         co_return;
     // Read again: a document saved meanwhile may have added its own.
     QJsonArray left;
-    for (const QJsonValue &entry : QJsonDocument::fromJson(m_settings.value(SettingKeys::pendingCleanups)).array()) {
+    for (const QJsonValue entry : QJsonDocument::fromJson(m_settings.value(SettingKeys::pendingCleanups)).array()) {
         if (!(entry[backendKey].toString() == pass.backend.url && paths.contains(entry[pathKey])))
             left.append(entry);
     }

@@ -17,7 +17,7 @@ namespace {
 QString arrivalTime(const QDateTime &savedAt)
 {
     const QDateTime local = savedAt.toLocalTime();
-    const QString time = shortTimeText(local.time());
+    QString time = shortTimeText(local.time());
     if (local.date() == QDate::currentDate())
         return time;
     return QLocale().toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') + time;
