@@ -21,12 +21,6 @@ struct TestAccess<CloudTests> {
     static bool usesManual(const AppModel &m) { return m.m_cloudSettings.usesManual(); }
     static void setPairing(AppModel &m, const PairingResponse &pairing) { m.m_pairing.setPairing(pairing); }
     static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.m_session.ensure(m.m_applied); }
-    // The keeper's own members, for the tests of its reading of answers.
-    static std::optional<CloudSession> &session(SessionKeeper &k) { return k.m_session; }
-    static CloudSession saveAuthResponse(SessionKeeper &k, const QByteArray &answer)
-    {
-        return k.saveAuthResponse(answer, Backend{QStringLiteral("https://issuer.test"), QStringLiteral("key")});
-    }
 };
 using Cloud = TestAccess<CloudTests>;
 
