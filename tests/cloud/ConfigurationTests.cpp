@@ -150,13 +150,11 @@ TEST_F(ConfigurationTest, ValidManualSettingsAreUsedAloneAndInvalidOnesAreSwitch
     EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://mine.example.co"));
     EXPECT_EQ(model->anonKey(), otherKey);
     EXPECT_EQ(model->status(), statusBefore);
-    EXPECT_TRUE(Cloud::usesManual(*model));
 
     services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("http://mine.example.co"));
     makeModel();
     siteAnswer = WireServer::http(200, document(QStringLiteral("https://official.example.co"), otherKey));
     load();
-    EXPECT_FALSE(Cloud::usesManual(*model));
     EXPECT_EQ(setting(QStringLiteral("manualCloudConfigurationEnabled")), QVariant(false));
     EXPECT_EQ(setting(QStringLiteral("supabaseURL")).toString(), QStringLiteral("http://mine.example.co"));
     EXPECT_EQ(site.requests.size(), 1);

@@ -89,7 +89,7 @@ TEST(UpdateInstall, UnsafeManifestIsRefusedBeforeAnyDownload)
         SCOPED_TRACE(manifest.macUniversalUrl.toStdString() + " " + manifest.macUniversalSha256.toStdString());
         EXPECT_EQ(f.install(manifest), notSecure);
     }
-    EXPECT_TRUE(f.requests().isEmpty());
+    EXPECT_TRUE(f.requests().filter(QStringLiteral("/downloads/")).isEmpty());
     EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     expectNotHandedOver(f);
 }
@@ -103,12 +103,10 @@ TEST(UpdateInstall, ArchiveThatFailsDownloadOrVerificationLeavesNothingBehind)
     nonHex.macUniversalSha256 = QString(64, QLatin1Char('g'));
     EXPECT_EQ(f.install(nonHex), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
-    f.services.clock.current = f.services.clock.current.addDays(1); // past the day a failed version waits
     DesktopUpdateManifest otherDigest = good;
     otherDigest.macUniversalSha256 = sha256Hex("something else");
     EXPECT_EQ(f.install(otherDigest), QStringLiteral("Güncelleme paketi doğrulanamadı."));
 
-    f.services.clock.current = f.services.clock.current.addDays(1);
     DesktopUpdateManifest missing = good;
     missing.macUniversalUrl = f.site + QStringLiteral("/downloads/gone.zip");
     EXPECT_EQ(f.install(missing), QStringLiteral("Güncelleme indirilemedi."));
@@ -170,7 +168,7 @@ TEST(UpdateInstall, ProgramRunningOutsideAnApplicationFolderIsNeverSwapped)
         f.services.application.bundle = bundle;
         EXPECT_EQ(f.install(manifest), QStringLiteral("Bu kurulum kendiliğinden güncellenemez."));
     }
-    EXPECT_TRUE(f.requests().isEmpty());
+    EXPECT_TRUE(f.requests().filter(QStringLiteral("/downloads/")).isEmpty());
     EXPECT_TRUE(f.services.application.started.isEmpty());
 }
 
