@@ -87,10 +87,16 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
         const char *name;
         int status;
         QByteArray body;
+        QString reason;
     };
+    const QString invalid = QStringLiteral("Sunucudan geçersiz yanıt alındı.");
     // How each malformed manifest reads is the manifest fuzz corpus's business; one stands for them here.
-    const QList<Row> rows = {{"missing manifest", 404, "{}"}, {"server error", 500, "{}"}, {"no digest", 200,
-                             R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})"}};
+    const QList<Row> rows = {
+        {"missing manifest", 404, "{}", invalid},
+        {"server error", 500, "{}", invalid},
+        {"no digest", 200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})",
+         QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.")},
+    };
     for (const Row &row : rows) {
         for (const bool silent : {false, true}) {
             SCOPED_TRACE(std::string(row.name) + (silent ? " (silent)" : " (loud)"));
@@ -115,7 +121,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
                 EXPECT_EQ(f.model->lastError(), std::nullopt);
                 EXPECT_EQ(errorChanges.count(), 0);
             } else {
-                EXPECT_EQ(f.model->lastError(), prefix + QStringLiteral("Sunucudan geçersiz yanıt alındı."));
+                EXPECT_EQ(f.model->lastError(), prefix + row.reason);
             }
         }
     }
