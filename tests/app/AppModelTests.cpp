@@ -1,21 +1,12 @@
-// The model's construction, start sequence, repeating task, error handling and login switch.
+// The model's construction, start sequence, repeating task and login switch.
 
 #include "app/AppModel.h"
-#include "core/CompanionError.h"
 #include "tests/support/Fakes.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-struct AppTests;
-template<>
-struct TestAccess<AppTests> {
-    static void handle(AppModel &model, const std::exception &error) { model.handle(error); }
-    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_folder.m_accessPath; }
-};
-using Access = TestAccess<AppTests>;
 
 namespace {
 
@@ -35,29 +26,6 @@ protected:
     TestServices services;
 };
 
-TEST_F(AppModelTest, FreshAccountStartsWithInitialValuesAndRegistersAtLogin)
-{
-    auto model = makeModel(testBuildValues(QString(), QString(), QStringLiteral("https://tarvolin.example")));
-
-    EXPECT_EQ(model->status(), QStringLiteral("Hazırlanıyor…"));
-    EXPECT_EQ(model->updateStatus(), QStringLiteral("Tarvolin Masaüstü 1.1.2 · tarvolin.example"));
-    EXPECT_EQ(model->targetFolder().toLocalFile(), QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider/"));
-    EXPECT_FALSE(Access::accessFolder(*model).has_value());
-    EXPECT_FALSE(model->pairing().has_value());
-    EXPECT_TRUE(model->qrImage().isNull());
-    EXPECT_EQ(model->pendingCount(), 0);
-    EXPECT_EQ(model->downloadedToday(), 0);
-    EXPECT_FALSE(model->lastSync().has_value());
-    EXPECT_FALSE(model->isWorking());
-    EXPECT_FALSE(model->showingCloudSettings());
-    EXPECT_FALSE(model->lastError().has_value());
-    EXPECT_FALSE(model->isConfigured());
-
-    EXPECT_EQ(services.loginItem.registerCalls, 1);
-    EXPECT_TRUE(model->launchAtLogin());
-    EXPECT_EQ(services.settings.values.value(QStringLiteral("startupChoiceInitialized")), QVariant(true));
-}
-
 TEST_F(AppModelTest, FailedFirstRegistrationIsTriedAgainAndSuccessIsNeverRepeated)
 {
     services.loginItem.refuseRegister = true;
@@ -70,6 +38,7 @@ TEST_F(AppModelTest, FailedFirstRegistrationIsTriedAgainAndSuccessIsNeverRepeate
     auto second = makeModel();
     EXPECT_EQ(services.loginItem.registerCalls, 2);
     EXPECT_TRUE(second->launchAtLogin());
+    EXPECT_EQ(services.settings.values.value(QStringLiteral("startupChoiceInitialized")), QVariant(true));
 
     // The user switches it off; later launches respect that.
     second->setLaunchAtLogin(false);
@@ -88,7 +57,6 @@ TEST_F(AppModelTest, StoredValuesAreRestored)
 
     auto model = makeModel();
     EXPECT_EQ(model->targetFolder().toLocalFile(), folder.path() + QLatin1Char('/'));
-    EXPECT_EQ(Access::accessFolder(*model), folder.path());
     EXPECT_EQ(services.loginItem.registerCalls, 0);
     EXPECT_TRUE(model->launchAtLogin());
 }
@@ -96,70 +64,15 @@ TEST_F(AppModelTest, StoredValuesAreRestored)
 TEST_F(AppModelTest, UnusableBookmarkKeepsTheDefaultFolderSilently)
 {
     QTemporaryDir refusedFolder;
-    const QString key = QString::fromLatin1(AppModel::targetFolderBookmarkKey);
-
-    services.settings.values.insert(key, QByteArray("/no/such/folder/anywhere"));
-    EXPECT_FALSE(Access::accessFolder(*makeModel()).has_value());
-
-    services.settings.values.insert(key, refusedFolder.path().toUtf8());
     services.bookmarks.refused.append(refusedFolder.path());
-    auto refused = makeModel();
-    EXPECT_FALSE(Access::accessFolder(*refused).has_value());
-    EXPECT_TRUE(refused->targetFolder().toLocalFile().endsWith(QStringLiteral("/Desktop/ROVEZADU/Gider/")));
-
-    // A setting of the wrong type is no bookmark at all.
-    services.settings.values.insert(key, 42);
-    EXPECT_FALSE(Access::accessFolder(*makeModel()).has_value());
-    EXPECT_FALSE(refused->lastError().has_value());
-}
-
-TEST_F(AppModelTest, IsConfiguredNeedsHttpsAsWrittenAndANonBlankKey)
-{
-    auto model = makeModel();
-    const struct {
-        QString url, key;
-        bool configured;
-    } cases[] = {
-        {QStringLiteral("https://abc.example"), QStringLiteral("k"), true},
-        {QStringLiteral("https://abc.example"), validKey, true},
-        {QStringLiteral("HTTPS://abc.example"), validKey, false},
-        {QStringLiteral("http://abc.example"), validKey, false},
-        {QStringLiteral(" https://abc.example"), validKey, false},
-        {QStringLiteral("https://abc.example"), QStringLiteral(" \n\t "), false},
-        {QString(), validKey, false},
-    };
-    for (const auto &c : cases) {
-        model->setSupabaseURL(c.url);
-        model->setAnonKey(c.key);
-        EXPECT_EQ(model->isConfigured(), c.configured) << c.url.toStdString() << " / " << c.key.toStdString();
+    // Gone, refused by the platform, and of the wrong type: none is a folder to save into.
+    for (const QVariant &stored : {QVariant(QByteArray("/no/such/folder/anywhere")),
+                                   QVariant(refusedFolder.path().toUtf8()), QVariant(42)}) {
+        services.settings.values.insert(QString::fromLatin1(AppModel::targetFolderBookmarkKey), stored);
+        auto model = makeModel();
+        EXPECT_EQ(model->targetFolder().toLocalFile(), QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider/"));
+        EXPECT_FALSE(model->lastError().has_value());
     }
-}
-
-TEST_F(AppModelTest, HandleShowsTheMessageAndTheWaitingLine)
-{
-    auto model = makeModel();
-    Access::handle(*model, CompanionError::server(QStringLiteral("Evrak indirilemedi.")));
-    EXPECT_EQ(model->lastError(), QStringLiteral("Evrak indirilemedi."));
-    EXPECT_EQ(model->status(), QStringLiteral("Bağlantı bekleniyor"));
-
-    const struct {
-        CompanionError error;
-        QString message;
-    } fixed[] = {
-        {CompanionError::missingConfiguration(), QStringLiteral("Bulut bağlantı bilgileri eksik.")},
-        {CompanionError::targetFolderPermissionRequired(),
-         QStringLiteral("Evrakların kaydedileceği klasörü seçmeniz gerekiyor.")},
-        {CompanionError::invalidURL(), QStringLiteral("Bulut adresi geçerli değil.")},
-        {CompanionError::invalidResponse(), QStringLiteral("Sunucudan geçersiz yanıt alındı.")},
-    };
-    for (const auto &c : fixed) {
-        Access::handle(*model, c.error);
-        EXPECT_EQ(model->lastError(), c.message);
-    }
-
-    Access::handle(*model, PlatformError(QStringLiteral("Connection refused")));
-    EXPECT_EQ(model->lastError(), QStringLiteral("Connection refused"));
-    EXPECT_EQ(model->status(), QStringLiteral("Bağlantı bekleniyor"));
 }
 
 TEST_F(AppModelTest, LaunchAtLoginFollowsTheRealStateWhenRefused)

@@ -18,15 +18,8 @@ template<>
 struct TestAccess<CloudTests> {
     static QCoro::Task<> loadOfficial(AppModel &m) { return m.loadOfficialCloudConfiguration(); }
     static QCoro::Task<> prepare(AppModel &m) { return m.prepareConnection(); }
-    static bool usesManual(const AppModel &m) { return m.m_cloudSettings.usesManual(); }
     static void setPairing(AppModel &m, const PairingResponse &pairing) { m.m_pairing.setPairing(pairing); }
     static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.m_session.ensure(m.m_applied); }
-    // The keeper's own members, for the tests of its reading of answers.
-    static std::optional<CloudSession> &session(SessionKeeper &k) { return k.m_session; }
-    static CloudSession saveAuthResponse(SessionKeeper &k, const QByteArray &answer)
-    {
-        return k.saveAuthResponse(answer, Backend{QStringLiteral("https://issuer.test"), QStringLiteral("key")});
-    }
 };
 using Cloud = TestAccess<CloudTests>;
 
@@ -61,24 +54,13 @@ Outcome<T> settle(QCoro::Task<T> task)
 }
 
 // For tasks without a value: the exception they ended with, if any.
-struct Failure {
-    std::exception_ptr error;
-};
-
-inline QCoro::Task<Failure> captureVoid(QCoro::Task<> task)
-{
-    Failure failure;
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        failure.error = std::current_exception();
-    }
-    co_return failure;
-}
-
 inline std::exception_ptr settleVoid(QCoro::Task<> task)
 {
-    return QCoro::waitFor(captureVoid(std::move(task))).error;
+    return settle([](QCoro::Task<> inner) -> QCoro::Task<bool> {
+               co_await std::move(inner);
+               co_return true;
+           }(std::move(task)))
+        .error;
 }
 
 QString messageOf(const std::exception_ptr &error);

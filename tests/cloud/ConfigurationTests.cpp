@@ -38,27 +38,6 @@ TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowe
     EXPECT_TRUE(isValidCloudConfiguration(QStringLiteral("https://127.0.0.1:8443/"), testKey));
 }
 
-TEST(CloudConfigurationTest, TheDocumentNeedsAllThreeFieldsWithTheirTypes)
-{
-    const auto parsed = CloudConfiguration::fromJson(document(QStringLiteral("https://a.example"), testKey, "12"));
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->supabaseUrl, QStringLiteral("https://a.example"));
-    EXPECT_EQ(parsed->supabaseAnonKey, testKey);
-    EXPECT_EQ(parsed->revision, 12);
-    EXPECT_EQ(CloudConfiguration::fromJson(document(QStringLiteral("u"), QStringLiteral("k"), "3.0"))->revision, 3);
-
-    const QList<QByteArray> refused = {
-        document(QStringLiteral("u"), QStringLiteral("k"), "\"12\""),
-        document(QStringLiteral("u"), QStringLiteral("k"), "12.5"),
-        document(QStringLiteral("u"), QStringLiteral("k"), "1e30"),
-        R"({"supabaseUrl":1,"supabaseAnonKey":"k","revision":1})",
-        R"({"supabaseAnonKey":"k","revision":1})",
-        R"([{"supabaseUrl":"u","supabaseAnonKey":"k","revision":1}])",
-    };
-    for (const QByteArray &json : refused)
-        EXPECT_FALSE(CloudConfiguration::fromJson(json)) << json.toStdString();
-}
-
 class ConfigurationTest : public ::testing::Test
 {
 protected:
@@ -171,13 +150,11 @@ TEST_F(ConfigurationTest, ValidManualSettingsAreUsedAloneAndInvalidOnesAreSwitch
     EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://mine.example.co"));
     EXPECT_EQ(model->anonKey(), otherKey);
     EXPECT_EQ(model->status(), statusBefore);
-    EXPECT_TRUE(Cloud::usesManual(*model));
 
     services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("http://mine.example.co"));
     makeModel();
     siteAnswer = WireServer::http(200, document(QStringLiteral("https://official.example.co"), otherKey));
     load();
-    EXPECT_FALSE(Cloud::usesManual(*model));
     EXPECT_EQ(setting(QStringLiteral("manualCloudConfigurationEnabled")), QVariant(false));
     EXPECT_EQ(setting(QStringLiteral("supabaseURL")).toString(), QStringLiteral("http://mine.example.co"));
     EXPECT_EQ(site.requests.size(), 1);

@@ -1,5 +1,5 @@
 // The cloud connection against the local cloud: sign-up, a stored session shared by a second model,
-// refresh after expiry, refresh-token rotation, the official configuration document, and a session
+// refresh after expiry, refresh-token rotation, and a session
 // that stays with the backend that issued it.
 
 #include "LocalCloud.h"
@@ -71,18 +71,6 @@ TEST_F(CloudEndToEndTest, SignUpReuseRefreshAndRotation)
     EXPECT_EQ(count("POST", "/auth/v1/token?grant_type=refresh_token"), 2);
     EXPECT_EQ(count("POST", "/auth/v1/signup"), 2);
     EXPECT_NE(replaced.value->userId, signedUp.value->userId);
-}
-
-TEST_F(CloudEndToEndTest, TheOfficialDocumentOfTheWebSiteIsApplied)
-{
-    const std::string key = "sb_publishable_" + std::string(31, 'q');
-    cloud.putSiteFile("/config/cloud.json", R"({"supabaseUrl":")" + cloud.baseUrl() + R"(/","supabaseAnonKey":")"
-                                                + key + R"(","revision":4})");
-    AppModel model(services.services(), testBuildValues({}, {}, QString::fromStdString(cloud.siteUrl())));
-    ASSERT_FALSE(settleVoid(Cloud::loadOfficial(model)));
-    EXPECT_EQ(model.supabaseURL(), QString::fromStdString(cloud.baseUrl()));
-    EXPECT_EQ(model.anonKey(), QString::fromStdString(key));
-    EXPECT_TRUE(model.isConfigured());
 }
 
 TEST_F(CloudEndToEndTest, ManualSettingsKeepTheComputerAcrossRestartsEvenForAnOlderStoredSession)

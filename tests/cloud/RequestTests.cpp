@@ -108,54 +108,27 @@ TEST_F(RequestTest, SuccessfulAnswersReturnTheirBodyAsItIs)
 
 TEST_F(RequestTest, ErrorStatusesBecomeTheBackendsMessageOrTheGenericText)
 {
-    server.responder = [](const WireRequest &) {
-        return WireServer::http(401, R"({"message":"INVALID API KEY"})");
-    };
-    auto outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(outcome.message(), QStringLiteral("Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı "
-                                                "kontrol edip tekrar deneyin."));
-
-    server.responder = [](const WireRequest &) {
-        return WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html");
-    };
-    outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::Server);
-    EXPECT_EQ(outcome.message(), QStringLiteral("Sunucu hatası (502)."));
-    EXPECT_EQ(server.requests.size(), 2); // never retried
-}
-
-struct ErrorBodyCase {
-    int status;
-    QByteArray body;
-    QString expected;
-};
-
-TEST(BackendErrorTest, ReadsTheFirstKeyPresentAndOnlyTrustsTexts)
-{
-    const QString outdated = QStringLiteral(
-        "Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.");
-    const QList<ErrorBodyCase> cases = {
-        {401, R"({"message":"Invalid API key"})", outdated},
-        {401, R"({"error":"invalid api KEY given"})", outdated},
-        {403, R"({"message":"Invalid API key"})", QStringLiteral("Invalid API key")},
-        {401, R"({"message":"JWT expired"})", QStringLiteral("JWT expired")},
-        {400, R"({"error_description":"Refresh Token Not Found","error":"invalid_grant"})",
+    // How every other error body reads is the error-body fuzz corpus's business.
+    const struct {
+        QByteArray answer;
+        QString message;
+    } rows[] = {
+        {WireServer::http(401, R"({"message":"INVALID API KEY"})"),
+         QStringLiteral("Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.")},
+        {WireServer::http(403, R"({"message":"Invalid API key"})"), QStringLiteral("Invalid API key")},
+        {WireServer::http(400, R"({"error_description":"Refresh Token Not Found","error":"invalid_grant"})"),
          QStringLiteral("Refresh Token Not Found")},
-        {400, R"({"error":"invalid_grant"})", QStringLiteral("invalid_grant")},
-        {500, R"({"message":null,"error":"boom"})", QStringLiteral("Sunucu hatası (500).")},
-        {500, R"({"message":42,"error":"boom"})", QStringLiteral("Sunucu hatası (500).")},
-        {500, R"({"message":{"text":"x"}})", QStringLiteral("Sunucu hatası (500).")},
-        {404, R"(["message","not an object"])", QStringLiteral("Sunucu hatası (404).")},
-        {503, "", QStringLiteral("Sunucu hatası (503).")},
-        {500, R"({"message":"trunc)", QStringLiteral("Sunucu hatası (500).")},
-        {418, R"({"msg":"other key"})", QStringLiteral("Sunucu hatası (418).")},
-        {422, R"({"message":""})", QString()},
+        {WireServer::http(500, R"({"message":42,"error":"boom"})"), QStringLiteral("Sunucu hatası (500).")},
+        {WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html"),
+         QStringLiteral("Sunucu hatası (502).")},
     };
-    for (const auto &c : cases) {
-        const CompanionError error = backendError(c.status, c.body);
-        EXPECT_EQ(error.kind(), CompanionError::Kind::Server) << c.body.toStdString();
-        EXPECT_EQ(error.message(), c.expected) << c.status << " " << c.body.toStdString();
+    for (const auto &row : rows) {
+        server.responder = [&row](const WireRequest &) { return row.answer; };
+        const auto outcome = send(QStringLiteral("/x"), "GET");
+        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::Server);
+        EXPECT_EQ(outcome.message(), row.message);
     }
+    EXPECT_EQ(server.requests.size(), 5); // never retried
 }
 
 TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
@@ -194,11 +167,14 @@ TEST_F(RequestTest, AStalledServerEndsInTheNetworkTimeOut)
     EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
 }
 
-TEST_F(RequestTest, APeerThatSpeaksNoHttpIsAnInvalidResponse)
+TEST_F(RequestTest, APeerThatSpeaksNoHttpOrAnswersTooMuchIsAnInvalidResponse)
 {
-    server.responder = [](const WireRequest &) { return QByteArray("SSH-2.0-OpenSSH_9.2\r\n"); };
-    const auto outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+    for (const QByteArray &answer : {QByteArray("SSH-2.0-OpenSSH_9.2\r\n"),
+                                     WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'))}) {
+        server.responder = [answer](const WireRequest &) { return answer; };
+        const auto outcome = send(QStringLiteral("/x"), "GET");
+        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+    }
 }
 
 // A sink that refuses part-way, as a full disk does: the exchange must stop the reply from outside its
@@ -253,14 +229,6 @@ TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
     EXPECT_TRUE(isPlatformError(cut.error)) << sink.received;
 }
 
-TEST_F(RequestTest, AHugeBodyIsRefusedInsteadOfCollected)
-{
-    server.responder = [](const WireRequest &) {
-        return WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'));
-    };
-    const auto outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
-}
 
 TEST_F(RequestTest, ASinkThatRefusesStopsTheTransferWithItsError)
 {

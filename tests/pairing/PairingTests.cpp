@@ -1,4 +1,4 @@
-// The pairing answer, its QR image, and the renewal's behaviour without a backend.
+// The pairing's QR image and the renewal's behaviour without a backend.
 
 #include "app/AppModel.h"
 #include "pairing/QrCode.h"
@@ -8,26 +8,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-TEST(PairingResponse, DecodesOnlyCompleteAnswersOfStrings)
-{
-    const auto full = PairingResponse::fromJson(
-        R"({"computerId":"c-1","computerName":"Ofis","code":"482913","expiresAt":"2026-03-01T09:10:00Z",
-            "qrText":"tarvolin://pair?code=482913","extra":42})");
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->computerId, QStringLiteral("c-1"));
-    EXPECT_EQ(full->code, QStringLiteral("482913"));
-    EXPECT_EQ(full->expiresAt, QStringLiteral("2026-03-01T09:10:00Z"));
-    EXPECT_EQ(full->qrText, QStringLiteral("tarvolin://pair?code=482913"));
-
-    EXPECT_FALSE(PairingResponse::fromJson(R"({"computerId":"c","computerName":"n","code":"1","expiresAt":"e"})"));
-    EXPECT_FALSE(PairingResponse::fromJson(
-        R"({"computerId":"c","computerName":"n","code":123456,"expiresAt":"e","qrText":"q"})"));
-    EXPECT_FALSE(PairingResponse::fromJson(
-        R"({"computerId":null,"computerName":"n","code":"1","expiresAt":"e","qrText":"q"})"));
-    EXPECT_FALSE(PairingResponse::fromJson(R"([{"computerId":"c"}])"));
-    EXPECT_FALSE(PairingResponse::fromJson("not json"));
-}
 
 // Reads the module grid back from the image: 9 pixels a module, dark where the module is set.
 bool moduleIsDark(const QImage &image, int column, int row)

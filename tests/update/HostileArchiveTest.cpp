@@ -242,13 +242,4 @@ TEST(HostileArchive, AnEntryLargerThanTheRoomLeftIsRefused)
     box.expectNothingOutside();
 }
 
-TEST(HostileArchive, TheUserIsToldWhenTheUpdateIsABomb)
-{
-    UpdateFixture f;
-    const DesktopUpdateManifest manifest =
-        f.publish(rawZip({topFolder, program, {"Tarvolin.app/bomb", 0100644, QByteArray(100 << 20, '\0'), true}}));
-    EXPECT_EQ(f.install(manifest), unreadable);
-    EXPECT_TRUE(f.services.application.started.isEmpty());
-}
-
 } // namespace

@@ -87,15 +87,15 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
         const char *name;
         int status;
         QByteArray body;
-        QString expected; // empty: only the prefix and some description
+        QString reason;
     };
+    const QString invalid = QStringLiteral("Sunucudan geçersiz yanıt alındı.");
+    // How each malformed manifest reads is the manifest fuzz corpus's business; one stands for them here.
     const QList<Row> rows = {
-        {"missing manifest", 404, "{}", prefix + QStringLiteral("Sunucudan geçersiz yanıt alındı.")},
-        {"server error", 500, "{}", prefix + QStringLiteral("Sunucudan geçersiz yanıt alındı.")},
-        {"no digest", 200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})", {}},
-        {"digest not text", 200,
-         R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip","macUniversalSha256":7})", {}},
-        {"not JSON", 200, "<html>", {}},
+        {"missing manifest", 404, "{}", invalid},
+        {"server error", 500, "{}", invalid},
+        {"no digest", 200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})",
+         QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.")},
     };
     for (const Row &row : rows) {
         for (const bool silent : {false, true}) {
@@ -120,30 +120,11 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
             if (silent) {
                 EXPECT_EQ(f.model->lastError(), std::nullopt);
                 EXPECT_EQ(errorChanges.count(), 0);
-            } else if (!row.expected.isEmpty()) {
-                EXPECT_EQ(f.model->lastError(), row.expected);
             } else {
-                ASSERT_TRUE(f.model->lastError().has_value());
-                EXPECT_TRUE(f.model->lastError()->startsWith(prefix));
-                EXPECT_GT(f.model->lastError()->size(), prefix.size());
+                EXPECT_EQ(f.model->lastError(), prefix + row.reason);
             }
         }
     }
-}
-
-TEST(UpdateCheck, UnreachableSiteIsAFailureWithThePlatformsDescription)
-{
-    UpdateFixture f;
-    f.model = std::make_unique<AppModel>(f.services.services(),
-                                         testBuildValues({}, {}, QStringLiteral("https://127.0.0.1:9")));
-    check(f, false);
-    ASSERT_TRUE(f.model->lastError().has_value());
-    EXPECT_TRUE(f.model->lastError()->startsWith(QStringLiteral("Güncelleme denetlenemedi: ")));
-    EXPECT_GT(f.model->lastError()->size(), 30);
-
-    f.model = std::make_unique<AppModel>(f.services.services(), testBuildValues({}, {}, QStringLiteral("::")));
-    check(f, false);
-    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Bulut adresi geçerli değil."));
 }
 
 TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAgain)
@@ -170,16 +151,6 @@ TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAga
     EXPECT_EQ(f.services.application.quitCalls, 1);
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));
     EXPECT_EQ(f.model->lastError(), std::nullopt);
-}
-
-TEST(UpdateCheck, InstallationFailureOfALoudCheckIsShownAndTheDownloadTextStays)
-{
-    UpdateFixture f;
-    f.publish(QByteArrayLiteral("not a zip at all"), QStringLiteral("2.0"));
-    check(f, false);
-    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketi açılamadı."));
-    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin 2.0 indiriliyor…"));
-    EXPECT_EQ(f.services.application.quitCalls, 0);
 }
 
 } // namespace

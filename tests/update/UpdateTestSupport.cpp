@@ -1,6 +1,5 @@
 #include "tests/update/UpdateTestSupport.h"
 
-#include "core/CompanionError.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -164,29 +163,27 @@ DesktopUpdateManifest UpdateFixture::publish(const QByteArray &archive, const QS
     const QString path = QStringLiteral("/downloads/Tarvolin-%1.zip").arg(version);
     put(path, archive);
     DesktopUpdateManifest manifest{version, site + path, sha256Hex(archive)};
-    put(QStringLiteral("/updates/macos.json"),
-             QStringLiteral(R"({"version":"%1","macUniversalUrl":"%2","macUniversalSha256":"%3"})")
-                 .arg(manifest.version, manifest.macUniversalUrl, manifest.macUniversalSha256)
-                 .toUtf8());
+    putManifest(manifest);
     return manifest;
 }
 
-namespace {
-
-// QCoro::waitFor never returns when the awaited task throws, so the error is caught inside a task.
-QCoro::Task<std::optional<QString>> attemptInstall(AppModel *model, DesktopUpdateManifest manifest)
+void UpdateFixture::putManifest(const DesktopUpdateManifest &manifest)
 {
-    try {
-        co_await TestAccess<UpdateTests>::downloadAndInstall(*model, std::move(manifest));
-    } catch (const std::exception &error) {
-        co_return errorMessage(error);
-    }
-    co_return std::nullopt;
+    put(QStringLiteral("/updates/macos.json"),
+        QStringLiteral(R"({"version":"%1","macUniversalUrl":"%2","macUniversalSha256":"%3"})")
+            .arg(manifest.version, manifest.macUniversalUrl, manifest.macUniversalSha256)
+            .toUtf8());
 }
-
-} // namespace
 
 std::optional<QString> UpdateFixture::install(const DesktopUpdateManifest &manifest)
 {
-    return QCoro::waitFor(attemptInstall(model.get(), manifest));
+    putManifest(manifest);
+    services.clock.current = services.clock.current.addDays(1);
+    model = std::make_unique<AppModel>(services.services(), testBuildValues({}, {}, site));
+    QCoro::waitFor(model->checkForUpdates(false));
+    if (const std::optional<QString> error = model->lastError())
+        return error->mid(QStringLiteral("Güncelleme denetlenemedi: ").size());
+    if (model->updateStatus() == QStringLiteral("Güncelleme kuruluyor…"))
+        return std::nullopt;
+    return model->updateStatus();
 }

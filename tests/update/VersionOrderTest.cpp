@@ -1,5 +1,3 @@
-#include "tests/update/UpdateTestSupport.h"
-
 #include "update/VersionOrder.h"
 
 #include <gtest/gtest.h>
@@ -41,35 +39,6 @@ TEST(VersionOrder, OrdersDigitRunsByValueAndPrefixesFirst)
         EXPECT_EQ(sign(compareVersions(left, right)), row.expected) << row.left << " vs " << row.right;
         EXPECT_EQ(sign(compareVersions(right, left)), -row.expected) << row.right << " vs " << row.left;
     }
-}
-
-TEST(VersionOrder, NewerOnlyWhenTheOfferOrdersAfterTheInstalledVersion)
-{
-    UpdateFixture f; // installed 1.1.2
-    EXPECT_EQ(f.model->currentVersion(), QStringLiteral("1.1.2"));
-    EXPECT_TRUE(f.model->updateStatus().startsWith(QStringLiteral("Tarvolin Masaüstü 1.1.2 · ")))
-        << f.model->updateStatus().toStdString();
-    EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.1.10")));
-    EXPECT_TRUE(f.model->isNewerVersion(QStringLiteral("1.2")));
-    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.2")));
-    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.02")));
-    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.1.1")));
-    EXPECT_FALSE(f.model->isNewerVersion(QStringLiteral("1.0.99")));
-
-    // A folder without a usable version counts as the version this program was built as.
-    const QString built = BuildValues::compiledIn().version;
-    QFile::remove(f.installed + QStringLiteral("/Contents/version"));
-    EXPECT_EQ(f.model->currentVersion(), built);
-
-    QFile blank(f.installed + QStringLiteral("/Contents/version"));
-    ASSERT_TRUE(blank.open(QIODevice::WriteOnly));
-    blank.write(" \n");
-    blank.close();
-    EXPECT_EQ(f.model->currentVersion(), built);
-
-    f.services.application.bundle.clear();
-    EXPECT_EQ(f.model->currentVersion(), built);
-    EXPECT_FALSE(f.model->isAppStoreBuild());
 }
 
 } // namespace
