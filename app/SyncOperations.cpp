@@ -13,7 +13,7 @@ QString refusalReason(RefusedDocument::Reason reason)
     case RefusedDocument::Reason::Missing:
         return QStringLiteral("dosya bulutta bulunamadı.");
     case RefusedDocument::Reason::TooLarge:
-        return QStringLiteral("dosya 256 MB sınırını aşıyor.");
+        return QStringLiteral("dosya %1 MB sınırını aşıyor.").arg(maxDocumentBytes >> 20);
     case RefusedDocument::Reason::TooSlow:
         return QStringLiteral("bağlantı çok yavaş.");
     case RefusedDocument::Reason::Unreachable:

@@ -15,6 +15,9 @@ namespace {
 // Error bodies only ever give us a message; the rest of a long one is dropped.
 constexpr qsizetype maxErrorBodyBytes = qsizetype(64) * 1024;
 
+// A successful answer that we stopped, or that came shorter or longer than it said.
+const QString cutShortText = QStringLiteral("Yanıt yarıda kesildi.");
+
 // Bounds the reply's own buffer, so that bytes reach the sink as they come instead of piling up.
 constexpr qint64 readBufferBytes = 1 << 20;
 
@@ -132,11 +135,11 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
     if (reply->error() != QNetworkReply::NoError)
         throw PlatformError(reply->errorString());
     if (stop && stop->isCancelled())
-        throw PlatformError(QStringLiteral("Yanıt yarıda kesildi."));
+        throw PlatformError(cutShortText);
     // Qt drops the header when it decodes a compressed body itself: then there is nothing to compare.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && announced.toLongLong() != drain.delivered)
-        throw PlatformError(QStringLiteral("Yanıt yarıda kesildi."));
+        throw PlatformError(cutShortText);
     co_return result;
 }
 

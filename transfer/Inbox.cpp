@@ -77,7 +77,8 @@ QString listingPath(const QString &computerId, int offset)
     return path;
 }
 
-const QString tooLargeText = QStringLiteral("Evrak 256 MB sınırını aşıyor; dosya kaydedilmedi.");
+const QString tooLargeText =
+    QStringLiteral("Evrak %1 MB sınırını aşıyor; dosya kaydedilmedi.").arg(maxDocumentBytes >> 20);
 const QString tooSlowText = QStringLiteral("Evrak çok yavaş geliyor; indirme bırakıldı.");
 
 // Whether a fetch keeps up at least the minimum rate, judged on the injected clock at every arrival
@@ -179,26 +180,16 @@ QCoro::Task<> fetchInto(HttpClient *http, Clock *clock, QUrl address, IncomingDo
     QNetworkRequest request(address);
     request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     ExchangeResult result;
-    std::exception_ptr failure;
     try {
         result = co_await exchange(*http, request, getMethod, QByteArray(), sink, fetchIdleTimeout, &stop);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    ticker.stop();
-
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const RefusedDocument &) {
+    } catch (const RefusedDocument &) {
+        throw;
+    } catch (const std::exception &) {
+        if (sink.writeFailed)
             throw;
-        } catch (const std::exception &) {
-            if (sink.writeFailed)
-                throw;
-            if (stalled)
-                throw RefusedDocument(RefusedDocument::Reason::TooSlow, tooSlowText);
-            throw RefusedDocument(RefusedDocument::Reason::Unreachable, downloadFailedText);
-        }
+        if (stalled)
+            throw RefusedDocument(RefusedDocument::Reason::TooSlow, tooSlowText);
+        throw RefusedDocument(RefusedDocument::Reason::Unreachable, downloadFailedText);
     }
     if (isMissingObject(answerStatus(result.status, result.errorBody)))
         throw RefusedDocument(RefusedDocument::Reason::Missing, downloadFailedText);
@@ -328,6 +319,22 @@ void Inbox::rememberCleanup(const QString &backendURL, const QString &storagePat
     m_settings.set(SettingKeys::pendingCleanups, QJsonDocument(kept).toJson(QJsonDocument::Compact));
 }
 
+QCoro::Task<bool> Inbox::removeCopies(const Pass &pass, QJsonArray storagePaths)
+{
+    const QByteArray body = cleanupBody(storagePaths);
+    const QString token = pass.session.accessToken;
+    try {
+        const QByteArray answer =
+            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
+        co_return isRemovalList(answer);
+    } catch (const CompanionError &error) {
+        // Gone already is as good as removed.
+        co_return isMissingObject(error.httpStatus());
+    } catch (const std::exception &) {
+        co_return false;
+    }
+}
+
 QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
 {
     const QPointer<Inbox> self(this);
@@ -340,21 +347,8 @@ QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
     }
     if (paths.isEmpty())
         co_return;
-    const QByteArray body = cleanupBody(paths);
-    const QString token = pass.session.accessToken;
-    try {
-        const QByteArray answer =
-            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
-        if (!isRemovalList(answer))
-            co_return;
-    } catch (const CompanionError &error) {
-        // Gone already is as good as removed; anything else is tried again at the next pass.
-        if (!isMissingObject(error.httpStatus()))
-            co_return;
-    } catch (const std::exception &) {
-        co_return;
-    }
-    if (!self)
+    const bool removed = co_await removeCopies(pass, paths);
+    if (!removed || !self)
         co_return;
     // Read again: a document saved meanwhile may have added its own.
     QJsonArray left;
@@ -401,17 +395,8 @@ QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
 
     // The document is saved and acknowledged, and its row is no longer offered: a copy that cannot
     // be removed now is remembered, or it would stay in the bucket for ever.
-    const QByteArray cleanup = cleanupBody(QJsonArray{item.storage_path});
-    bool cleaned = true;
-    try {
-        const QByteArray answer =
-            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, cleanup, token, std::nullopt);
-        cleaned = isRemovalList(answer);
-    } catch (const CompanionError &error) {
-        cleaned = isMissingObject(error.httpStatus());
-    } catch (const std::exception &) {
-        cleaned = false;
-    }
+    const QJsonArray ownCopy{item.storage_path};
+    const bool cleaned = co_await removeCopies(pass, ownCopy);
     if (!cleaned && self)
         rememberCleanup(pass.backend.url, item.storage_path);
     co_return savedName;

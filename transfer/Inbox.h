@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -87,6 +88,8 @@ private:
         RefusedDocument::Reason reason;
     };
 
+    // Removes the copies from the bucket; false when that may not have happened (kept for a retry).
+    QCoro::Task<bool> removeCopies(const Pass &pass, QJsonArray storagePaths);
     QCoro::Task<> retryCleanups(const Pass &pass);
     void rememberCleanup(const QString &backendURL, const QString &storagePath);
 
