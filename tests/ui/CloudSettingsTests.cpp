@@ -32,8 +32,6 @@ protected:
 TEST_F(CloudSettingsSheet, FollowsTheModelsFlagAndCancelOrEscapeKeepWhatWasTyped)
 {
     ASSERT_NE(sheet(), nullptr);
-    EXPECT_TRUE(sheet()->isModal());
-    EXPECT_EQ(sheet()->width(), 470);
     f.model->setShowingCloudSettings(false);
     EXPECT_EQ(sheet(), nullptr);
     f.model->setShowingCloudSettings(true);
@@ -71,8 +69,6 @@ TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSaveNeedsBothRawTexts)
 
     EXPECT_EQ(key()->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(key()->displayText().contains(QStringLiteral("secret")));
-    EXPECT_EQ(key()->placeholderText(), QStringLiteral("sb_publishable_…"));
-    EXPECT_TRUE(address()->placeholderText().startsWith(QStringLiteral("https://")));
 
     f.model->setSupabaseURL(QStringLiteral("https://other.supabase.co"));
     EXPECT_EQ(address()->text(), QStringLiteral("https://other.supabase.co"));
