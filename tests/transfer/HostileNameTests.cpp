@@ -181,8 +181,9 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     ::umask(mask);
     for (const QString &name : list(target)) {
         struct stat info {};
-        if (!before.contains(name) && ::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0)
+        if (!before.contains(name) && ::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0) {
             EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << name.toStdString();
+        }
     }
     sync(); // its sweep of abandoned downloads
     EXPECT_EQ(list(target), expected);
