@@ -55,20 +55,6 @@ TEST_F(ArrivalNotificationTest, APassThatSavedDocumentsSaysHowManyAndNamesTheFir
     EXPECT_EQ(services.workspace.opened.size(), 2);
 }
 
-TEST_F(ArrivalNotificationTest, DocumentsSavedBeforeAFailureAreStillAnnounced)
-{
-    const std::string computer = pairPhone();
-    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
-    const auto second = cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
-    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + second.storagePath, "GET",
-                       500, R"({"message":"boom"})"});
-    sync();
-    ASSERT_TRUE(model->lastError());
-    ASSERT_EQ(shown().size(), 1);
-    EXPECT_EQ(shown()[0].title, QStringLiteral("1 evrak indirildi"));
-    EXPECT_EQ(shown()[0].body, QStringLiteral("bir.pdf"));
-}
-
 TEST_F(ArrivalNotificationTest, NoneWhenSwitchedOffOrWhileTheUserWatchesTheCount)
 {
     const std::string computer = pairPhone();
