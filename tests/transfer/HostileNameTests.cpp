@@ -27,8 +27,7 @@ protected:
     static void write(const QString &path, const QByteArray &bytes)
     {
         QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
     QString inTarget(const QString &name) const { return QDir(target).filePath(name); }
     QString outside(const QString &name) const { return root.filePath(QStringLiteral("outside/") + name); }
@@ -52,13 +51,6 @@ struct NameCase {
     bool pdf = true;
 };
 
-mode_t umaskNow()
-{
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
-}
-
 TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
 {
     sync();
@@ -79,8 +71,8 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     struct stat sameBefore {};
     ASSERT_EQ(::stat(QFile::encodeName(inTarget(QStringLiteral("aynı.pdf"))).constData(), &sameBefore), 0);
 
-    const std::string longTurkish = [] { std::string s; for (int i = 0; i < 500; ++i) s += "ş"; return s; }();
-    const std::string longTrees = [] { std::string s; for (int i = 0; i < 250; ++i) s += "🌳"; return s; }();
+    const std::string longTurkish = QStringLiteral("ş").repeated(500).toStdString();
+    const std::string longTrees = QStringLiteral("🌳").repeated(250).toStdString();
     const QList<NameCase> cases = {
         // Traversal and separators.
         {"../x.pdf", QStringLiteral("_x.pdf")},
@@ -156,13 +148,12 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     };
 
     QList<std::string> ids;
+    const auto bytesOf = [&](qsizetype i) { return (cases[i].pdf ? testPdf : testJpeg) + QByteArray::number(i); };
     for (qsizetype i = 0; i < cases.size(); ++i) {
-        const NameCase &c = cases[i];
-        const QByteArray bytes = (c.pdf ? testPdf : testJpeg) + QByteArray::number(i);
-        const std::string created = QDateTime(QDate(2026, 1, 1), QTime(10, 0).addSecs(int(i)), Qt::UTC)
-                                        .toString(Qt::ISODate).toStdString();
-        ids.append(cloud.enqueueRaw({computer, "u/" + std::to_string(i) + ".bin", c.name, bytes.toStdString(), {},
-                                     created}).id);
+        const QDateTime created(QDate(2026, 1, 1), QTime(10, 0).addSecs(int(i)), Qt::UTC);
+        ids.append(cloud.enqueueRaw({computer, "u/" + std::to_string(i) + ".bin", cases[i].name,
+                                     bytesOf(i).toStdString(), {}, created.toString(Qt::ISODate).toStdString()})
+                       .id);
     }
     const std::string repeatId = cloud.enqueueRaw({computer, "u/same.bin", "aynı.pdf", same.toStdString(), {},
                                                    "2026-01-01T11:00:00Z"}).id;
@@ -181,16 +172,17 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
         expected.append(c.saved);
         EXPECT_EQ(row.status, "downloaded");
         EXPECT_EQ(qs(row.downloadedFilename.value_or("")), c.saved);
-        EXPECT_EQ(read(inTarget(c.saved)), (c.pdf ? testPdf : testJpeg) + QByteArray::number(i));
+        EXPECT_EQ(read(inTarget(c.saved)), bytesOf(i));
         EXPECT_LE(c.saved.toUtf8().size(), 255);
     }
     expected.sort();
     EXPECT_EQ(list(target), expected); // no temporary file left, nothing under another name
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
     for (const QString &name : list(target)) {
         struct stat info {};
-        if (::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0 && S_ISREG(info.st_mode)
-            && !before.contains(name)) {
-            EXPECT_EQ(info.st_mode & 07777, 0666 & ~umaskNow()) << name.toStdString();
+        if (!before.contains(name) && ::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0) {
+            EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << name.toStdString();
         }
     }
     sync(); // its sweep of abandoned downloads
@@ -208,7 +200,7 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     EXPECT_EQ(list(root.filePath(QStringLiteral("outside"))), QStringList({QStringLiteral("gizli.pdf")}));
     EXPECT_EQ(read(outside(QStringLiteral("gizli.pdf"))), secret);
     EXPECT_EQ(QFileInfo(inTarget(QStringLiteral("bağ.pdf"))).symLinkTarget(), outside(QStringLiteral("gizli.pdf")));
-        EXPECT_TRUE(list(inTarget(QStringLiteral("klasör.pdf"))).isEmpty());
+    EXPECT_TRUE(list(inTarget(QStringLiteral("klasör.pdf"))).isEmpty());
     EXPECT_EQ(read(inTarget(QStringLiteral("başka.pdf"))), testPdf + "theirs");
 
     // The refusals are shown, naming the first.

@@ -194,15 +194,15 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     for (int attempt = 0; attempt < 4; ++attempt)
         retryNow();
     ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
-    const auto between = [](std::chrono::milliseconds wait, std::chrono::milliseconds low, std::chrono::milliseconds high) {
-        return wait >= low && wait < high;
+    // The n-th wait of a growing back-off lies in [500 ms, 1 s) doubled n times.
+    const auto growing = [](const std::vector<std::chrono::milliseconds> &waits, int first) {
+        for (size_t i = 0; i < waits.size(); ++i) {
+            const auto low = 500ms * (1 << (first + int(i)));
+            EXPECT_TRUE(waits[i] >= low && waits[i] < 2 * low) << i << ": " << waits[i].count();
+        }
     };
-    const auto waits = retryWaits();
-    ASSERT_EQ(waits.size(), 4u);
-    EXPECT_TRUE(between(waits[0], 500ms, 1000ms)) << waits[0].count();
-    EXPECT_TRUE(between(waits[1], 1000ms, 2000ms)) << waits[1].count();
-    EXPECT_TRUE(between(waits[2], 2000ms, 4000ms)) << waits[2].count();
-    EXPECT_TRUE(between(waits[3], 4000ms, 8000ms)) << waits[3].count();
+    ASSERT_EQ(retryWaits().size(), 4u);
+    growing(retryWaits(), 0);
 
     // An unanswered heartbeat is a drop at the next one; a refused join is retried like one. The
     // join above proved nothing yet: the back-off goes on growing.
@@ -215,10 +215,8 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     retryNow();
     retryNow();
     ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
-    const auto again = retryWaits();
-    ASSERT_EQ(again.size(), 2u);
-    EXPECT_TRUE(between(again[0], 8000ms, 16000ms)) << again[0].count();
-    EXPECT_TRUE(between(again[1], 16000ms, 32000ms)) << again[1].count();
+    ASSERT_EQ(retryWaits().size(), 2u);
+    growing(retryWaits(), 4);
 
     // Still delivering: a queued document lands without waiting for the poll. Pushed after the
     // heartbeat's answer, it also shows that answer has arrived, which starts the back-off over.
@@ -231,7 +229,7 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     retryNow();
     ASSERT_TRUE(waitUntil([&] { return joinedAs(computer); }));
     ASSERT_FALSE(retryWaits().empty());
-    EXPECT_TRUE(between(retryWaits()[0], 500ms, 1000ms)) << retryWaits()[0].count();
+    growing({retryWaits()[0]}, 0);
 }
 
 TEST_F(PushTest, ABackendWithoutPushLeavesThePollAloneAndIsAskedAgainLater)
@@ -347,10 +345,8 @@ TEST(PushAddress, OnlyTheBackendsOwnHostOverTlsOrALoopbackServerInTheClear)
 
 TEST(PushBackOff, DoublesFromOneSecondToAMinuteWithTheUpperHalfDrawn)
 {
-    EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.0), 500ms);
+    // The doubling itself is seen on the wire; here the draw, the cap and a count gone wrong.
     EXPECT_EQ(RealtimeChannel::retryDelay(0, 0.99), 995ms);
-    EXPECT_EQ(RealtimeChannel::retryDelay(1, 0.0), 1000ms);
-    EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.0), 4000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(3, 0.5), 6000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(6, 0.0), 30000ms);
     EXPECT_EQ(RealtimeChannel::retryDelay(60, 1.0), 60000ms);

@@ -90,6 +90,10 @@ TEST_F(SyncPassTest, AFailingBackendEndsThePassAndTheDocumentIsTriedFirstNextTim
     EXPECT_EQ(model->status(), waitingText);
     EXPECT_EQ(model->lastError(), QStringLiteral("boom"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("bir.pdf")});
+    // What was saved before the failure is still announced.
+    ASSERT_EQ(services.notifier.shown.size(), 1);
+    EXPECT_EQ(services.notifier.shown[0].title, QStringLiteral("1 evrak indirildi"));
+    EXPECT_EQ(services.notifier.shown[0].body, QStringLiteral("bir.pdf"));
 
     cloud.clearLog();
     sync();

@@ -32,8 +32,6 @@ protected:
 TEST_F(CloudSettingsSheet, FollowsTheModelsFlagAndCancelOrEscapeKeepWhatWasTyped)
 {
     ASSERT_NE(sheet(), nullptr);
-    EXPECT_TRUE(sheet()->isModal());
-    EXPECT_EQ(sheet()->width(), 470);
     f.model->setShowingCloudSettings(false);
     EXPECT_EQ(sheet(), nullptr);
     f.model->setShowingCloudSettings(true);
@@ -54,7 +52,7 @@ TEST_F(CloudSettingsSheet, FollowsTheModelsFlagAndCancelOrEscapeKeepWhatWasTyped
     EXPECT_EQ(sheet(), nullptr);
 }
 
-TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSaveNeedsBothRawTexts)
+TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSavingStoresTheTrimmedTexts)
 {
     ASSERT_NE(sheet(), nullptr);
     QPushButton *save = button("saveButton");
@@ -71,8 +69,6 @@ TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSaveNeedsBothRawTexts)
 
     EXPECT_EQ(key()->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(key()->displayText().contains(QStringLiteral("secret")));
-    EXPECT_EQ(key()->placeholderText(), QStringLiteral("sb_publishable_…"));
-    EXPECT_TRUE(address()->placeholderText().startsWith(QStringLiteral("https://")));
 
     f.model->setSupabaseURL(QStringLiteral("https://other.supabase.co"));
     EXPECT_EQ(address()->text(), QStringLiteral("https://other.supabase.co"));
@@ -80,15 +76,12 @@ TEST_F(CloudSettingsSheet, EveryKeystrokeWritesTheModelAndSaveNeedsBothRawTexts)
     QTest::keyClick(address(), Qt::Key_Backspace);
     EXPECT_TRUE(f.model->supabaseURL().isEmpty());
     EXPECT_FALSE(save->isEnabled());
-}
 
-TEST_F(CloudSettingsSheet, SavingStoresTrimmedValuesAndCloses)
-{
-    ASSERT_NE(sheet(), nullptr);
+    // Saving stores the trimmed texts, a key of blanks as none, and closes the sheet.
     QTest::keyClicks(address(), QStringLiteral("  https://abc.supabase.co/ "));
+    key()->selectAll();
     QTest::keyClicks(key(), QStringLiteral("   "));
-    button("saveButton")->click();
-    EXPECT_FALSE(f.model->showingCloudSettings());
+    save->click();
     EXPECT_EQ(sheet(), nullptr);
     EXPECT_EQ(f.services.settings.values.value(QStringLiteral("supabaseURL")).toString(),
               QStringLiteral("https://abc.supabase.co"));

@@ -22,8 +22,6 @@ struct TestAccess<UiTests> {
     static void setPendingCount(AppModel &m, int n) { m.setPendingCount(n); }
     static void setDownloadedToday(AppModel &m, int n) { m.setDownloadedToday(n); }
     static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.setLastSync(t); }
-    static void setTargetFolder(AppModel &m, const QUrl &folder) { m.m_folder.setPath(folder.toLocalFile()); }
-    static void setLaunchAtLogin(AppModel &m, bool on) { m.setLaunchAtLoginValue(on); }
     // Holds isWorking true for as long as the returned object lives.
     static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }
     // The pass reporting its progress, as the inbox does while it downloads.
