@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SyncPass.h"
 #include "cloud/Backend.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudSettings.h"
@@ -27,14 +28,10 @@
 #include <memory>
 #include <optional>
 
-// Tests reach private members through specialisations of this, one per test folder.
-template<typename Subsystem>
-struct TestAccess;
-
 // The one object the views see: its properties are the program's published state, its operations
 // what the views and the repeating task call. The work itself is done by the subsystem objects it
-// owns (the backend client, the session and pairing keepers, the target folder, the inbox and the
-// updater); the model wires them together and turns their results into the published state.
+// owns (the backend client, the session and pairing keepers, the target folder, the inbox, the pass
+// and the updater); the model wires them together and turns their results into the published state.
 // Everything runs on the main thread; operations that wait for the network are coroutines that
 // suspend without blocking it.
 class AppModel : public QObject
@@ -67,9 +64,7 @@ public:
 
     // The pass interval and the update rule of the repeating task.
     static constexpr std::chrono::seconds syncInterval{20};
-    // The least time between two passes that push asks for: a server pushing (or rejoining) in a
-    // loop gets one listing a second at most.
-    static constexpr std::chrono::milliseconds pushPassGap{1000};
+    static constexpr std::chrono::milliseconds pushPassGap = SyncPass::requestGap;
     static constexpr qint64 updateCheckIntervalSeconds = 21600;
 
     explicit AppModel(PlatformServices services, BuildValues build = BuildValues::compiledIn(),
@@ -84,22 +79,26 @@ public:
     QUrl targetFolder() const { return m_folder.url(); }
     const std::optional<PairingResponse> &pairing() const { return m_pairing.pairing(); }
     QImage qrImage() const { return m_pairing.qrImage(); } // null: no image
-    int pendingCount() const { return m_pendingCount; }
-    int downloadedToday() const { return m_downloadedToday; }
+    int pendingCount() const { return m_pass.pendingCount(); }
+    int downloadedToday() const { return m_pass.downloadedToday(); }
     QString status() const { return m_status; }
-    std::optional<QDateTime> lastSync() const { return m_lastSync; }
-    bool isWorking() const { return m_busyCount > 0; }
+    std::optional<QDateTime> lastSync() const { return m_pass.lastSync(); }
+    bool isWorking() const { return m_pass.isWorking(); }
     bool showingCloudSettings() const { return m_showingCloudSettings; }
     void setShowingCloudSettings(bool showing);
     bool launchAtLogin() const { return m_launchAtLogin; }
     std::optional<QString> lastError() const { return m_lastError; }
     QString updateStatus() const { return m_updateStatus; }
+    // The status line and the error banner; besides the model's own operations, the views' previews
+    // set them.
+    void setStatus(const QString &status);
+    void setLastError(const std::optional<QString> &error);
     // Whether a pass that saved documents says so in a desktop notification; remembered.
-    bool notificationsEnabled() const { return m_notificationsEnabled; }
+    bool notificationsEnabled() const { return m_pass.notificationsEnabled(); }
     void setNotificationsEnabled(bool enabled);
     // The views tell the model how to know that the user is looking at the counters: no notification
     // is shown then. Null: nobody is looking.
-    void setCountInViewCheck(std::function<bool()> check) { m_countInView = std::move(check); }
+    void setCountInViewCheck(std::function<bool()> check) { m_pass.setCountInViewCheck(std::move(check)); }
 
     // The platform's word for this kind of computer, for the views to name the connection with.
     QString platformName() const { return m_services.workspace.platformName(); }
@@ -111,10 +110,22 @@ public:
     // Whether a usable backend address and key are set: an address whose scheme is exactly "https"
     // and a key that is not blank.
     bool isConfigured() const { return m_backend.isConfigured(); }
+    // The values every request goes to: applied at start or saved. The live ones above may be
+    // mid-edit.
+    const Backend &appliedBackend() const { return m_applied; }
+
+    // --- The parts the model wires ------------------------------------------------------------------
+    // Open for the benches and for tests that drive one part on the model's own wiring.
+    SyncPass &pass() { return m_pass; }
+    SessionKeeper &sessionKeeper() { return m_session; }
+    PairingKeeper &pairingKeeper() { return m_pairing; }
+    Inbox &inbox() { return m_inbox; }
+    const TargetFolder &folder() const { return m_folder; }
+    const RealtimeChannel &pushChannel() const { return m_push; }
 
     // --- Lifecycle ---------------------------------------------------------------------------------
     // Settles an earlier update, prepares the target folder (possibly asking for one) and launches
-    // the repeating task. Only the first call in a process does anything.
+    // the repeating task. Only the first call does anything, and none after stop().
     void start();
     // Confirms or finishes a swap that handed over to this start and removes old update working
     // folders. start() calls it; a copy that is not the one to run must not.
@@ -123,6 +134,10 @@ public:
     void stop();
     // Whether a repeating task has been launched and not cancelled.
     bool isRunning() const;
+    // The repeating task's first steps, also run on their own: the backend values to use (the saved
+    // ones, else the published document, else the cached ones), then a session and a pairing code.
+    QCoro::Task<> loadOfficialCloudConfiguration();
+    QCoro::Task<> prepareConnection();
 
     // --- Operations the views call -----------------------------------------------------------------
     // Stores the backend values typed into the settings sheet, closes it and connects anew; starts
@@ -174,80 +189,54 @@ Q_SIGNALS:
     void recentArrivalsChanged();
 
 private:
-    template<typename Subsystem>
-    friend struct TestAccess;
+    // Where the model is in its life. Kept apart from it: a pass running (the pass's own busy
+    // rule), an update check running (it may run beside anything, until the program quits), and
+    // whether push is used at all (the entry point's choice, made before or after the start).
+    enum class Lifecycle {
+        NotStarted,
+        Running,            // the repeating task is alive
+        WaitingForSettings, // started, but the task ended early for want of backend values
+        Stopped,            // for good
+    };
+    void setLifecycle(Lifecycle lifecycle);
 
     // Setters that announce changes; operations use these, never the members directly.
     void setBackend(const Backend &backend);
-    void setPendingCount(int count);
-    void setDownloadedToday(int count);
-    // Starts downloadedToday again from zero once the local date has moved on.
-    void startCountingToday();
-    void setStatus(const QString &status);
-    void setLastSync(const std::optional<QDateTime> &time);
+    void setApplied(const Backend &backend);
     void setLaunchAtLoginValue(bool enabled);
-    void setLastError(const std::optional<QString> &error);
     void setUpdateStatus(const QString &text);
-
-    // Keeps isWorking true while any holder lives: a pairing renewal ending during a pass must not
-    // unguard the pass.
-    class BusyScope
-    {
-    public:
-        explicit BusyScope(AppModel &model);
-        ~BusyScope();
-        BusyScope(const BusyScope &) = delete;
-        BusyScope &operator=(const BusyScope &) = delete;
-
-    private:
-        QPointer<AppModel> m_model;
-    };
 
     static QString waitingForSettingsText() { return QStringLiteral("Bulut ayarları bekleniyor"); }
 
-    // Tells of the documents this pass saved, unless there were none or the user sees them arrive.
-    void announceArrivals();
-
     // Turns an error into lastError and the waiting status line.
     void handle(const std::exception &error);
+    void handle(const QString &message);
 
-    // --- Lifecycle (Lifecycle.cpp) -------------------------------------------------------------------
+    // --- Lifecycle and updates (Lifecycle.cpp) -----------------------------------------------------
     void startRepeatingTask();
     static QCoro::Task<> runRepeatingTask(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation);
     void registerLoginItemAtFirstLaunch();
+    // Back from sleep or from a network outage: the push socket is likely dead and documents may
+    // have been queued meanwhile, so reconnect and look now.
+    void catchUp();
 
-    // --- Cloud configuration (CloudOperations.cpp) ----------------------------------------------------
-    QCoro::Task<> loadOfficialCloudConfiguration();
-    QCoro::Task<> prepareConnection();
+    // --- Cloud configuration and pairing (CloudOperations.cpp) --------------------------------------
     // Makes `backend` the one in use; the session and pairing stay when that backend issued them.
     QCoro::Task<> applyCloudConfiguration(Backend backend);
     void discardBackendState();
     // Whether the live values have been edited away from the applied ones and not saved yet.
     bool hasUnsavedBackend() const { return m_backend.normalised() != m_applied; }
 
-    // --- Pairing (PairingOperations.cpp) --------------------------------------------------------------
-    QCoro::Task<> refreshPairingWithoutBusy(CloudSession auth);
-    QString targetFolderName() const;
-
-    // --- Push (PushOperations.cpp) -----------------------------------------------------------------------
+    // --- Wiring (AppModel.cpp) ------------------------------------------------------------------------
     // Points the push channel at the applied backend, this computer and the current token, or
-    // leaves it when one of them is missing or the model has stopped.
+    // leaves it when one of them is missing or the model has stopped. Runs whenever one of them
+    // changes.
     void followPush();
-    // A pass now, or one right after the running one (never two at a time), and never sooner
-    // than pushPassGap after the previous one push asked for.
-    void requestPass();
-    void runRequestedPass();
-    static QCoro::Task<> runRequestedPassLater(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation,
-                                               std::chrono::milliseconds delay);
-    void cancelRequestedPassWait();
-    bool isStopped() const;
-    // Back from sleep or from a network outage: the push socket is likely dead and documents may
-    // have been queued meanwhile, so reconnect and look now.
-    void catchUp();
 
     // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
     void restoreTargetFolder();
-    void prepareTargetFolderIfNeeded();
+    // Asks for a folder when none is reachable; a step of the start.
+    void prepareTargetFolder();
 
     // --- Services, subsystems and state -------------------------------------------------------------
     PlatformServices m_services;
@@ -263,31 +252,18 @@ private:
     Updater m_updater;
     RealtimeChannel m_push;
     RecentArrivals m_arrivals;
+    SyncPass m_pass;
 
     Backend m_backend; // the live values, edited in place by the settings sheet
     Backend m_applied; // the values in use: applied at start or saved; every request goes here
-    int m_pendingCount = 0;
-    int m_downloadedToday = 0;
-    QDate m_countedDay; // the local day downloadedToday counts
     QString m_status;
-    std::optional<QDateTime> m_lastSync;
-    int m_busyCount = 0;
     bool m_showingCloudSettings = false;
     bool m_launchAtLogin = false;
     std::optional<QString> m_lastError;
     QString m_updateStatus;
-    bool m_notificationsEnabled = true;
-    std::function<bool()> m_countInView;
-    QList<Arrival> m_savedThisPass; // in the order they landed
 
+    Lifecycle m_lifecycle = Lifecycle::NotStarted;
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
-    bool m_didPrepareTargetFolder = false;
-    bool m_didStart = false;
-    bool m_isLooping = false;            // the repeating task is alive (it ends early without settings)
-    bool m_isSyncing = false;            // a pass is running
-    bool m_isCheckingForUpdates = false; // an update check is running
+    bool m_isCheckingForUpdates = false;      // an update check is running
     bool m_pushEnabled = false;
-    bool m_passRequested = false;        // a pass was asked for since the last one began
-    std::optional<QDateTime> m_lastRequestedPass; // when the last pass push asked for began
-    std::shared_ptr<Cancellation> m_requestedPassWait; // the gap before the next one; null: none
 };

@@ -27,26 +27,21 @@ QCoro::Task<> AppModel::applyCloudConfiguration(Backend backend)
 {
     backend = backend.normalised();
     setBackend(backend);
-    m_applied = backend;
+    setApplied(backend);
     // Nothing configured says nothing about whose a stored session is.
-    if (!backend.isConfigured()) {
-        followPush();
+    if (!backend.isConfigured())
         co_return;
-    }
     // The same values as last time keep the session, and with it the computer and its pairing.
     const QPointer<AppModel> self(this);
     const bool discarded = co_await m_session.keepOnlyFor(backend);
     if (self && discarded)
         m_pairing.clear();
-    if (self)
-        followPush();
 }
 
 void AppModel::discardBackendState()
 {
     m_session.discard();
     m_pairing.clear();
-    followPush();
 }
 
 void AppModel::saveCloudSettings()
@@ -54,12 +49,12 @@ void AppModel::saveCloudSettings()
     setBackend(m_backend.normalised());
     if (m_backend != m_applied)
         discardBackendState();
-    m_applied = m_backend;
+    setApplied(m_backend);
     m_cloudSettings.saveManual(m_backend);
     setShowingCloudSettings(false);
 
     // A repeating task that stopped to wait for these values starts now and connects by itself.
-    if (m_didStart && !m_isLooping && isRunning()) {
+    if (m_lifecycle == Lifecycle::WaitingForSettings) {
         startRepeatingTask();
         return;
     }
@@ -72,10 +67,33 @@ QCoro::Task<> AppModel::prepareConnection()
     try {
         const Backend backend = m_applied;
         co_await m_session.ensure(backend);
-        followPush();
     } catch (const std::exception &error) {
         handle(error);
         co_return;
     }
     co_await refreshPairing();
+}
+
+// --- Pairing ---------------------------------------------------------------------------------------
+
+QCoro::Task<> AppModel::refreshPairing()
+{
+    if (!isConfigured()) {
+        setShowingCloudSettings(true);
+        co_return;
+    }
+    SyncPass::Busy busy(m_pass);
+    setStatus(QStringLiteral("QR kod hazırlanıyor…"));
+    setLastError(std::nullopt);
+
+    try {
+        const Backend backend = m_applied;
+        const CloudSession session = co_await m_session.ensure(backend);
+        co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · ") + platformName(),
+                                 m_folder.name(), PairingKeeper::Image::Required);
+        setStatus(QStringLiteral("QR kod hazır"));
+        setLastError(std::nullopt);
+    } catch (const std::exception &error) {
+        handle(error);
+    }
 }

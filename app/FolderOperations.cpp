@@ -14,12 +14,8 @@ void AppModel::restoreTargetFolder()
     }
 }
 
-void AppModel::prepareTargetFolderIfNeeded()
+void AppModel::prepareTargetFolder()
 {
-    if (m_didPrepareTargetFolder)
-        return;
-    m_didPrepareTargetFolder = true;
-
     if (!m_folder.hasAccess()) {
         chooseFolder(true);
         return;

@@ -5,12 +5,12 @@
 
 void AppModel::start()
 {
-    if (m_didStart)
+    if (m_lifecycle != Lifecycle::NotStarted)
         return;
-    m_didStart = true;
+    setLifecycle(Lifecycle::Running);
 
     finishEarlierUpdate();
-    prepareTargetFolderIfNeeded();
+    prepareTargetFolder();
     startRepeatingTask();
 }
 
@@ -19,6 +19,7 @@ void AppModel::startRepeatingTask()
     if (m_syncTask)
         m_syncTask->cancel();
     m_syncTask = std::make_shared<Cancellation>();
+    setLifecycle(Lifecycle::Running);
     // The task holds the model weakly and runs on by itself; the cancellation is its handle.
     runRepeatingTask(QPointer<AppModel>(this), m_syncTask);
 }
@@ -27,20 +28,19 @@ void AppModel::stop()
 {
     if (m_syncTask)
         m_syncTask->cancel();
-    cancelRequestedPassWait();
-    followPush();
+    m_pass.cancelWait();
+    setLifecycle(Lifecycle::Stopped);
 }
 
 bool AppModel::isRunning() const
 {
-    return m_syncTask && !m_syncTask->isCancelled();
+    return m_lifecycle == Lifecycle::Running || m_lifecycle == Lifecycle::WaitingForSettings;
 }
 
 QCoro::Task<> AppModel::runRepeatingTask(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation)
 {
     if (!model)
         co_return;
-    const RunningFlag looping(model, model->m_isLooping);
 
     co_await model->loadOfficialCloudConfiguration();
     if (!model)
@@ -49,6 +49,9 @@ QCoro::Task<> AppModel::runRepeatingTask(QPointer<AppModel> model, std::shared_p
     if (!model->isConfigured()) {
         model->setStatus(waitingForSettingsText());
         model->setShowingCloudSettings(true);
+        // Saving the settings starts the task again.
+        if (!cancellation->isCancelled())
+            model->setLifecycle(Lifecycle::WaitingForSettings);
         co_return;
     }
 
@@ -72,6 +75,15 @@ QCoro::Task<> AppModel::runRepeatingTask(QPointer<AppModel> model, std::shared_p
 
         co_await model->m_services.clock.sleep(syncInterval, *cancellation);
     }
+}
+
+void AppModel::catchUp()
+{
+    // Before the start nothing is due yet; after the stop nothing runs any more.
+    if (!isRunning())
+        return;
+    m_push.reconnect();
+    m_pass.request();
 }
 
 void AppModel::registerLoginItemAtFirstLaunch()
@@ -100,4 +112,55 @@ void AppModel::setLaunchAtLogin(bool enabled)
         return;
     }
     setLaunchAtLoginValue(enabled);
+}
+
+// --- Updates ---------------------------------------------------------------------------------------
+
+QCoro::Task<> AppModel::checkForUpdates(bool silent)
+{
+    const Updater::InstallOwner owner = m_updater.installOwner();
+    if (owner != Updater::InstallOwner::user) {
+        setUpdateStatus(owner == Updater::InstallOwner::store
+                            ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
+                            : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
+        if (!silent && owner == Updater::InstallOwner::store) {
+            const QUrl link(m_build.storeLink, QUrl::StrictMode);
+            if (link.isValid() && !link.scheme().isEmpty())
+                m_services.workspace.open(link);
+        }
+        co_return;
+    }
+
+    // A check that finds an update runs until the program quits; a second one must not download again.
+    if (m_isCheckingForUpdates)
+        co_return;
+    const RunningFlag checking(this, m_isCheckingForUpdates);
+    const QPointer<AppModel> self(this);
+
+    // Written first, so that a failing check also waits for the next period.
+    m_settings.set(SettingKeys::lastUpdateCheck, m_services.clock.now());
+
+    try {
+        const DesktopUpdateManifest manifest = co_await m_updater.fetchManifest();
+        if (!self)
+            co_return;
+        if (!m_updater.isNewerVersion(manifest.version)) {
+            setUpdateStatus(QStringLiteral("Tarvolin güncel · ") + m_updater.currentVersion());
+            co_return;
+        }
+        // Known before any download: said in the status line, silent check or not.
+        if (const std::optional<QString> reason = m_updater.reasonNotToInstall(manifest.version)) {
+            setUpdateStatus(*reason);
+            co_return;
+        }
+        setUpdateStatus(QStringLiteral("Tarvolin ") + manifest.version + QStringLiteral(" indiriliyor…"));
+        co_await m_updater.install(manifest);
+        if (!self)
+            co_return;
+        setUpdateStatus(QStringLiteral("Güncelleme kuruluyor…"));
+        m_services.application.quit();
+    } catch (const std::exception &error) {
+        if (self && !silent)
+            setLastError(QStringLiteral("Güncelleme denetlenemedi: ") + errorMessage(error));
+    }
 }

@@ -31,8 +31,8 @@ struct SessionKeeper::Renewal {
     std::exception_ptr error;
 };
 
-SessionKeeper::SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock)
-    : m_client(client), m_keychain(keychain), m_clock(clock)
+SessionKeeper::SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock, QObject *parent)
+    : QObject(parent), m_client(client), m_keychain(keychain), m_clock(clock)
 {
 }
 
@@ -44,8 +44,11 @@ QCoro::Task<> SessionKeeper::loadStored()
     const std::optional<QByteArray> stored = co_await m_keychain.load(sessionAccount());
     // Another caller may have filled the session meanwhile; and an item read while the backend
     // changed belongs to the old backend.
-    if (!m_session && stored && generation == m_generation)
+    if (!m_session && stored && generation == m_generation) {
         m_session = CloudSession::fromJson(*stored);
+        if (m_session)
+            Q_EMIT changed();
+    }
 }
 
 bool SessionKeeper::belongsTo(const Backend &backend)
@@ -57,6 +60,7 @@ bool SessionKeeper::belongsTo(const Backend &backend)
         // every change: the backend it meets first is its own.
         m_session->issuer = backend;
         m_keychain.save(m_session->toJson(), sessionAccount());
+        Q_EMIT changed();
         return true;
     }
     return *m_session->issuer == backend;
@@ -93,6 +97,7 @@ void SessionKeeper::discard()
     // Not awaited: the store performs its operations in the order they were started, so the next
     // session saved always lands after this removal.
     m_keychain.remove(sessionAccount());
+    Q_EMIT changed();
 }
 
 QCoro::Task<CloudSession> SessionKeeper::obtainFresh(Backend backend)
@@ -174,6 +179,7 @@ CloudSession SessionKeeper::saveAuthResponse(const QByteArray &answer, const Bac
     // Not awaited: the store keeps its operations in the order they were started, so a later
     // removal or save still wins, and a failure here is silent anyway.
     m_keychain.save(session.toJson(), sessionAccount());
+    Q_EMIT changed();
     return session;
 }
 

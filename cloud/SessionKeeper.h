@@ -16,10 +16,11 @@
 // The anonymous user's session: held in memory and in the secret store, renewed shortly before it
 // runs out, with one renewal in flight however many callers find it due, so that no second
 // anonymous user is ever made by accident.
-class SessionKeeper
+class SessionKeeper : public QObject
 {
+    Q_OBJECT
 public:
-    SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock);
+    SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock, QObject *parent = nullptr);
 
     // A session of `backend` that lasts more than 90 seconds more: the held or stored one, else a
     // refreshed one, else a new anonymous user's. A failed refresh falls back to the sign-up silently;
@@ -34,10 +35,12 @@ public:
     // The session held in memory.
     const std::optional<CloudSession> &current() const { return m_session; }
 
-private:
-    template<typename>
-    friend struct TestAccess;
+Q_SIGNALS:
+    // current() was taken up, replaced, or forgotten; a refresh that fails on its way to a sign-up
+    // does not count, the sign-up's session or failure follows at once.
+    void changed();
 
+private:
     struct Renewal;
 
     // Fills the held session from the secret store when none is held.

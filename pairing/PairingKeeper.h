@@ -32,18 +32,15 @@ public:
                         Image image);
     // Forgets the code and its image.
     void clear();
+    // Takes up a code and an image obtained elsewhere (a restored or previewed window).
+    void setPairing(const std::optional<PairingResponse> &pairing);
+    void setQrImage(const QImage &image);
 
 Q_SIGNALS:
     void pairingChanged();
     void qrImageChanged();
 
 private:
-    template<typename>
-    friend struct TestAccess;
-
-    void setPairing(const std::optional<PairingResponse> &pairing);
-    void setQrImage(const QImage &image);
-
     BackendClient &m_client;
     std::optional<PairingResponse> m_pairing;
     QImage m_qrImage;

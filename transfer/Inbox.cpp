@@ -21,6 +21,22 @@
 #include <QTimer>
 #include <QUrl>
 
+QString RefusedDocument::reasonText(Reason reason)
+{
+    switch (reason) {
+    case Reason::NotADocument:
+        return QStringLiteral("dosya PDF ya da JPEG değil.");
+    case Reason::Missing:
+        return QStringLiteral("dosya bulutta bulunamadı.");
+    case Reason::TooLarge:
+        return QStringLiteral("dosya %1 MB sınırını aşıyor.").arg(maxDocumentBytes >> 20);
+    case Reason::TooSlow:
+        return QStringLiteral("bağlantı çok yavaş.");
+    case Reason::Unreachable:
+        return QStringLiteral("dosya buluttan indirilemedi.");
+    }
+    return {};
+}
 
 namespace {
 
@@ -77,9 +93,6 @@ QString listingPath(const QString &computerId, int offset)
     return path;
 }
 
-const QString tooLargeText =
-    QStringLiteral("Evrak %1 MB sınırını aşıyor; dosya kaydedilmedi.").arg(maxDocumentBytes >> 20);
-const QString tooSlowText = QStringLiteral("Evrak çok yavaş geliyor; indirme bırakıldı.");
 
 // Whether a fetch keeps up at least the minimum rate, judged on the injected clock at every arrival
 // and every second between them: a trickle would otherwise never meet an idle time-out.
@@ -126,7 +139,7 @@ public:
     void write(QByteArrayView bytes) override
     {
         if (m_document.size() + bytes.size() > maxDocumentBytes)
-            throw RefusedDocument(RefusedDocument::Reason::TooLarge, tooLargeText);
+            throw RefusedDocument(RefusedDocument::Reason::TooLarge);
         try {
             m_document.write(bytes);
         } catch (...) {
@@ -143,7 +156,7 @@ public:
             }
         }
         if (m_watch.tooSlow())
-            throw RefusedDocument(RefusedDocument::Reason::TooSlow, tooSlowText);
+            throw RefusedDocument(RefusedDocument::Reason::TooSlow);
     }
 
     bool writeFailed = false; // the folder refused the bytes: that is no failure of this document
@@ -188,7 +201,7 @@ QCoro::Task<> fetchInto(HttpClient *http, Clock *clock, QUrl address, IncomingDo
         if (sink.writeFailed)
             throw;
         if (stalled)
-            throw RefusedDocument(RefusedDocument::Reason::TooSlow, tooSlowText);
+            throw RefusedDocument(RefusedDocument::Reason::TooSlow);
         throw RefusedDocument(RefusedDocument::Reason::Unreachable, downloadFailedText);
     }
     if (isMissingObject(answerStatus(result.status, result.errorBody)))

@@ -29,7 +29,13 @@ class RefusedDocument : public std::exception
 {
 public:
     enum class Reason { NotADocument, Missing, TooLarge, TooSlow, Unreachable };
-    RefusedDocument(Reason reason, const QString &message) : m_reason(reason), m_utf8(message.toUtf8()) {}
+    // `cause`: the failure underneath, for what(); without one what() is the reason's own text.
+    explicit RefusedDocument(Reason reason, const QString &cause = {})
+        : m_reason(reason), m_utf8((cause.isEmpty() ? reasonText(reason) : cause).toUtf8())
+    {
+    }
+    // What the user is told about a document refused for `reason`: the one wording of each reason.
+    static QString reasonText(Reason reason);
     Reason reason() const { return m_reason; }
     // Whether the same bytes would be refused again: such a document is fetched at most once an hour.
     bool isLasting() const { return m_reason == Reason::NotADocument || m_reason == Reason::TooLarge; }

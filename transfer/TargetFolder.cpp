@@ -27,6 +27,11 @@ QString TargetFolder::path() const
     return QDir::cleanPath(m_url.toLocalFile());
 }
 
+QString TargetFolder::name() const
+{
+    return QDir(path()).dirName();
+}
+
 void TargetFolder::restore()
 {
     const QByteArray bookmark = m_settings.value(SettingKeys::targetFolderBookmark);

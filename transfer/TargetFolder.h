@@ -23,6 +23,10 @@ public:
     QString path() const;
     // Whether access to the folder is held: restored at start or granted for a choice.
     bool hasAccess() const { return m_accessPath.has_value(); }
+    // The folder whose access is held, if any.
+    const std::optional<QString> &accessPath() const { return m_accessPath; }
+    // The folder's own name, the last part of its path.
+    QString name() const;
 
     // Takes up the remembered folder when its bookmark still resolves and access is granted, and
     // stores the bookmark anew when it was stale. Silent when there is nothing to take up; throws
@@ -42,9 +46,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template<typename>
-    friend struct TestAccess;
-
     void setPath(const QString &path);
     void storeBookmark();
 
