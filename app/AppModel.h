@@ -138,6 +138,8 @@ public:
     // ones, else the published document, else the cached ones), then a session and a pairing code.
     QCoro::Task<> loadOfficialCloudConfiguration();
     QCoro::Task<> prepareConnection();
+    // The start's first step: asks for a folder when none can be reached, else creates it.
+    void prepareTargetFolder();
 
     // --- Operations the views call -----------------------------------------------------------------
     // Stores the backend values typed into the settings sheet, closes it and connects anew; starts
@@ -235,8 +237,6 @@ private:
 
     // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
     void restoreTargetFolder();
-    // Asks for a folder when none is reachable; a step of the start.
-    void prepareTargetFolder();
 
     // --- Services, subsystems and state -------------------------------------------------------------
     PlatformServices m_services;

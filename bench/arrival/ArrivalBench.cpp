@@ -28,12 +28,6 @@
 #include <thread>
 #include <vector>
 
-struct ArrivalBench;
-template<>
-struct TestAccess<ArrivalBench> {
-    static bool joined(const AppModel &model) { return model.m_push.state() == RealtimeChannel::State::Joined; }
-};
-
 namespace {
 
 using Steady = std::chrono::steady_clock;
@@ -120,7 +114,7 @@ int main(int argc, char **argv)
         desktop->computerId = cloud.claimPairing(desktop->model->pairing()->code.toStdString()).computerId;
         desktop->landed.assign(size_t(count), std::nullopt);
     }
-    if (!runUntil([&] { return TestAccess<ArrivalBench>::joined(*push.model); }, std::chrono::seconds(30))) {
+    if (!runUntil([&] { return push.model->pushChannel().state() == RealtimeChannel::State::Joined; }, std::chrono::seconds(30))) {
         std::cerr << "the push channel did not join\n";
         return 1;
     }

@@ -38,12 +38,6 @@
 #include <unistd.h>
 #include <vector>
 
-struct TransferBench;
-template<>
-struct TestAccess<TransferBench> {
-    static QCoro::Task<CloudSession> session(AppModel &model) { return model.m_session.ensure(model.m_backend); }
-};
-
 namespace {
 
 QString qs(const std::string &text) { return QString::fromStdString(text); }
@@ -88,7 +82,7 @@ struct Setup {
         model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
         QCoro::waitFor(model->syncNow()); // pairs silently
         computerId = cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
-        session = QCoro::waitFor(TestAccess<TransferBench>::session(*model));
+        session = QCoro::waitFor(model->sessionKeeper().ensure(model->appliedBackend()));
     }
 
     LocalCloud cloud;

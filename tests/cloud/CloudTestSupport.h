@@ -1,6 +1,6 @@
 #pragma once
 
-// What the cloud tests share: access to private members, a publishable key, and a way to wait for a
+// What the cloud tests share: shorthands for the model's parts, a publishable key, and a way to wait for a
 // coroutine from a test.
 
 #include "app/AppModel.h"
@@ -13,15 +13,12 @@
 #include <exception>
 #include <memory>
 
-struct CloudTests;
-template<>
-struct TestAccess<CloudTests> {
+struct Cloud {
     static QCoro::Task<> loadOfficial(AppModel &m) { return m.loadOfficialCloudConfiguration(); }
     static QCoro::Task<> prepare(AppModel &m) { return m.prepareConnection(); }
-    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.m_pairing.setPairing(pairing); }
-    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.m_session.ensure(m.m_applied); }
+    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.pairingKeeper().setPairing(pairing); }
+    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.sessionKeeper().ensure(m.appliedBackend()); }
 };
-using Cloud = TestAccess<CloudTests>;
 
 // A publishable key of exactly 46 characters, as the real ones are.
 inline const QString testKey = QStringLiteral("sb_publishable_0123456789abcdefghijklmnopqrstu");

@@ -7,13 +7,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-struct TargetFolderTests;
-template<>
-struct TestAccess<TargetFolderTests> {
-    static void prepare(AppModel &model) { model.prepareTargetFolderIfNeeded(); }
-    static std::optional<QString> accessFolder(const AppModel &model) { return model.m_folder.m_accessPath; }
+struct Access {
+    static void prepare(AppModel &model) { model.prepareTargetFolder(); }
+    static std::optional<QString> accessFolder(const AppModel &model) { return model.folder().accessPath(); }
 };
-using Access = TestAccess<TargetFolderTests>;
 
 namespace {
 
@@ -36,7 +33,6 @@ TEST_F(TargetFolderTest, FirstLaunchAsksOnceStartingAtTheNearestExistingFolder)
 {
     auto model = makeModel();
     services.folderChooser.answers.push_back(std::nullopt);
-    Access::prepare(*model);
     Access::prepare(*model);
 
     ASSERT_EQ(services.folderChooser.calls.size(), 1);

@@ -13,25 +13,22 @@
 #include <QCoro/QCoroTask>
 #include <gtest/gtest.h>
 
-struct WireTests;
-template<>
-struct TestAccess<WireTests> {
+struct WireAccess {
     // One document through the model's own inbox, into its target folder.
     static QCoro::Task<> download(AppModel &model, TransferItem item, CloudSession session)
     {
         const QString computerId = model.pairing() ? model.pairing()->computerId : QString();
-        const Inbox::Pass pass{model.m_backend, std::move(session), computerId, model.m_folder.path()};
-        co_await model.m_inbox.download(pass, std::move(item));
+        const Inbox::Pass pass{model.appliedBackend(), std::move(session), computerId, model.folder().path()};
+        co_await model.inbox().download(pass, std::move(item));
     }
-    static QCoro::Task<CloudSession> session(AppModel &model) { return model.m_session.ensure(model.m_backend); }
+    static QCoro::Task<CloudSession> session(AppModel &model) { return model.sessionKeeper().ensure(model.appliedBackend()); }
     static QCoro::Task<> silentPairing(AppModel &model, CloudSession session)
     {
-        return model.refreshPairingWithoutBusy(std::move(session));
+        return model.pass().pairSilently(model.appliedBackend(), std::move(session));
     }
-    static const RealtimeChannel &push(const AppModel &model) { return model.m_push; }
-    static bool passRequested(const AppModel &model) { return model.m_passRequested; }
+    static const RealtimeChannel &push(const AppModel &model) { return model.pushChannel(); }
+    static bool passRequested(AppModel &model) { return model.pass().isRequested(); }
 };
-using WireAccess = TestAccess<WireTests>;
 
 // The message of the task's failure, or nothing when it succeeded. (QCoro::waitFor would wait
 // forever on a task that throws.)

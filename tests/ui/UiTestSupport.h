@@ -11,29 +11,27 @@
 
 #include <memory>
 
-struct UiTests;
-template<>
-struct TestAccess<UiTests> {
+// Puts the model into the states the views show, through its parts' public setters.
+struct Ui {
     static void setStatus(AppModel &m, const QString &s) { m.setStatus(s); }
     static void setLastError(AppModel &m, const std::optional<QString> &e) { m.setLastError(e); }
-    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.m_pairing.setPairing(p); }
-    static void setQrImage(AppModel &m, const QImage &image) { m.m_pairing.setQrImage(image); }
+    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.pairingKeeper().setPairing(p); }
+    static void setQrImage(AppModel &m, const QImage &image) { m.pairingKeeper().setQrImage(image); }
     static QImage makeQRCode(const QString &text) { return ::makeQRCode(text); }
-    static void setPendingCount(AppModel &m, int n) { m.setPendingCount(n); }
-    static void setDownloadedToday(AppModel &m, int n) { m.setDownloadedToday(n); }
-    static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.setLastSync(t); }
+    static void setPendingCount(AppModel &m, int n) { m.pass().setPendingCount(n); }
+    static void setDownloadedToday(AppModel &m, int n) { m.pass().setDownloadedToday(n); }
+    static void setLastSync(AppModel &m, const std::optional<QDateTime> &t) { m.pass().setLastSync(t); }
     // Holds isWorking true for as long as the returned object lives.
-    static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<AppModel::BusyScope>(m); }
+    static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<SyncPass::Busy>(m.pass()); }
     // The pass reporting its progress, as the inbox does while it downloads.
-    static void reportDownloading(AppModel &m, int number, int count) { Q_EMIT m.m_inbox.downloading(number, count); }
+    static void reportDownloading(AppModel &m, int number, int count) { Q_EMIT m.inbox().downloading(number, count); }
     // The inbox telling of a document it saved, as a pass does.
-    static void reportSaved(AppModel &m, const QString &path) { Q_EMIT m.m_inbox.saved(QFileInfo(path).fileName(), path); }
+    static void reportSaved(AppModel &m, const QString &path) { Q_EMIT m.inbox().saved(QFileInfo(path).fileName(), path); }
     // Whether the views say the user is looking at the count now.
-    static bool countInView(AppModel &m) { return m.m_countInView && m.m_countInView(); }
+    static bool countInView(AppModel &m) { return m.pass().isCountInView(); }
     // Makes start() a no-op, so showing a window does not set off the start sequence.
-    static void markStarted(AppModel &m) { m.m_didStart = true; }
+    static void markStarted(AppModel &m) { m.stop(); }
 };
-using Ui = TestAccess<UiTests>;
 
 // What a configured model looks like to the views: an https address and a key. The address refuses
 // connections, so anything that does reach the network fails at once.
