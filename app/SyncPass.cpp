@@ -24,21 +24,28 @@ const QString showFileText = QStringLiteral("Göster");
 } // namespace
 
 SyncPass::SyncPass(Parts parts, QObject *parent)
-    : QObject(parent), m_parts(parts), m_countedDay(parts.clock.now().toLocalTime().date())
+    : QObject(parent)
+    , m_parts(parts)
+    , m_countedDay(parts.clock.now().toLocalTime().date())
 {
     // The pass's progress becomes the counters and the status line as it happens.
     connect(&m_parts.inbox, &Inbox::listed, this, &SyncPass::setPendingCount);
     connect(&m_parts.inbox, &Inbox::downloading, this, [this](int number, int count) {
         Q_EMIT statusReported(QStringLiteral("%1/%2 evrak indiriliyor…").arg(number).arg(count));
     });
-    connect(&m_parts.inbox, &Inbox::saved, this, [this](const QString &, const QString &path) { noteSaved(path); });
+    connect(&m_parts.inbox, &Inbox::saved, this,
+        [this](const QString &, const QString &path) { noteSaved(path); });
     // Queued: the pass that just ended is still unwinding when the busy flag drops.
     connect(this, &SyncPass::isWorkingChanged, this, &SyncPass::runRequested, Qt::QueuedConnection);
 }
 
-SyncPass::~SyncPass() { cancelWait(); }
+SyncPass::~SyncPass()
+{
+    cancelWait();
+}
 
-SyncPass::Busy::Busy(SyncPass &pass) : m_pass(&pass)
+SyncPass::Busy::Busy(SyncPass &pass)
+    : m_pass(&pass)
 {
     if (pass.m_busyCount++ == 0)
         Q_EMIT pass.isWorkingChanged();
@@ -109,7 +116,8 @@ QCoro::Task<> SyncPass::run(Backend backend)
             throw CompanionError::invalidResponse();
 
         // Built outside the co_await: GCC 12 destroys a braced temporary argument of a coroutine twice.
-        const Inbox::Pass pass{backend, session, m_parts.pairing.pairing()->computerId, m_parts.folder.path()};
+        const Inbox::Pass pass{
+            backend, session, m_parts.pairing.pairing()->computerId, m_parts.folder.path()};
         const Inbox::Outcome outcome = co_await m_parts.inbox.run(pass);
 
         setLastSync(m_parts.clock.now());
@@ -131,10 +139,11 @@ QCoro::Task<> SyncPass::run(Backend backend)
 QCoro::Task<> SyncPass::pairSilently(Backend backend, CloudSession session)
 {
     const Workspace &workspace = m_parts.workspace;
-    const QString name = workspace.computerName().value_or(workspace.platformName() + QStringLiteral(" Bilgisayarım"));
+    const QString name
+        = workspace.computerName().value_or(workspace.platformName() + QStringLiteral(" Bilgisayarım"));
     try {
         co_await m_parts.pairing.renew(std::move(backend), std::move(session), name, m_parts.folder.name(),
-                                       PairingKeeper::Image::Optional);
+            PairingKeeper::Image::Optional);
     } catch (const std::exception &error) {
         Q_EMIT failed(errorMessage(error));
     }
@@ -155,10 +164,11 @@ void SyncPass::announceArrivals()
         one ? showFileText : openFolderText,
     };
     // One document is shown itself; several are shown where they all went.
-    m_parts.notifier.notify(notification, [pass = QPointer<SyncPass>(this), path = one ? saved.first().path : QString()] {
-        if (pass)
-            Q_EMIT pass->showRequested(path);
-    });
+    m_parts.notifier.notify(
+        notification, [pass = QPointer<SyncPass>(this), path = one ? saved.first().path : QString()] {
+            if (pass)
+                Q_EMIT pass->showRequested(path);
+        });
 }
 
 void SyncPass::request()
@@ -179,7 +189,8 @@ void SyncPass::runRequested()
         const qint64 since = std::clamp<qint64>(m_lastRequested->msecsTo(now), 0, requestGap.count());
         if (since < requestGap.count()) {
             m_requestedWait = std::make_shared<Cancellation>();
-            runRequestedLater(QPointer<SyncPass>(this), m_requestedWait, requestGap - std::chrono::milliseconds(since));
+            runRequestedLater(
+                QPointer<SyncPass>(this), m_requestedWait, requestGap - std::chrono::milliseconds(since));
             return;
         }
     }
@@ -188,8 +199,8 @@ void SyncPass::runRequested()
         m_lastRequested = now;
 }
 
-QCoro::Task<> SyncPass::runRequestedLater(QPointer<SyncPass> pass, std::shared_ptr<Cancellation> cancellation,
-                                          std::chrono::milliseconds delay)
+QCoro::Task<> SyncPass::runRequestedLater(
+    QPointer<SyncPass> pass, std::shared_ptr<Cancellation> cancellation, std::chrono::milliseconds delay)
 {
     const bool elapsed = co_await pass->m_parts.clock.sleep(delay, *cancellation);
     if (!elapsed || !pass || cancellation->isCancelled())

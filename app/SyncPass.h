@@ -10,11 +10,11 @@
 #include "transfer/RecentArrivals.h"
 #include "transfer/TargetFolder.h"
 
+#include <QCoro/QCoroTask>
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
-#include <QCoro/QCoroTask>
 
 #include <chrono>
 #include <functional>
@@ -113,8 +113,8 @@ private:
     // Tells of the documents this pass saved, unless there were none or the user sees them arrive.
     void announceArrivals();
     void runRequested();
-    static QCoro::Task<> runRequestedLater(QPointer<SyncPass> pass, std::shared_ptr<Cancellation> cancellation,
-                                           std::chrono::milliseconds delay);
+    static QCoro::Task<> runRequestedLater(
+        QPointer<SyncPass> pass, std::shared_ptr<Cancellation> cancellation, std::chrono::milliseconds delay);
 
     Parts m_parts;
     int m_busyCount = 0;
@@ -127,6 +127,6 @@ private:
     QList<Arrival> m_savedThisPass; // in the order they landed
 
     bool m_requested = false;
-    std::optional<QDateTime> m_lastRequested;      // when the last requested pass began
+    std::optional<QDateTime> m_lastRequested; // when the last requested pass began
     std::shared_ptr<Cancellation> m_requestedWait; // the gap before the next one; null: none
 };
