@@ -31,7 +31,7 @@ TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem
             SCOPED_TRACE(testing::Message() << (store ? "store" : "package") << (silent ? ", silent" : ", loud"));
             UpdateFixture f;
             // Newer than what runs: only the owner's marker stands between it and an install.
-            f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
+            f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
             if (store) {
                 createFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
             } else {
@@ -63,7 +63,7 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
 {
     UpdateFixture f;
     f.services.clock.current = QDateTime(QDate(2026, 5, 4), QTime(10, 30), Qt::UTC);
-    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.1.2"));
+    f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.1.2"));
 
     check(f, false);
 
@@ -74,7 +74,7 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
 
     // An older offer is no reason to go back; a folder without a version counts as the built one.
     QFile::remove(f.installed + QStringLiteral("/Contents/version"));
-    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
+    f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
     check(f, false);
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · ") + BuildValues::compiledIn().version);
     EXPECT_TRUE(f.services.application.started.isEmpty());
@@ -130,7 +130,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
 TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAgain)
 {
     UpdateFixture f;
-    const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n", QStringLiteral("Tarvolin.app"), "1.1.10"));
+    const QByteArray archive = rawZip(bundleEntries("#!/bin/sh\n", "Tarvolin.app", "1.1.10"));
     const DesktopUpdateManifest manifest = f.publish(archive, QStringLiteral("1.1.10"));
     const QString archivePath = QUrl(manifest.macUniversalUrl).path();
     LocalCloud::Fault slow; // slow enough for a second check to arrive meanwhile
