@@ -90,18 +90,11 @@ TEST_F(Scene, TheUserSeesTheCountOnlyInTheActiveWindowWithTheCountInView)
     EXPECT_FALSE(Ui::countInView(*f.model)) << "a window that is gone sees nothing";
 }
 
-TEST_F(Scene, TrayMenuHoldsItsItemsInOrderAndTheyReachTheModelAndTheShell)
+TEST_F(Scene, TrayMenuCommandsReachTheModelAndTheShell)
 {
-    QStringList items;
-    for (QAction *action : scene->trayMenu()->menu()->actions())
-        items << (action->isSeparator() ? QStringLiteral("—") : action->text());
-    EXPECT_EQ(items, QStringList({f.model->status(), QStringLiteral("—"), QStringLiteral("Tarvolin Masaüstü'nü Aç"),
-                                  QStringLiteral("Şimdi Kontrol Et"), QStringLiteral("Güncellemeleri Denetle"),
-                                  QStringLiteral("—"), QStringLiteral("Bildirimleri Göster"), QStringLiteral("—"),
-                                  QStringLiteral("Tamamen Çık")}));
-
     // The first line is text, not a command.
-    EXPECT_FALSE(scene->trayMenu()->menu()->actions().first()->isEnabled());
+    EXPECT_EQ(trayAction("statusLine"), scene->trayMenu()->menu()->actions().first());
+    EXPECT_FALSE(trayAction("statusLine")->isEnabled());
 
     trayAction("openWindow")->trigger();
     ASSERT_NE(scene->mainWindow(), nullptr);
