@@ -49,12 +49,10 @@ class FakeNotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Call {
-        QString appName;
         uint replacesId;
         QString icon, summary, body;
         QStringList actions;
         QVariantMap hints;
-        int timeout;
     };
 
     explicit FakeNotificationServer(QDBusConnection bus) : m_bus(std::move(bus)) {}
@@ -71,10 +69,10 @@ public:
     QList<Call> calls;
 
 public Q_SLOTS:
-    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout)
+    uint Notify(const QString &, uint replacesId, const QString &icon, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int)
     {
-        calls.append({appName, replacesId, icon, summary, body, actions, hints, timeout});
+        calls.append({replacesId, icon, summary, body, actions, hints});
         return uint(100 + calls.size());
     }
 
