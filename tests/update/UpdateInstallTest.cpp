@@ -99,8 +99,10 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
         QString bundle;
     };
     const QList<Row> rows = {
-        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("http:"))), notSecure, false, f.installed},
-        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"))), notSecure, false, f.installed},
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("http:"))), notSecure,
+         false, f.installed},
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"))), notSecure,
+         false, f.installed},
         {at(QStringLiteral("https://")), notSecure, false, f.installed},
         {at(QStringLiteral("Tarvolin.zip")), notSecure, false, f.installed},
         {digested(digest.left(63)), notSecure, false, f.installed},
@@ -110,12 +112,13 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
         {good, notSelf, false, buildTree},
         {digested(QString(64, QLatin1Char('g'))), unverified, true, f.installed},
         {digested(sha256Hex("something else")), unverified, true, f.installed},
-        {at(f.site + QStringLiteral("/downloads/gone.zip")), QStringLiteral("Güncelleme indirilemedi."), true, f.installed},
-        {DesktopUpdateManifest{good.version, f.site + QStringLiteral("/downloads/huge.zip"), QString(64, QLatin1Char('0'))},
+        {at(f.site + QStringLiteral("/downloads/gone.zip")), QStringLiteral("Güncelleme indirilemedi."), true,
+         f.installed},
+        {{good.version, f.site + QStringLiteral("/downloads/huge.zip"), QString(64, QLatin1Char('0'))},
          QStringLiteral("Güncelleme paketi çok büyük."), true, f.installed},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.manifest.macUniversalUrl.toStdString() + " " + row.manifest.macUniversalSha256.toStdString());
+        SCOPED_TRACE((row.manifest.macUniversalUrl + u' ' + row.manifest.macUniversalSha256).toStdString());
         f.services.application.bundle = row.bundle;
         const int before = downloads(f);
         EXPECT_EQ(f.install(row.manifest), row.expected);
