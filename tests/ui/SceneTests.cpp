@@ -31,17 +31,6 @@ protected:
         return scene->trayMenu()->menu()->findChild<QAction *>(QString::fromLatin1(name));
     }
 
-    QAction *applicationMenuAction(const char *name)
-    {
-        scene->openMainWindow();
-        const QList<QAction *> menus = scene->mainWindow()->menuBar()->actions();
-        for (QAction *menu : menus)
-            for (QAction *action : menu->menu()->actions())
-                if (action->objectName() == QLatin1String(name))
-                    return action;
-        return nullptr;
-    }
-
     UiFixture f;
     bool trayAvailable = true;
     std::unique_ptr<ApplicationScene> scene;
@@ -114,7 +103,8 @@ TEST_F(Scene, TrayMenuCommandsReachTheModelAndTheShell)
 
 TEST_F(Scene, BothUpdateCommandsRunAReportedCheck)
 {
-    QAction *fromMenu = applicationMenuAction("checkForUpdates");
+    scene->openMainWindow();
+    auto *fromMenu = scene->mainWindow()->menuBar()->findChild<QAction *>(QStringLiteral("checkForUpdates"));
     ASSERT_NE(fromMenu, nullptr);
 
     // The site refuses connections: a check the user asked for says so.

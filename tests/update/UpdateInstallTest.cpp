@@ -130,8 +130,6 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
 TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
 {
     const QByteArray program = "#!/bin/sh\n";
-    QList<RawEntry> escaping = bundleEntries(program);
-    escaping.append({"../escaped", 0100644, "x"});
     QList<RawEntry> noProgram = bundleEntries(program);
     noProgram.removeAt(3);
     QList<RawEntry> programIsFolder = bundleEntries(program);
@@ -144,9 +142,8 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         QString expected;
     };
     const QList<Row> rows = {
-        // Every hostile shape has its row in the unpacker's own table; one is enough for the install's side.
+        // Every hostile shape has its row in the unpacker's own table; a corrupt one stands for them here.
         {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable},
-        {"dot-dot entry", rawZip(escaping), unreadable},
         {"misnamed top folder", rawZip(bundleEntries(program, "Tarvolin 2.app")), incomplete},
         {"no program", rawZip(noProgram), incomplete},
         {"program is a folder", rawZip(programIsFolder), incomplete},
