@@ -31,20 +31,14 @@ struct Sandbox {
         root = QFileInfo(dir.path()).canonicalFilePath();
         staging = root + QStringLiteral("/staging");
         QDir().mkdir(staging);
-        QDir().mkdir(root + QStringLiteral("/outside"));
-        QFile sentinel(root + QStringLiteral("/outside/kept"));
-        (void)sentinel.open(QIODevice::WriteOnly);
-        sentinel.write("kept");
+        writeFile(root + QStringLiteral("/outside/kept"), "kept");
     }
     // The unpacker's failure message, or nothing when it unpacked.
     std::optional<QString> unpack(const QByteArray &zip)
     {
-        QFile file(root + QStringLiteral("/update.zip"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(zip) != zip.size())
-            throw std::runtime_error("cannot write the archive");
-        file.close();
+        writeFile(root + QStringLiteral("/update.zip"), zip);
         try {
-            unpackUpdateArchive(file.fileName(), staging);
+            unpackUpdateArchive(root + QStringLiteral("/update.zip"), staging);
         } catch (const CompanionError &error) {
             return error.message();
         }

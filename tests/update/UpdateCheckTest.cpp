@@ -17,13 +17,6 @@ void check(UpdateFixture &f, bool silent)
     QCoro::waitFor(f.model->checkForUpdates(silent));
 }
 
-void createFile(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
 TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem)
 {
     for (const bool store : {true, false}) {
@@ -33,12 +26,12 @@ TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem
             // Newer than what runs: only the owner's marker stands between it and an install.
             f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
             if (store) {
-                createFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
+                writeFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"), {});
             } else {
                 // As the package lays it out: no application folder, the marker beside the program.
                 f.services.application.bundle.clear();
                 f.services.application.program = f.temp.filePath(QStringLiteral("usr/lib/tarvolin"));
-                createFile(f.services.application.program + QStringLiteral("/package-managed"));
+                writeFile(f.services.application.program + QStringLiteral("/package-managed"), {});
             }
             EXPECT_EQ(f.model->isAppStoreBuild(), store);
 

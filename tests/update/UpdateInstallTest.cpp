@@ -215,9 +215,7 @@ TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
         const QString staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("1.2.0\n"),
                                           "#!/bin/sh\necho $$ >> '" + QFile::encodeName(log) + "'\nexec /bin/sleep 60\n");
         const QString script = f.temp.filePath(QStringLiteral("swap.sh"));
-        QFile file(script);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(swapScriptText()) > 0);
-        file.close();
+        writeFile(script, swapScriptText());
         QProcess swap;
         swap.start(QStringLiteral("/bin/sh"), {script, QStringLiteral("999999999"), staged, f.installed});
         ASSERT_TRUE(waitUntil([&] { return !readFile(log).isEmpty(); }, 20000)); // the new program runs

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QCoro/QCoroTask>
 
 #include <zlib.h>
@@ -108,22 +109,22 @@ QList<RawEntry> bundleEntries(const QByteArray &program, const QByteArray &top, 
 QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program)
 {
     const QString bundle = parent + QStringLiteral("/Tarvolin.app");
-    QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
-    QFile executable(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"));
-    if (!executable.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the test program");
-    executable.write(program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program);
-    executable.close();
-    executable.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                              | QFileDevice::ExeOther);
-    if (version) {
-        QFile file(bundle + QStringLiteral("/Contents/version"));
-        if (!file.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the test version");
-        file.write(version->toUtf8());
-    }
+    writeFile(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"),
+              program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                  | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    if (version)
+        writeFile(bundle + QStringLiteral("/Contents/version"), version->toUtf8());
     return bundle;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+        || (permissions && !file.setPermissions(permissions)))
+        throw std::runtime_error("cannot write " + path.toStdString());
 }
 
 QString sha256Hex(const QByteArray &bytes)

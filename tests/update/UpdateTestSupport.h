@@ -8,6 +8,7 @@
 #include "LocalCloud.h"
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,6 +42,8 @@ QList<RawEntry> bundleEntries(const QByteArray &program, const QByteArray &top =
 QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program = {});
 QString sha256Hex(const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+// Writes the file whole, making its folder; throws when it cannot.
+void writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions = {});
 // Folders in `folder` whose names start with "Tarvolin-Update-".
 QStringList workFolders(const QString &folder);
 
