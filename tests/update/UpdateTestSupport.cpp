@@ -6,10 +6,10 @@
 #include <QFileInfo>
 #include <QCoro/QCoroTask>
 
-#include <zlib.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -29,6 +29,24 @@ bool setImmutable(const QString &path, bool on)
     if (fd >= 0)
         ::close(fd);
     return done;
+}
+
+quint32 crc32Of(const QByteArray &data)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data)
+        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
 }
 
 } // namespace
@@ -53,7 +71,7 @@ QByteArray rawZip(const QList<RawEntry> &entries)
     auto put32 = [&](QByteArray &to, quint32 v) { put16(to, quint16(v & 0xFFFF)); put16(to, quint16(v >> 16)); };
     for (const RawEntry &e : entries) {
         const QByteArray stored = e.deflate ? qCompress(e.data, 9).mid(6).chopped(4) : e.data;
-        const quint32 crc = quint32(::crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()), uInt(e.data.size())));
+        const quint32 crc = crc32Of(e.data);
         const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
         const quint32 packed = e.deflate ? quint32(stored.size()) : size;
         auto common = [&](QByteArray &to) {
