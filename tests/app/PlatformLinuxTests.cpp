@@ -14,7 +14,6 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
@@ -151,15 +150,13 @@ TEST_F(AutostartEntry, IsWrittenRenewedAndRemovedAndARefusalThrows)
 
 TEST(SecretStore, FailsSilentlyAndQuicklyWithoutASessionBus)
 {
-    // The test environment disables the session bus.
-    QtKeychainSecretStore store(std::chrono::seconds(5));
+    // The test environment disables the session bus. A store that waited for it would sit out the
+    // hour and meet the test's own timeout instead.
+    QtKeychainSecretStore store(std::chrono::hours(1));
     KeychainStore keychain(store);
-    QElapsedTimer timer;
-    timer.start();
     QCoro::waitFor(keychain.save(QByteArray("{}"), QStringLiteral("cloud-session")));
     EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("cloud-session"))), std::nullopt);
     QCoro::waitFor(keychain.remove(QStringLiteral("cloud-session")));
-    EXPECT_LT(timer.elapsed(), 4000) << "a missing store must not be waited for";
 }
 
 TEST(FolderBookmarks, ResolveToExistingFoldersOnly)
