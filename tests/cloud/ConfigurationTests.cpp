@@ -64,6 +64,7 @@ protected:
 
     bool sessionRemoved() const { return services.secrets.calls.contains(QStringLiteral("remove:cloud-session")); }
     QVariant setting(const QString &key) const { return services.settings.values.value(key); }
+    void set(const QString &key, const QVariant &value) { services.settings.values.insert(key, value); }
     void load() { ASSERT_FALSE(settleVoid(Cloud::loadOfficial(*model))); }
 
     WireServer backend;
@@ -128,8 +129,8 @@ TEST_F(ConfigurationTest, AnUnusableDocumentFallsBackToTheCacheAndThenToTheCurre
         EXPECT_EQ(model->status(), preparingSecureText);
         EXPECT_FALSE(model->lastError());
 
-        services.settings.values.insert(QStringLiteral("cachedOfficialSupabaseURL"), cachedURL);
-        services.settings.values.insert(QStringLiteral("cachedOfficialSupabaseAnonKey"), otherKey);
+        set(QStringLiteral("cachedOfficialSupabaseURL"), cachedURL);
+        set(QStringLiteral("cachedOfficialSupabaseAnonKey"), otherKey);
         makeModel();
         load();
         EXPECT_EQ(model->supabaseURL(), QStringLiteral("https://cached.example.co")) << answer.toStdString();
@@ -140,9 +141,9 @@ TEST_F(ConfigurationTest, AnUnusableDocumentFallsBackToTheCacheAndThenToTheCurre
 
 TEST_F(ConfigurationTest, ValidManualSettingsAreUsedAloneAndInvalidOnesAreSwitchedOffButKept)
 {
-    services.settings.values.insert(QStringLiteral("manualCloudConfigurationEnabled"), true);
-    services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("https://mine.example.co"));
-    services.settings.values.insert(QStringLiteral("supabaseAnonKey"), otherKey);
+    set(QStringLiteral("manualCloudConfigurationEnabled"), true);
+    set(QStringLiteral("supabaseURL"), QStringLiteral("https://mine.example.co"));
+    set(QStringLiteral("supabaseAnonKey"), otherKey);
     makeModel();
     const QString statusBefore = model->status();
     load();
@@ -151,7 +152,7 @@ TEST_F(ConfigurationTest, ValidManualSettingsAreUsedAloneAndInvalidOnesAreSwitch
     EXPECT_EQ(model->anonKey(), otherKey);
     EXPECT_EQ(model->status(), statusBefore);
 
-    services.settings.values.insert(QStringLiteral("supabaseURL"), QStringLiteral("http://mine.example.co"));
+    set(QStringLiteral("supabaseURL"), QStringLiteral("http://mine.example.co"));
     makeModel();
     siteAnswer = WireServer::http(200, document(QStringLiteral("https://official.example.co"), otherKey));
     load();
