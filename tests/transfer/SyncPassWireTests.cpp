@@ -1,6 +1,5 @@
 // Whole passes: from the phone's queue into the folder, with the counters and lines the views show.
 
-#include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
 
 #include <QTimer>

@@ -9,6 +9,9 @@
 #include "tests/support/LocalCloud.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QCoro/QCoroTask>
 #include <gtest/gtest.h>
@@ -50,6 +53,7 @@ inline QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> task)
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 inline QString qs(const std::string &text) { return QString::fromStdString(text); }
+inline QJsonObject jsonOf(const std::string &body) { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
 
 const QByteArray testPdf = QByteArrayLiteral("%PDF-1.7\n1 0 obj << >> endobj\n%%EOF\n");
 const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 photo bytes");
