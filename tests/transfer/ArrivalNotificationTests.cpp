@@ -8,10 +8,6 @@ class ArrivalNotificationTest : public WireTest
 {
 protected:
     const QList<Notification> &shown() const { return services.notifier.shown; }
-    void restart()
-    {
-        model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
-    }
 };
 
 TEST_F(ArrivalNotificationTest, APassThatSavedDocumentsSaysHowManyAndNamesTheFirst)

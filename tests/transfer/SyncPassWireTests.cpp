@@ -229,7 +229,7 @@ TEST_F(SyncPassTest, AFailedCleanUpIsDoneByALaterPassAfterARestart)
     EXPECT_EQ(cloud.objects().size(), 1u);
     EXPECT_FALSE(model->lastError());
 
-    model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    restart();
     sync();
     EXPECT_TRUE(cloud.objects().empty());
     EXPECT_TRUE(services.settings.values.value(QStringLiteral("pendingCleanups")).toByteArray().isEmpty());

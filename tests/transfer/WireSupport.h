@@ -73,9 +73,11 @@ protected:
     {
         ASSERT_TRUE(folder.isValid());
         services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
-        model = std::make_unique<AppModel>(services.services(),
-                                           testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+        restart();
     }
+
+    // A new model on the same services, as after a restart of the program.
+    void restart() { model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey()))); }
 
     // Runs one pass to its end.
     void sync() { QCoro::waitFor(model->syncNow()); }
@@ -91,14 +93,14 @@ protected:
         return cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
     }
 
-    // Every file in the folder, hidden ones included, sorted.
-    QStringList entries() const
+    // Every entry in the folder (or another), hidden ones included, sorted.
+    QStringList entries(const QString &path = {}) const
     {
-        return QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System
-                                                 | QDir::NoDotAndDotDot,
-                                             QDir::Name);
+        return QDir(path.isEmpty() ? folder.path() : path)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
+    // What a file in the folder, or at an absolute path, holds.
     QByteArray contents(const QString &name) const
     {
         QFile file(QDir(folder.path()).filePath(name));
