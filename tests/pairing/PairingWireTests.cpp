@@ -20,15 +20,18 @@ protected:
     }
     QString lastComputerName() { return lastPairingBody().value(QStringLiteral("computerName")).toString(); }
 
-    void silentPairing() { QCoro::waitFor(WireAccess::silentPairing(*model, QCoro::waitFor(WireAccess::session(*model)))); }
+    void silentPairing()
+    {
+        QCoro::waitFor(WireAccess::silentPairing(*model, QCoro::waitFor(WireAccess::session(*model))));
+    }
 
     // The next pairing is answered with this code and, unless empty, this text for the QR code.
     void answerPairingWith(const std::string &code, const std::string &qrText = {})
     {
         const std::string qr = qrText.empty() ? std::string() : R"(,"qrText":")" + qrText + '"';
         cloud.injectFault({LocalCloud::FaultKind::Status, pairingPath, "POST", 200,
-                           R"({"computerId":"c)" + code + R"(","computerName":"n","code":")" + code
-                               + R"(","expiresAt":"e")" + qr + "}"});
+            R"({"computerId":"c)" + code + R"(","computerName":"n","code":")" + code + R"(","expiresAt":"e")"
+                + qr + "}"});
     }
 };
 
@@ -51,8 +54,8 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
     EXPECT_EQ(qr.width() % 9, 0);
     for (int x = 0; x < qr.width(); ++x)
         ASSERT_EQ(qGray(qr.pixel(x, qr.height() / 2)) % 255, 0) << x;
-    for (const auto &[column, row, dark] :
-         std::initializer_list<std::tuple<int, int, bool>>{{3, 3, false}, {4, 4, true}, {10, 4, true}, {5, 5, false}, {6, 6, true}})
+    for (const auto &[column, row, dark] : std::initializer_list<std::tuple<int, int, bool>>{
+             {3, 3, false}, {4, 4, true}, {10, 4, true}, {5, 5, false}, {6, 6, true}})
         EXPECT_EQ(qGray(qr.pixel(column * 9 + 4, row * 9 + 4)) < 128, dark) << column << "," << row;
     EXPECT_EQ(lastPairingBody(),
               QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Linux")},

@@ -78,7 +78,8 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
 
         EXPECT_EQ(log[3].method, "DELETE");
         EXPECT_EQ(log[3].path, "/storage/v1/object/expenses");
-        EXPECT_EQ(jsonOf(log[3].body), QJsonObject({{QStringLiteral("prefixes"), QJsonArray{qs(c.storagePath)}}}));
+        EXPECT_EQ(
+            jsonOf(log[3].body), QJsonObject({{QStringLiteral("prefixes"), QJsonArray{qs(c.storagePath)}}}));
 
         EXPECT_EQ(contents(qs(c.name)), c.bytes);
         EXPECT_EQ(rowWithId(row.id).status, "downloaded");

@@ -221,7 +221,7 @@ TEST_F(HostileNameTest, AFolderSwappedForALinkBetweenPassesReplacesNothingWhereI
     EXPECT_EQ(entries(root.filePath(QStringLiteral("moved"))), QStringList({QStringLiteral("fatura.pdf")}));
     EXPECT_EQ(contents(root.filePath(QStringLiteral("moved/fatura.pdf"))), testPdf + "first");
     EXPECT_EQ(entries(root.filePath(QStringLiteral("outside"))),
-              QStringList({QStringLiteral("fatura.pdf"), QStringLiteral("fatura_2.pdf")}));
+        QStringList({QStringLiteral("fatura.pdf"), QStringLiteral("fatura_2.pdf")}));
 }
 
 } // namespace

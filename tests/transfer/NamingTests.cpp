@@ -17,7 +17,8 @@ const QByteArray pdfBytes = QByteArrayLiteral("%PDF-1.7\n% test document\n");
 
 TEST(FileNaming, StoragePathsAreEscapedPieceByPiece)
 {
-    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("u/a?b#c;d.pdf")), QStringLiteral("u/a%3Fb%23c%3Bd.pdf"));
+    EXPECT_EQ(FileNaming::escapedStoragePath(QStringLiteral("u/a?b#c;d.pdf")),
+        QStringLiteral("u/a%3Fb%23c%3Bd.pdf"));
 }
 
 // The wire tests see the ordinary kinds; these are the edges of the leading-bytes check.
@@ -49,7 +50,7 @@ TEST(Destination, DifferentDocumentsAreNumberedAndRepeatsAreRecognised)
     };
     const auto choose = [&](const QByteArray &bytes) {
         return uniqueDestination(folder.path(), QStringLiteral("fatura.pdf"),
-                                 {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)});
+            {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)});
     };
     const QByteArray second = pdfBytes + "second";
     const QByteArray third = pdfBytes + "third!";

@@ -117,7 +117,8 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     ASSERT_TRUE(waitUntil([&] { return !events("in", "access_token").empty(); }));
     const auto handedOver = events("in", "access_token");
     EXPECT_EQ(handedOver[0].topic, "realtime:transfer_items:" + computer);
-    EXPECT_EQ(jsonOf(handedOver[0].payload).value(QStringLiteral("access_token")).toString(), renewed.accessToken);
+    EXPECT_EQ(
+        jsonOf(handedOver[0].payload).value(QStringLiteral("access_token")).toString(), renewed.accessToken);
     EXPECT_EQ(events("upgrade").size(), 1u);
 
     // Another backend (trusting the same authority): leave the old topic, then join there.
@@ -298,7 +299,8 @@ TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)
     ASSERT_TRUE(dir.mkpath(QStringLiteral("roots")));
     copyCertificates(dir.filePath(QStringLiteral("cloud/tls")));
     QProcess hash;
-    hash.start(QStringLiteral("openssl"), QStringLiteral("x509 -hash -noout -in").split(u' ') << qs(cloud.caCertPath()));
+    hash.start(QStringLiteral("openssl"),
+        QStringLiteral("x509 -hash -noout -in").split(u' ') << qs(cloud.caCertPath()));
     ASSERT_TRUE(hash.waitForFinished() && hash.exitCode() == 0);
     const QString hashed = QString::fromLatin1(hash.readAllStandardOutput().trimmed()) + QStringLiteral(".0");
     // Qt reads the roots by name, OpenSSL looks them up by hash: both names.
@@ -311,10 +313,13 @@ TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     const ::testing::TestInfo *self = ::testing::UnitTest::GetInstance()->current_test_info();
-    const QString filter = QString::fromUtf8(self->test_suite_name()) + u'.' + QString::fromUtf8(self->name());
-    child.start(QStringLiteral("unshare"), privateMount + QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-        QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && exec \"$2\" --gtest_filter=\"$3\""), QStringLiteral("sh"),
-        dir.filePath(QStringLiteral("roots")), QCoreApplication::applicationFilePath(), filter});
+    QStringList command = privateMount;
+    command << QStringLiteral("sh") << QStringLiteral("-c")
+            << QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && exec \"$2\" --gtest_filter=\"$3\"")
+            << QStringLiteral("sh") << dir.filePath(QStringLiteral("roots"))
+            << QCoreApplication::applicationFilePath()
+            << QString::fromUtf8(self->test_suite_name()) + u'.' + QString::fromUtf8(self->name());
+    child.start(QStringLiteral("unshare"), command);
     ASSERT_TRUE(child.waitForFinished(120000));
     const QString output = QString::fromUtf8(child.readAll());
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();

@@ -284,7 +284,7 @@ TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
 
     // A silent pairing that fails: no listing without it.
     cloud.injectFault({LocalCloud::FaultKind::Status, "/functions/v1/create-pairing", "POST", 500,
-                       R"({"message":"pairing down"})"});
+        R"({"message":"pairing down"})"});
     sync();
     EXPECT_FALSE(model->pairing());
     EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));

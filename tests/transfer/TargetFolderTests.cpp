@@ -36,7 +36,8 @@ TEST_F(TargetFolderTest, AChoiceIsAskedOnceHeldRememberedAndOpenedAndARefusedOrC
     // The first start asks once, at the nearest folder that exists; cancelling leaves it unset.
     auto model = makeModel();
     QStringList statuses;
-    QObject::connect(model.get(), &AppModel::statusChanged, model.get(), [&] { statuses.append(model->status()); });
+    QObject::connect(
+        model.get(), &AppModel::statusChanged, model.get(), [&] { statuses.append(model->status()); });
     services.folderChooser.answers.push_back(std::nullopt);
     model->start();
     model->start();
@@ -44,7 +45,7 @@ TEST_F(TargetFolderTest, AChoiceIsAskedOnceHeldRememberedAndOpenedAndARefusedOrC
     ASSERT_EQ(services.folderChooser.calls.size(), 1);
     const QString defaultFolder = QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider");
     EXPECT_EQ(services.folderChooser.calls.first().startDirectory,
-              QFileInfo::exists(defaultFolder) ? defaultFolder : QFileInfo(defaultFolder).path());
+        QFileInfo::exists(defaultFolder) ? defaultFolder : QFileInfo(defaultFolder).path());
     EXPECT_TRUE(statuses.contains(QStringLiteral("Hedef klasör seçimi bekleniyor")));
     EXPECT_EQ(model->lastError(), QStringLiteral("Evrakların indirilebilmesi için bir hedef klasör seçin."));
     EXPECT_TRUE(services.bookmarks.accessed.isEmpty());
@@ -61,7 +62,8 @@ TEST_F(TargetFolderTest, AChoiceIsAskedOnceHeldRememberedAndOpenedAndARefusedOrC
 
     // A folder whose access is refused, then a cancelled choice: the first stays, unwritten.
     const QString refused = path(QStringLiteral("yasak"));
-    const QString refusedText = QStringLiteral("Seçilen klasöre erişim izni alınamadı. Lütfen başka bir klasör seçin.");
+    const QString refusedText
+        = QStringLiteral("Seçilen klasöre erişim izni alınamadı. Lütfen başka bir klasör seçin.");
     services.bookmarks.refused.append(refused);
     services.settings.writes.clear();
     services.folderChooser.answers.push_back(refused);

@@ -20,7 +20,8 @@ namespace {
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
@@ -57,14 +58,15 @@ TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
     // The first, private as ours are, was left by an earlier crash. The second has the usual
     // permissions: an older version saved a photo the phone had named so, which is not ours to sweep.
     for (const char *name : {".tarvolin-Ab12Cd.part", ".tarvolin-Ph0t0s.part", ".tarvolin-Ab12C.part",
-                             ".tarvolin-Ab12Cd.part.bak", "tarvolin-Ab12Cd.part", "fatura.pdf"}) {
+             ".tarvolin-Ab12Cd.part.bak", "tarvolin-Ab12Cd.part", "fatura.pdf"}) {
         QFile file(folder.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("%PDF-1.4 half") > 0);
     }
     ASSERT_TRUE(QFile::setPermissions(folder.filePath(QStringLiteral(".tarvolin-Ab12Cd.part")),
-                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     ASSERT_TRUE(folder.mkdir(QStringLiteral(".tarvolin-Dir123.part")));
-    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("fatura.pdf")), folder.filePath(QStringLiteral(".tarvolin-Link12.part"))));
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("fatura.pdf")),
+        folder.filePath(QStringLiteral(".tarvolin-Link12.part"))));
     QStringList expected = entries(folder.path());
 
     EXPECT_EQ(IncomingDocument::removeAbandoned(folder.path()), 2);
@@ -77,7 +79,7 @@ TEST(TemporaryFiles, OnlyTheFilesOfEndedDownloadsAreSwept)
     running.finish();
     EXPECT_TRUE(running.commitAs(folder.filePath(QStringLiteral("rapor.pdf"))));
     EXPECT_EQ(IncomingDocument::removeAbandoned(folder.path()), 0);
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(QFile::encodeName(folder.filePath(QStringLiteral("rapor.pdf"))).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, mode_t(0640));
     ::umask(umaskBefore);

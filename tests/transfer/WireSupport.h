@@ -53,7 +53,10 @@ inline QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> task)
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 inline QString qs(const std::string &text) { return QString::fromStdString(text); }
-inline QJsonObject jsonOf(const std::string &body) { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
+inline QJsonObject jsonOf(const std::string &body)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+}
 
 const QByteArray testPdf = QByteArrayLiteral("%PDF-1.7\n1 0 obj << >> endobj\n%%EOF\n");
 const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 photo bytes");
@@ -77,7 +80,11 @@ protected:
     }
 
     // A new model on the same services, as after a restart of the program.
-    void restart() { model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey()))); }
+    void restart()
+    {
+        model = std::make_unique<AppModel>(
+            services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    }
 
     // Runs one pass to its end.
     void sync() { QCoro::waitFor(model->syncNow()); }
