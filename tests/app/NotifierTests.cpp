@@ -1,5 +1,6 @@
-// Notifications over a private session bus, with a small stand-in for the desktop's notification
-// service, and the fallback where no service answers.
+// Notifications over a private session bus (dbus-run-session starts one for this program, so the
+// user's desktop never sees them), with a small stand-in for the desktop's notification service, and
+// the fallback where no service answers.
 
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/FreedesktopNotifier.h"
@@ -9,38 +10,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
-
-// A dbus-daemon of the test's own, so the user's desktop never sees these notifications.
-class PrivateBus
-{
-public:
-    PrivateBus()
-    {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        if (!m_daemon.waitForStarted(5000))
-            return;
-        // The address is the first line the daemon writes.
-        waitUntil([this] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; }, 10000);
-        address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
-
-    QDBusConnection connect(const QString &name) const { return QDBusConnection::connectToBus(address, name); }
-
-    QString address;
-
-private:
-    QProcess m_daemon;
-};
 
 // Records every Notify call and answers with increasing ids, as a notification server does.
 class FakeNotificationServer : public QObject
@@ -49,12 +21,10 @@ class FakeNotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Call {
-        QString appName;
         uint replacesId;
         QString icon, summary, body;
         QStringList actions;
         QVariantMap hints;
-        int timeout;
     };
 
     explicit FakeNotificationServer(QDBusConnection bus) : m_bus(std::move(bus)) {}
@@ -71,10 +41,10 @@ public:
     QList<Call> calls;
 
 public Q_SLOTS:
-    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout)
+    uint Notify(const QString &, uint replacesId, const QString &icon, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int)
     {
-        calls.append({appName, replacesId, icon, summary, body, actions, hints, timeout});
+        calls.append({replacesId, icon, summary, body, actions, hints});
         return uint(100 + calls.size());
     }
 
@@ -101,10 +71,19 @@ public Q_SLOTS:
 class FreedesktopNotifierTest : public ::testing::Test
 {
 protected:
+    // One bus serves the whole program: each test starts where no earlier one's names are left.
     void SetUp() override
     {
-        if (bus.address.isEmpty())
-            GTEST_SKIP() << "dbus-daemon is not available";
+        ASSERT_TRUE(clientConnection.isConnected()) << "run under dbus-run-session";
+        ASSERT_TRUE(waitUntil([&] {
+            return !clientConnection.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications"))
+                && !clientConnection.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1"));
+        }));
+    }
+    ~FreedesktopNotifierTest() override
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     }
 
     // Puts the stand-in service on the bus under its well-known name.
@@ -118,9 +97,10 @@ protected:
 
     const Notification arrival{QStringLiteral("2 evrak indirildi"), QStringLiteral("fiş.pdf ve 1 evrak daha"),
                                QStringLiteral("Klasörü Aç")};
-    PrivateBus bus;
-    QDBusConnection serviceConnection = bus.connect(QStringLiteral("service"));
-    QDBusConnection clientConnection = bus.connect(QStringLiteral("client"));
+    QDBusConnection serviceConnection
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("service"));
+    QDBusConnection clientConnection
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
     std::unique_ptr<FakeNotificationServer> server;
     FakeNotifier fallback;
 };

@@ -14,7 +14,6 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
@@ -67,7 +66,6 @@ TEST(SettingsFile, WrongTypesCorruptAndUnreadableFilesReadAsAbsent)
     Settings settings(store);
     EXPECT_FALSE(settings.value(SettingKeys::manualCloudConfigurationEnabled));
     EXPECT_FALSE(settings.value(SettingKeys::startupChoiceInitialized));
-    EXPECT_TRUE(settings.value(SettingKey<bool>{"neverWritten", true})) << "a key may name its absent value";
     EXPECT_EQ(settings.value(SettingKeys::lastUpdateCheck), Settings::distantPast());
     EXPECT_EQ(settings.value(SettingKeys::supabaseURL), QString());
     EXPECT_TRUE(settings.value(SettingKeys::targetFolderBookmark).isEmpty());
@@ -103,7 +101,7 @@ protected:
     QByteArray previous;
 };
 
-TEST_F(AutostartEntry, IsWrittenReadBackAndRemoved)
+TEST_F(AutostartEntry, IsWrittenRenewedAndRemovedAndARefusalThrows)
 {
     XdgAutostartLoginItem item(QStringLiteral("/opt/Tarvolin \"beta\"/Tarvolin.app/Contents/MacOS/Tarvolin"));
     EXPECT_EQ(XdgAutostartLoginItem::entryPath(),
@@ -131,25 +129,14 @@ TEST_F(AutostartEntry, IsWrittenReadBackAndRemoved)
     EXPECT_FALSE(item.renewIfOutdated());
     writeFile(XdgAutostartLoginItem::entryPath(), "[Desktop Entry]\nExec=/old/Tarvolin\nHidden=true\n");
     EXPECT_FALSE(item.renewIfOutdated());
+    EXPECT_FALSE(item.isEnabled());
 
     item.unregisterItem();
     EXPECT_FALSE(item.isEnabled());
     EXPECT_FALSE(QFile::exists(XdgAutostartLoginItem::entryPath()));
     item.unregisterItem(); // removing what is not there is no error
-}
-
-TEST_F(AutostartEntry, HiddenEntriesDoNotCountAndRefusalsThrow)
-{
-    XdgAutostartLoginItem item(QStringLiteral("/usr/bin/tarvolin"));
-    item.registerItem();
-    QFile file(XdgAutostartLoginItem::entryPath());
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("Hidden=true\n");
-    file.close();
-    EXPECT_FALSE(item.isEnabled());
 
     // The autostart folder is a file: registration is refused with a description.
-    ASSERT_TRUE(QFile::remove(XdgAutostartLoginItem::entryPath()));
     ASSERT_TRUE(QDir(config.path()).rmdir(QStringLiteral("autostart")));
     writeFile(config.filePath(QStringLiteral("autostart")), "not a folder");
     try {
@@ -163,15 +150,13 @@ TEST_F(AutostartEntry, HiddenEntriesDoNotCountAndRefusalsThrow)
 
 TEST(SecretStore, FailsSilentlyAndQuicklyWithoutASessionBus)
 {
-    // The test environment disables the session bus.
-    QtKeychainSecretStore store(std::chrono::seconds(5));
+    // The test environment disables the session bus. A store that waited for it would sit out the
+    // hour and meet the test's own timeout instead.
+    QtKeychainSecretStore store(std::chrono::hours(1));
     KeychainStore keychain(store);
-    QElapsedTimer timer;
-    timer.start();
     QCoro::waitFor(keychain.save(QByteArray("{}"), QStringLiteral("cloud-session")));
     EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("cloud-session"))), std::nullopt);
     QCoro::waitFor(keychain.remove(QStringLiteral("cloud-session")));
-    EXPECT_LT(timer.elapsed(), 4000) << "a missing store must not be waited for";
 }
 
 TEST(FolderBookmarks, ResolveToExistingFoldersOnly)

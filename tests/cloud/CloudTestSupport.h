@@ -23,12 +23,16 @@ struct Cloud {
 // A publishable key of exactly 46 characters, as the real ones are.
 inline const QString testKey = QStringLiteral("sb_publishable_0123456789abcdefghijklmnopqrstu");
 
-// Waits for the task and hands back its value, or the exception it ended with.
+QString messageOf(const std::exception_ptr &error);
+// The kind of a CompanionError, or nothing for any other error.
+std::optional<CompanionError::Kind> kindOf(const std::exception_ptr &error);
+bool isPlatformError(const std::exception_ptr &error);
+
 template<typename T>
 struct Outcome {
     std::optional<T> value;
     std::exception_ptr error;
-    QString message() const;
+    QString message() const { return messageOf(error); }
 };
 
 // QCoro::waitFor never returns when the task throws, so the exception is caught inside a coroutine.
@@ -58,15 +62,4 @@ inline std::exception_ptr settleVoid(QCoro::Task<> task)
                co_return true;
            }(std::move(task)))
         .error;
-}
-
-QString messageOf(const std::exception_ptr &error);
-// The kind of a CompanionError, or nothing for any other error.
-std::optional<CompanionError::Kind> kindOf(const std::exception_ptr &error);
-bool isPlatformError(const std::exception_ptr &error);
-
-template<typename T>
-QString Outcome<T>::message() const
-{
-    return messageOf(error);
 }

@@ -1,6 +1,5 @@
 // The cloud connection against the local cloud: sign-up, a stored session shared by a second model,
-// refresh after expiry, refresh-token rotation, and a session
-// that stays with the backend that issued it.
+// refresh after expiry, refresh-token rotation, and a session that stays with the backend that issued it.
 
 #include "LocalCloud.h"
 #include "tests/cloud/CloudTestSupport.h"
@@ -8,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,10 @@ protected:
     {
     }
 
-    int count(const std::string &method, const std::string &path)
+    long count(const std::string &method, const std::string &path)
     {
-        int n = 0;
-        for (const auto &request : cloud.requestLog())
-            n += request.method == method && request.path == path ? 1 : 0;
-        return n;
+        const auto log = cloud.requestLog();
+        return std::count_if(log.begin(), log.end(), [&](const auto &r) { return r.method == method && r.path == path; });
     }
 
     LocalCloud cloud;

@@ -92,89 +92,60 @@ TEST_F(RequestTest, SendsKeyTypeTokenAndPreferenceInThatOrderAndOnlyWhenGiven)
     EXPECT_TRUE(bare.body.isEmpty());
 }
 
-TEST_F(RequestTest, SuccessfulAnswersReturnTheirBodyAsItIs)
+TEST_F(RequestTest, AnswersBecomeTheirBodyOrTheBackendsMessageOrTheGenericText)
 {
-    server.responder = [](const WireRequest &) { return WireServer::http(204, {}); };
-    auto outcome = send(QStringLiteral("/x"), "DELETE");
-    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
-    EXPECT_TRUE(outcome.value->isEmpty());
-
-    // The content type plays no part.
-    server.responder = [](const WireRequest &) { return WireServer::http(299, "<html>ok</html>", "text/html"); };
-    outcome = send(QStringLiteral("/x"), "GET");
-    ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
-    EXPECT_EQ(*outcome.value, "<html>ok</html>");
-}
-
-TEST_F(RequestTest, ErrorStatusesBecomeTheBackendsMessageOrTheGenericText)
-{
-    // How every other error body reads is the error-body fuzz corpus's business.
+    // Success ignores the content type; how every other error body reads is the error-body fuzz
+    // corpus's business.
     const struct {
         QByteArray answer;
+        std::optional<QByteArray> body;
         QString message;
     } rows[] = {
-        {WireServer::http(401, R"({"message":"INVALID API KEY"})"),
+        {WireServer::http(204, {}), QByteArray(), {}},
+        {WireServer::http(299, "<html>ok</html>", "text/html"), QByteArray("<html>ok</html>"), {}},
+        {WireServer::http(401, R"({"message":"INVALID API KEY"})"), std::nullopt,
          QStringLiteral("Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.")},
-        {WireServer::http(403, R"({"message":"Invalid API key"})"), QStringLiteral("Invalid API key")},
+        {WireServer::http(403, R"({"message":"Invalid API key"})"), std::nullopt, QStringLiteral("Invalid API key")},
         {WireServer::http(400, R"({"error_description":"Refresh Token Not Found","error":"invalid_grant"})"),
-         QStringLiteral("Refresh Token Not Found")},
-        {WireServer::http(500, R"({"message":42,"error":"boom"})"), QStringLiteral("Sunucu hatası (500).")},
-        {WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html"),
+         std::nullopt, QStringLiteral("Refresh Token Not Found")},
+        {WireServer::http(500, R"({"message":42,"error":"boom"})"), std::nullopt, QStringLiteral("Sunucu hatası (500).")},
+        {WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html"), std::nullopt,
          QStringLiteral("Sunucu hatası (502).")},
     };
     for (const auto &row : rows) {
-        server.responder = [&row](const WireRequest &) { return row.answer; };
+        server.answerWith(row.answer);
         const auto outcome = send(QStringLiteral("/x"), "GET");
-        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::Server);
+        EXPECT_EQ(outcome.value, row.body) << outcome.message().toStdString();
+        EXPECT_EQ(kindOf(outcome.error), row.body ? std::nullopt : std::optional(CompanionError::Kind::Server));
         EXPECT_EQ(outcome.message(), row.message);
     }
-    EXPECT_EQ(server.requests.size(), 5); // never retried
+    EXPECT_EQ(server.requests.size(), std::size(rows)); // never retried
 }
 
 TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
 {
-    backend.url = QStringLiteral("http://127.0.0.1:1");
-    auto outcome = send(QStringLiteral("/auth/v1/signup"), "POST", QByteArray("{}"));
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
-    EXPECT_EQ(outcome.message(), QStringLiteral("Bulut bağlantı bilgileri eksik."));
-
-    backend.url = server.baseUrl();
-    backend.key = QStringLiteral("   \n");
-    outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
-
-    backend.key = testKey;
-    outcome = send(QStringLiteral("/a path with spaces"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidURL);
-
-    // A key with a line break inside would smuggle a header of its own.
-    backend.key = testKey + QStringLiteral("\r\nX-Injected: 1");
-    outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::MissingConfiguration);
-
+    using Kind = CompanionError::Kind;
+    const QString base = server.baseUrl();
+    const struct {
+        QString url, key, path;
+        Kind kind;
+    } rows[] = {
+        {QStringLiteral("http://127.0.0.1:1"), testKey, QStringLiteral("/auth/v1/signup"), Kind::MissingConfiguration},
+        {base, QStringLiteral("   \n"), QStringLiteral("/x"), Kind::MissingConfiguration},
+        {base, testKey, QStringLiteral("/a path with spaces"), Kind::InvalidURL},
+        // A key with a line break inside would smuggle a header of its own.
+        {base, testKey + QStringLiteral("\r\nX-Injected: 1"), QStringLiteral("/x"), Kind::MissingConfiguration},
+    };
+    for (const auto &row : rows) {
+        backend = Backend{row.url, row.key};
+        const auto outcome = send(row.path, "POST", QByteArray("{}"));
+        EXPECT_EQ(kindOf(outcome.error), row.kind) << row.path.toStdString();
+        if (row.kind == Kind::MissingConfiguration) {
+            EXPECT_EQ(outcome.message(), QStringLiteral("Bulut bağlantı bilgileri eksik."));
+        }
+    }
     EXPECT_TRUE(server.requests.isEmpty());
     EXPECT_TRUE(http.sent.isEmpty());
-}
-
-TEST_F(RequestTest, AStalledServerEndsInTheNetworkTimeOut)
-{
-    server.stall = true;
-    http.shortTimeoutMs = 300;
-    const auto outcome = send(QStringLiteral("/x"), "GET");
-    EXPECT_TRUE(isPlatformError(outcome.error));
-    EXPECT_FALSE(outcome.message().isEmpty());
-    ASSERT_EQ(http.sent.size(), 1);
-    EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
-}
-
-TEST_F(RequestTest, APeerThatSpeaksNoHttpOrAnswersTooMuchIsAnInvalidResponse)
-{
-    for (const QByteArray &answer : {QByteArray("SSH-2.0-OpenSSH_9.2\r\n"),
-                                     WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'))}) {
-        server.responder = [answer](const WireRequest &) { return answer; };
-        const auto outcome = send(QStringLiteral("/x"), "GET");
-        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
-    }
 }
 
 // A sink that refuses part-way, as a full disk does: the exchange must stop the reply from outside its
@@ -194,8 +165,17 @@ public:
     qint64 received = 0;
 };
 
-TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
+TEST_F(RequestTest, BrokenPeersAndTransportsFailWithThePlatformsDescriptionOrAsInvalid)
 {
+    server.stall = true;
+    http.shortTimeoutMs = 300;
+    auto outcome = send(QStringLiteral("/x"), "GET");
+    EXPECT_TRUE(isPlatformError(outcome.error));
+    EXPECT_FALSE(outcome.message().isEmpty());
+    ASSERT_EQ(http.sent.size(), 1);
+    EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
+    server.stall = false;
+
     // Nothing listens on the port of a closed server.
     const QString refusedBase = [] {
         WireServer closed;
@@ -204,55 +184,54 @@ TEST_F(RequestTest, TransportFailuresPassThePlatformsDescription)
         return url;
     }();
     backend.url = refusedBase;
-    auto outcome = send(QStringLiteral("/x"), "GET");
+    outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_TRUE(isPlatformError(outcome.error));
     EXPECT_FALSE(outcome.message().isEmpty());
+    backend.url = server.baseUrl();
 
     // A body cut off before its announced length is a failed transfer, not a short success.
-    backend.url = server.baseUrl();
-    server.responder = [](const WireRequest &) {
-        return QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n"
-                          "Connection: close\r\n\r\n{\"access_token\":\"abc");
-    };
+    server.answerWith("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n"
+                      "Connection: close\r\n\r\n{\"access_token\":\"abc");
     outcome = send(QStringLiteral("/x"), "GET");
     EXPECT_TRUE(isPlatformError(outcome.error)) << outcome.message().toStdString();
 
-    // A compressed body the network stack gives up unpacking part-way is no success either, however
-    // much of it the sink already took.
-    server.responder = [](const WireRequest &) {
-        const QByteArray packed = qCompress(QByteArray("%PDF-") + QByteArray(32 << 20, ' '), 9).mid(4);
-        return WireServer::http(200, packed, "application/pdf", {{"Content-Encoding", "deflate"}});
-    };
-    RefusingSink sink(std::numeric_limits<qint64>::max());
-    const auto cut = settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))), "GET",
-                                     {}, sink, std::chrono::seconds(20)));
-    EXPECT_TRUE(isPlatformError(cut.error)) << sink.received;
+    for (const QByteArray &answer : {QByteArray("SSH-2.0-OpenSSH_9.2\r\n"),
+                                     WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'))}) {
+        server.answerWith(answer);
+        outcome = send(QStringLiteral("/x"), "GET");
+        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+    }
 }
-
 
 TEST_F(RequestTest, ASinkThatRefusesStopsTheTransferWithItsError)
 {
-    server.responder = [](const WireRequest &) { return WireServer::http(200, QByteArray(8 << 20, 'x')); };
+    const auto fetch = [&](RefusingSink &sink) {
+        return settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))), "GET", {},
+                               sink, std::chrono::seconds(20)));
+    };
+    server.answerWith(WireServer::http(200, QByteArray(8 << 20, 'x')));
     for (const qint64 limit : {qint64(0), qint64(1 << 20), qint64((8 << 20) - 1)}) {
         RefusingSink sink(limit);
-        const auto outcome = settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))),
-                                             "GET", {}, sink, std::chrono::seconds(20)));
-        EXPECT_EQ(outcome.message(), QStringLiteral("No space left on device")) << limit;
+        EXPECT_EQ(fetch(sink).message(), QStringLiteral("No space left on device")) << limit;
         EXPECT_LT(sink.received, qint64(8 << 20) + 1);
         // Whatever was queued for the stopped reply runs now, against nothing that is gone.
         waitUntil([] { return false; }, 100);
     }
+
+    // A compressed body the network stack gives up unpacking part-way is no success either, however
+    // much of it the sink already took.
+    const QByteArray packed = qCompress(QByteArray("%PDF-") + QByteArray(32 << 20, ' '), 9).mid(4);
+    server.answerWith(WireServer::http(200, packed, "application/pdf", {{"Content-Encoding", "deflate"}}));
+    RefusingSink sink(std::numeric_limits<qint64>::max());
+    EXPECT_TRUE(isPlatformError(fetch(sink).error)) << sink.received;
 }
 
 TEST_F(RequestTest, RedirectsToAnotherOriginAreNotFollowed)
 {
-    WireServer elsewhere;
-    // Another port is another origin.
-    server.responder = [&elsewhere](const WireRequest &) {
-        return WireServer::http(302, {}, "text/plain", {{"Location", (elsewhere.baseUrl() + "/steal").toUtf8()}});
-    };
-    const auto outcome = send(QStringLiteral("/x"), "GET", std::nullopt, QStringLiteral("secret-token"));
-    EXPECT_TRUE(outcome.error);
+    WireServer elsewhere; // another port is another origin
+    server.answerWith(
+        WireServer::http(302, {}, "text/plain", {{"Location", (elsewhere.baseUrl() + "/steal").toUtf8()}}));
+    EXPECT_TRUE(send(QStringLiteral("/x"), "GET", std::nullopt, QStringLiteral("secret-token")).error);
     EXPECT_TRUE(elsewhere.requests.isEmpty());
 }
 

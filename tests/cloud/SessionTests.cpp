@@ -48,9 +48,7 @@ protected:
     std::optional<CloudSession> storedSession() const
     {
         const auto it = secrets.items.find(sessionItem);
-        if (it == secrets.items.end())
-            return std::nullopt;
-        return CloudSession::fromJson(it->second);
+        return it == secrets.items.end() ? std::nullopt : CloudSession::fromJson(it->second);
     }
 
     QDateTime now() const { return clock.current; }
@@ -70,24 +68,22 @@ protected:
 
 TEST(CloudSessionRecordTest, StoresExpiryAsSecondsSince2001AndReadsBackStrictly)
 {
-    const QDateTime expiresAt = QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC);
-    const CloudSession session{QStringLiteral("a"), QStringLiteral("r"), expiresAt, QStringLiteral("u")};
+    const CloudSession session{QStringLiteral("a"), QStringLiteral("r"),
+                               QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC), QStringLiteral("u")};
     const QJsonObject stored = QJsonDocument::fromJson(session.toJson()).object();
     EXPECT_EQ(stored.size(), 4);
     EXPECT_DOUBLE_EQ(stored.value(QLatin1String("expiresAt")).toDouble(), 1.5);
     EXPECT_FALSE(session.toJson().contains('\n'));
     EXPECT_EQ(CloudSession::fromJson(session.toJson()), session);
-
 }
 
 TEST_F(SessionTest, AMalformedSignUpAnswerStoresNothingAndAFractionalLifetimeCounts)
 {
-    QByteArray answer = WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\""));
-    server.responder = [&answer](const WireRequest &) { return answer; };
+    server.answerWith(WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\"")));
     EXPECT_EQ(kindOf(settle(ensure()).error), CompanionError::Kind::InvalidResponse);
     EXPECT_TRUE(secrets.items.empty());
 
-    answer = WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "90.5"));
+    server.answerWith(WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "90.5")));
     const auto saved = settle(ensure());
     ASSERT_FALSE(saved.error) << saved.message().toStdString();
     EXPECT_EQ(saved.value->expiresAt, now().addMSecs(90500));
@@ -115,14 +111,12 @@ TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
     EXPECT_EQ(signups, 0);
 }
 
-TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUp)
+TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUpWhoseErrorTheCallerGets)
 {
-    const QList<QByteArray> refusals = {
-        WireServer::http(400, R"({"error_description":"Invalid Refresh Token"})"),
-        WireServer::http(200, R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})"),
-        WireServer::http(200, "not json"),
-    };
-    for (const QByteArray &refusal : refusals) {
+    for (const QByteArray &refusal :
+         {WireServer::http(400, R"({"error_description":"Invalid Refresh Token"})"),
+          WireServer::http(200, R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})"),
+          WireServer::http(200, "not json")}) {
         refreshAnswer = refusal;
         keeper.discard();
         storeSession(now().addSecs(10));
@@ -133,27 +127,25 @@ TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUp)
         EXPECT_EQ(outcome.value->accessToken, QStringLiteral("signup-%1").arg(signups));
         EXPECT_EQ(storedSession(), outcome.value);
     }
-}
 
-TEST_F(SessionTest, WhenTheSignUpFailsTooTheCallerGetsItsError)
-{
+    keeper.discard();
     storeSession(now().addSecs(-5));
-    refreshAnswer = WireServer::http(400, R"({"error":"invalid_grant"})");
     server.responder = [this, inner = server.responder](const WireRequest &request) {
         if (request.target == "/auth/v1/signup")
             return WireServer::http(429, R"({"message":"Request rate limit reached"})");
         return inner(request);
     };
-    const auto outcome = settle(ensure());
-    EXPECT_EQ(outcome.message(), QStringLiteral("Request rate limit reached"));
+    EXPECT_EQ(settle(ensure()).message(), QStringLiteral("Request rate limit reached"));
 }
 
 TEST_F(SessionTest, ConcurrentCallersShareOneRenewalAndItsOutcome)
 {
-    auto first = capture(ensure());
-    auto second = capture(ensure());
-    const auto a = QCoro::waitFor(std::move(first));
-    const auto b = QCoro::waitFor(std::move(second));
+    const auto both = [this] {
+        auto first = capture(ensure());
+        auto second = capture(ensure());
+        return std::pair(QCoro::waitFor(std::move(first)), QCoro::waitFor(std::move(second)));
+    };
+    const auto [a, b] = both();
     ASSERT_FALSE(a.error || b.error);
     EXPECT_EQ(signups, 1);
     EXPECT_EQ(a.value, b.value);
@@ -164,12 +156,11 @@ TEST_F(SessionTest, ConcurrentCallersShareOneRenewalAndItsOutcome)
 
     // A failure is shared the same way.
     keeper.discard();
-    server.responder = [](const WireRequest &) { return WireServer::http(500, {}); };
+    server.answerWith(WireServer::http(500, {}));
     const qsizetype before = server.requests.size();
-    auto third = capture(ensure());
-    auto fourth = capture(ensure());
-    EXPECT_EQ(QCoro::waitFor(std::move(third)).message(), QStringLiteral("Sunucu hatası (500)."));
-    EXPECT_EQ(QCoro::waitFor(std::move(fourth)).message(), QStringLiteral("Sunucu hatası (500)."));
+    const auto [c, d] = both();
+    EXPECT_EQ(c.message(), QStringLiteral("Sunucu hatası (500)."));
+    EXPECT_EQ(d.message(), QStringLiteral("Sunucu hatası (500)."));
     EXPECT_EQ(server.requests.size(), before + 1);
 }
 

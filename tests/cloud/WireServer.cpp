@@ -23,13 +23,11 @@ const TestCertificate &testCertificate()
         const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                       QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                       QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                       QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
+                      QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                     "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                                     "-addext basicConstraints=critical,CA:TRUE")
+                              .split(u' ')
+                          + QStringList{QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
             throw std::runtime_error("openssl could not make the test certificate");
         QFile certFile(certPath);

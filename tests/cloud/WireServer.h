@@ -41,6 +41,11 @@ public:
                            const QByteArray &contentType = "application/json",
                            const QList<QPair<QByteArray, QByteArray>> &extraHeaders = {});
 
+    void answerWith(const QByteArray &bytes)
+    {
+        responder = [bytes](const WireRequest &) { return bytes; };
+    }
+
     Responder responder = [](const WireRequest &) { return http(200, "{}"); };
     bool stall = false; // read requests, never answer
     QList<WireRequest> requests;

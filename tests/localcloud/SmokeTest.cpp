@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,14 +29,15 @@ TEST(LocalCloudSmoke, PairsSendsSignsAcknowledgesAndKeepsItsStateOverARestart)
         R"({"computerName":"Linux","targetFolderName":"Gider"})", token);
     const std::string computerId = pairing.at("computerId");
 
-    // The demo's phone sends by code, through the command line.
+    // The demo's phone sends by code, through the command line. A plain name keeps the signing path
+    // free of escapes; the program's own tests try the hostile ones.
     const std::string file = cloud.dataDir() + "/Fiş 1.pdf";
     std::FILE *f = std::fopen(file.c_str(), "wb");
     std::fputs("%PDF-1.4 from the phone", f);
     std::fclose(f);
     const std::string phone = std::string("'") + LOCALCLOUD_BINARY + "' phone --url " + cloud.baseUrl()
         + " --ca '" + cloud.caCertPath() + "' send --code " + pairing.at("code").get<std::string>() + " '"
-        + file + "' --name 'Fiş 1.pdf' >/dev/null";
+        + file + "' --name fis-1.pdf >/dev/null";
     ASSERT_EQ(std::system(phone.c_str()), 0);
 
     cloud.restart();
@@ -47,20 +47,14 @@ TEST(LocalCloudSmoke, PairsSendsSignsAcknowledgesAndKeepsItsStateOverARestart)
         {}, token);
     ASSERT_EQ(listing.size(), 1u) << "rows, objects and the signing secret survive a restart";
     const std::string storagePath = listing[0].at("storage_path");
-    std::string escapedPath;
-    for (const unsigned char c : storagePath) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        escapedPath += std::isalnum(c) || c == '/' || c == '-' || c == '.' ? std::string(1, char(c)) : hex;
-    }
-    EXPECT_EQ(listing[0].at("original_filename"), "Fiş 1.pdf");
+    EXPECT_EQ(listing[0].at("original_filename"), "fis-1.pdf");
 
-    const json sign = call("POST", "/storage/v1/object/sign/expenses/" + escapedPath, R"({"expiresIn":60})", token);
+    const json sign = call("POST", "/storage/v1/object/sign/expenses/" + storagePath, R"({"expiresIn":60})", token);
     const auto download = cloud.request("GET", "/storage/v1" + sign.at("signedURL").get<std::string>());
     EXPECT_EQ(download.body, "%PDF-1.4 from the phone");
 
     call("PATCH", "/rest/v1/transfer_items?id=eq." + listing[0].at("id").get<std::string>(),
-        R"({"status":"downloaded","downloaded_filename":"Fiş 1.pdf"})", token);
+        R"({"status":"downloaded","downloaded_filename":"fis-1.pdf"})", token);
     call("DELETE", "/storage/v1/object/expenses", json{{"prefixes", {storagePath}}}.dump(), token);
     EXPECT_EQ(cloud.rows().at(0).status, "downloaded");
     EXPECT_TRUE(cloud.objects().empty());

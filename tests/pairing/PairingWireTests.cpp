@@ -2,12 +2,12 @@
 
 #include "tests/transfer/WireSupport.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QSignalSpy>
 
 namespace {
 
 const std::string pairingPath = "/functions/v1/create-pairing";
+const QString invalidAnswer = QStringLiteral("Sunucudan geçersiz yanıt alındı.");
 
 class PairingWireTest : public WireTest
 {
@@ -16,13 +16,22 @@ protected:
     {
         const auto sent = requestsTo("POST", pairingPath);
         EXPECT_FALSE(sent.empty());
-        return sent.empty() ? QJsonObject()
-                            : QJsonDocument::fromJson(QByteArray::fromStdString(sent.back().body)).object();
+        return sent.empty() ? QJsonObject() : jsonOf(sent.back().body);
+    }
+    QString lastComputerName() { return lastPairingBody().value(QStringLiteral("computerName")).toString(); }
+
+    void silentPairing()
+    {
+        QCoro::waitFor(WireAccess::silentPairing(*model, QCoro::waitFor(WireAccess::session(*model))));
     }
 
-    void answerPairingWith(const std::string &body)
+    // The next pairing is answered with this code and, unless empty, this text for the QR code.
+    void answerPairingWith(const std::string &code, const std::string &qrText = {})
     {
-        cloud.injectFault({LocalCloud::FaultKind::Status, pairingPath, "POST", 200, body});
+        const std::string qr = qrText.empty() ? std::string() : R"(,"qrText":")" + qrText + '"';
+        cloud.injectFault({LocalCloud::FaultKind::Status, pairingPath, "POST", 200,
+            R"({"computerId":"c)" + code + R"(","computerName":"n","code":")" + code + R"(","expiresAt":"e")"
+                + qr + "}"});
     }
 };
 
@@ -38,7 +47,16 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
     EXPECT_EQ(busy, QList<bool>({true, false}));
     EXPECT_FALSE(model->lastError());
     ASSERT_TRUE(model->pairing());
-    EXPECT_FALSE(model->qrImage().isNull());
+    // Nine pixels a module, only black and white, the top-left finder right after the 4-module margin.
+    const QImage qr = model->qrImage();
+    ASSERT_FALSE(qr.isNull());
+    EXPECT_EQ(qr.width(), qr.height());
+    EXPECT_EQ(qr.width() % 9, 0);
+    for (int x = 0; x < qr.width(); ++x)
+        ASSERT_EQ(qGray(qr.pixel(x, qr.height() / 2)) % 255, 0) << x;
+    for (const auto &[column, row, dark] : std::initializer_list<std::tuple<int, int, bool>>{
+             {3, 3, false}, {4, 4, true}, {10, 4, true}, {5, 5, false}, {6, 6, true}})
+        EXPECT_EQ(qGray(qr.pixel(column * 9 + 4, row * 9 + 4)) < 128, dark) << column << "," << row;
     EXPECT_EQ(lastPairingBody(),
               QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Linux")},
                            {QStringLiteral("targetFolderName"), QDir(folder.path()).dirName()}}));
@@ -50,20 +68,19 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
 TEST_F(PairingWireTest, SilentPairingSendsTheComputersNameOrTheFallback)
 {
     services.workspace.name = QStringLiteral("Muhasebe Masası");
-    const CloudSession session = QCoro::waitFor(WireAccess::session(*model));
-    QCoro::waitFor(WireAccess::silentPairing(*model, session));
-    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Muhasebe Masası"));
+    silentPairing();
+    EXPECT_EQ(lastComputerName(), QStringLiteral("Muhasebe Masası"));
     EXPECT_TRUE(model->pairing());
 
     services.workspace.name = std::nullopt;
-    QCoro::waitFor(WireAccess::silentPairing(*model, session));
-    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Linux Bilgisayarım"));
+    silentPairing();
+    EXPECT_EQ(lastComputerName(), QStringLiteral("Linux Bilgisayarım"));
     EXPECT_FALSE(model->isWorking());
 
     // The word is the platform layer's: another platform's build names itself.
     services.workspace.platform = QStringLiteral("Mac");
-    QCoro::waitFor(WireAccess::silentPairing(*model, session));
-    EXPECT_EQ(lastPairingBody().value(QStringLiteral("computerName")).toString(), QStringLiteral("Mac Bilgisayarım"));
+    silentPairing();
+    EXPECT_EQ(lastComputerName(), QStringLiteral("Mac Bilgisayarım"));
 }
 
 TEST_F(PairingWireTest, UndecodableAnswersKeepThePreviousCodeAndLongTextsStillRender)
@@ -73,16 +90,14 @@ TEST_F(PairingWireTest, UndecodableAnswersKeepThePreviousCodeAndLongTextsStillRe
     const PairingResponse before = *model->pairing();
     const QImage imageBefore = model->qrImage();
 
-    answerPairingWith(R"({"computerId":"c","computerName":"n","code":"111111","expiresAt":"e"})");
+    answerPairingWith("111111"); // no text for the QR code
     QCoro::waitFor(model->refreshPairing());
     EXPECT_EQ(model->pairing(), before);
     EXPECT_EQ(model->qrImage(), imageBefore);
-    EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));
+    EXPECT_EQ(model->lastError(), invalidAnswer);
     EXPECT_EQ(model->status(), QStringLiteral("Bağlantı bekleniyor"));
 
-    const std::string longText(400, 'q');
-    answerPairingWith(R"({"computerId":"c","computerName":"n","code":"222222","expiresAt":"e","qrText":")" + longText
-                      + R"("})");
+    answerPairingWith("222222", std::string(400, 'q'));
     QCoro::waitFor(model->refreshPairing());
     ASSERT_TRUE(model->pairing());
     EXPECT_EQ(model->pairing()->code, QStringLiteral("222222"));
@@ -90,19 +105,29 @@ TEST_F(PairingWireTest, UndecodableAnswersKeepThePreviousCodeAndLongTextsStillRe
     EXPECT_FALSE(model->lastError());
 
     // Text no QR code can carry: the user's renewal refuses it, the quiet one keeps the pairing.
-    const std::string hugeText(5000, 'q');
-    const std::string hugeAnswer =
-        R"({"computerId":"c2","computerName":"n","code":"333333","expiresAt":"e","qrText":")" + hugeText + R"("})";
-    answerPairingWith(hugeAnswer);
+    answerPairingWith("333333", std::string(5000, 'q'));
     QCoro::waitFor(model->refreshPairing());
     EXPECT_EQ(model->pairing()->code, QStringLiteral("222222"));
-    EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));
+    EXPECT_EQ(model->lastError(), invalidAnswer);
 
-    answerPairingWith(hugeAnswer);
-    const CloudSession session = QCoro::waitFor(WireAccess::session(*model));
-    QCoro::waitFor(WireAccess::silentPairing(*model, session));
+    answerPairingWith("333333", std::string(5000, 'q'));
+    silentPairing();
     EXPECT_EQ(model->pairing()->code, QStringLiteral("333333"));
     EXPECT_TRUE(model->qrImage().isNull());
+}
+
+TEST_F(PairingWireTest, RenewalWithoutConfigurationOpensTheSettingsAndSendsNothing)
+{
+    TestServices other;
+    AppModel unconfigured(other.services(), testBuildValues());
+    QSignalSpy busy(&unconfigured, &AppModel::isWorkingChanged);
+    const QString statusBefore = unconfigured.status();
+    EXPECT_TRUE(unconfigured.refreshPairing().isReady());
+    EXPECT_TRUE(unconfigured.showingCloudSettings());
+    EXPECT_EQ(unconfigured.status(), statusBefore);
+    EXPECT_EQ(busy.count(), 0);
+    EXPECT_TRUE(other.secrets.calls.isEmpty()); // no session was even looked for
+    EXPECT_TRUE(cloud.requestLog().empty());
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QCoro/QCoroSignal>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
@@ -11,16 +10,13 @@
 QCoro::Task<> FakeSecretStore::save(QString service, QString account, QByteArray data)
 {
     calls.append(QStringLiteral("save:") + account);
-    if (!failing)
-        items[{service, account}] = data;
+    items[{service, account}] = data;
     co_return;
 }
 
 QCoro::Task<std::optional<QByteArray>> FakeSecretStore::load(QString service, QString account)
 {
     calls.append(QStringLiteral("load:") + account);
-    if (failing)
-        co_return std::nullopt;
     const auto it = items.find({service, account});
     if (it == items.end())
         co_return std::nullopt;
@@ -30,8 +26,7 @@ QCoro::Task<std::optional<QByteArray>> FakeSecretStore::load(QString service, QS
 QCoro::Task<> FakeSecretStore::remove(QString service, QString account)
 {
     calls.append(QStringLiteral("remove:") + account);
-    if (!failing)
-        items.erase({service, account});
+    items.erase({service, account});
     co_return;
 }
 
@@ -119,13 +114,6 @@ void FakeFolderBookmarks::stopAccess(const QString &folderPath)
 {
     log.append(QStringLiteral("stop:") + folderPath);
     accessed.removeOne(folderPath);
-}
-
-void FakeApplicationHost::startDetached(const QString &program, const QStringList &arguments)
-{
-    if (refuseStart)
-        throw PlatformError(QStringLiteral("Program başlatılamadı."));
-    started.append({program, arguments});
 }
 
 BuildValues testBuildValues(const QString &supabaseURL, const QString &anonKey, const QString &siteOrigin)

@@ -11,10 +11,10 @@
 #include <QUrl>
 
 #include <deque>
-#include <vector>
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class MemorySettingsStore : public SettingsStore
 {
@@ -37,7 +37,6 @@ public:
     QCoro::Task<std::optional<QByteArray>> load(QString service, QString account) override;
     QCoro::Task<> remove(QString service, QString account) override;
 
-    bool failing = false;                              // every operation fails silently
     std::map<std::pair<QString, QString>, QByteArray> items;
     QStringList calls;                                 // "save:account", "load:account", "remove:account"
 };
@@ -134,18 +133,19 @@ class FakeApplicationHost : public ApplicationHost
 public:
     QString bundlePath() const override { return bundle; }
     QString programFolder() const override { return program; }
-    qint64 processId() const override { return pid; }
+    qint64 processId() const override { return 4242; }
     QString temporaryDirectory() const override { return tempDir; }
     QString dataDirectory() const override { return dataDir; }
-    void startDetached(const QString &program, const QStringList &arguments) override;
+    void startDetached(const QString &program, const QStringList &arguments) override
+    {
+        started.append({program, arguments});
+    }
     void quit() override { ++quitCalls; }
 
     QString bundle;
     QString program;
-    qint64 pid = 4242;
     QString tempDir;
     QString dataDir; // empty: the program's own files are kept for the run only
-    bool refuseStart = false;
     QList<QPair<QString, QStringList>> started;
     int quitCalls = 0;
 };
@@ -166,10 +166,7 @@ public:
 class FakeWakeEvents : public WakeEvents
 {
 public:
-    void setHandler(std::function<void(Reason)> handler) override { this->handler = std::move(handler); }
-    void fire(Reason reason) { if (handler) handler(reason); }
-
-    std::function<void(Reason)> handler;
+    void setHandler(std::function<void(Reason)>) override {}
 };
 
 // Owns one of every fake, plus a real HTTP client (tests talk to loopback servers at the wire).

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -31,16 +32,11 @@ std::string base64(const std::string &bytes)
     return out;
 }
 
-std::optional<std::string> optionalText(const json &value)
-{
-    return value.is_string() ? std::optional<std::string>(value.get<std::string>()) : std::nullopt;
-}
-
 LocalCloud::Row rowFrom(const json &j)
 {
-    return LocalCloud::Row{j.at("id"), j.at("computer_id"), j.at("user_id"), j.at("storage_path"),
-        j.at("original_filename"), j.at("status"), j.at("created_at"), optionalText(j.at("completed_at")),
-        optionalText(j.at("downloaded_filename"))};
+    const json &saved = j.at("downloaded_filename");
+    return LocalCloud::Row{j.at("id"), j.at("storage_path"), j.at("original_filename"), j.at("status"),
+        saved.is_string() ? std::optional<std::string>(saved.get<std::string>()) : std::nullopt};
 }
 
 json parse(const LocalCloud::Response &response)
@@ -54,25 +50,9 @@ json parse(const LocalCloud::Response &response)
 
 const char *kindName(LocalCloud::FaultKind kind)
 {
-    switch (kind) {
-    case LocalCloud::FaultKind::Status:
-        return "status";
-    case LocalCloud::FaultKind::Delay:
-        return "delay";
-    case LocalCloud::FaultKind::Drop:
-        return "drop";
-    case LocalCloud::FaultKind::Malformed:
-        return "malformed";
-    case LocalCloud::FaultKind::Truncate:
-        return "truncate";
-    case LocalCloud::FaultKind::Silent:
-        return "silent";
-    case LocalCloud::FaultKind::Endless:
-        return "endless";
-    case LocalCloud::FaultKind::Trickle:
-        return "trickle";
-    }
-    return "status";
+    static const char *const names[]
+        = {"status", "delay", "drop", "malformed", "truncate", "silent", "endless", "trickle"};
+    return names[static_cast<int>(kind)];
 }
 
 // Reads the server's first line from `fd`, waiting at most until `deadline`.
@@ -109,20 +89,8 @@ std::string LocalCloud::LoggedRequest::header(const std::string &name) const
 
 bool LocalCloud::LoggedRequest::hasHeader(const std::string &name) const
 {
-    for (const auto &entry : headers) {
-        if (strcasecmp(entry.first.c_str(), name.c_str()) == 0)
-            return true;
-    }
-    return false;
-}
-
-std::string LocalCloud::Response::header(const std::string &name) const
-{
-    for (const auto &[key, value] : headers) {
-        if (strcasecmp(key.c_str(), name.c_str()) == 0)
-            return value;
-    }
-    return {};
+    return std::any_of(headers.begin(), headers.end(),
+        [&](const auto &entry) { return strcasecmp(entry.first.c_str(), name.c_str()) == 0; });
 }
 
 LocalCloud::LocalCloud()
@@ -160,12 +128,8 @@ LocalCloud::~LocalCloud()
 
 void LocalCloud::start()
 {
-    std::vector<std::string> args{LOCALCLOUD_BINARY, "serve", "--data", options_.dataDir, "--port",
-        std::to_string(port_ ? port_ : options_.port)};
-    if (options_.tokenLifetimeSeconds)
-        args.insert(args.end(), {"--token-lifetime", std::to_string(*options_.tokenLifetimeSeconds)});
-    if (!options_.siteDir.empty())
-        args.insert(args.end(), {"--site", options_.siteDir});
+    std::vector<std::string> args{
+        LOCALCLOUD_BINARY, "serve", "--data", options_.dataDir, "--port", std::to_string(port_)};
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(arg.data());
@@ -254,21 +218,13 @@ LocalCloud::Response LocalCloud::request(const std::string &method, const std::s
     }
     response.status = result->status;
     response.body = result->body;
-    for (const auto &[name, value] : result->headers)
-        response.headers.emplace(name, value);
     return response;
-}
-
-LocalCloud::Response LocalCloud::admin(const std::string &method, const std::string &path,
-    const std::string &body, const std::string &contentType)
-{
-    return request(method, path, body, {{"Content-Type", contentType}});
 }
 
 LocalCloud::Response LocalCloud::checked(const std::string &method, const std::string &path,
     const std::string &body, const std::string &contentType)
 {
-    Response response = admin(method, path, body, contentType);
+    Response response = request(method, path, body, {{"Content-Type", contentType}});
     if (response.status < 200 || response.status > 299) {
         throw std::runtime_error("localcloud " + method + " " + path + " failed: "
             + (response.status ? std::to_string(response.status) + " " + response.body : response.error));
@@ -279,7 +235,7 @@ LocalCloud::Response LocalCloud::checked(const std::string &method, const std::s
 LocalCloud::Pairing LocalCloud::claimPairing(const std::string &code)
 {
     const json j = parse(checked("POST", "/_phone/pair", json{{"code", code}}.dump()));
-    return Pairing{j.at("userId"), j.at("computerId"), j.at("computerName"), j.at("targetFolderName")};
+    return Pairing{j.at("computerId")};
 }
 
 LocalCloud::Row LocalCloud::sendDocument(
@@ -320,11 +276,11 @@ std::vector<LocalCloud::PairingCode> LocalCloud::pairingCodes()
     return out;
 }
 
-std::vector<LocalCloud::StoredObject> LocalCloud::objects()
+std::vector<std::string> LocalCloud::objects()
 {
-    std::vector<StoredObject> out;
+    std::vector<std::string> out;
     for (const json &j : parse(checked("GET", "/_admin/objects", {})))
-        out.push_back(StoredObject{j.at("name"), j.at("size"), j.at("mimetype"), j.at("owner")});
+        out.push_back(j.at("name"));
     return out;
 }
 
@@ -332,26 +288,10 @@ std::vector<LocalCloud::LoggedRequest> LocalCloud::requestLog()
 {
     std::vector<LoggedRequest> out;
     for (const json &j : parse(checked("GET", "/_admin/log", {}))) {
-        LoggedRequest entry;
-        entry.seq = j.at("seq");
-        entry.method = j.at("method");
-        entry.path = j.at("path");
-        for (const auto &[name, value] : j.at("headers").items())
-            entry.headers[name] = value.get<std::string>();
-        entry.body = j.at("body");
-        entry.bodyIsBase64 = j.at("bodyEncoding") == "base64";
-        if (j.at("status").is_number())
-            entry.status = j.at("status").get<int>();
-        if (j.at("fault").is_string())
-            entry.fault = j.at("fault");
-        out.push_back(std::move(entry));
+        out.push_back(LoggedRequest{
+            j.at("method"), j.at("path"), j.at("headers").get<std::map<std::string, std::string>>(), j.at("body")});
     }
     return out;
-}
-
-void LocalCloud::clearLog()
-{
-    checked("DELETE", "/_admin/log", {});
 }
 
 void LocalCloud::injectFault(const Fault &fault)
@@ -366,11 +306,6 @@ void LocalCloud::injectFault(const Fault &fault)
     if (fault.times)
         body["times"] = *fault.times;
     checked("POST", "/_admin/faults", body.dump());
-}
-
-void LocalCloud::clearFaults()
-{
-    checked("DELETE", "/_admin/faults", {});
 }
 
 LocalCloud::Realtime LocalCloud::realtime()
@@ -392,16 +327,6 @@ LocalCloud::Realtime LocalCloud::realtime()
     return out;
 }
 
-void LocalCloud::dropRealtime()
-{
-    checked("POST", "/_admin/realtime/drop", {});
-}
-
-void LocalCloud::setTokenLifetime(int seconds)
-{
-    checked("PUT", "/_admin/token-lifetime", json{{"seconds", seconds}}.dump());
-}
-
 void LocalCloud::setClockOffset(std::chrono::seconds offset)
 {
     checked("PUT", "/_admin/clock", json{{"offsetSeconds", offset.count()}}.dump());
@@ -411,10 +336,4 @@ void LocalCloud::putSiteFile(const std::string &path, const std::string &bytes)
 {
     const std::string relative = path.rfind('/', 0) == 0 ? path.substr(1) : path;
     checked("PUT", "/_admin/site/" + relative, bytes, "application/octet-stream");
-}
-
-void LocalCloud::removeSiteFile(const std::string &path)
-{
-    const std::string relative = path.rfind('/', 0) == 0 ? path.substr(1) : path;
-    checked("DELETE", "/_admin/site/" + relative, {});
 }

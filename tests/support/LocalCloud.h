@@ -2,16 +2,6 @@
 
 // Starts the local cloud (tools/localcloud) for a test and talks to its test controls.
 //
-// Typical use:
-//
-//     LocalCloud cloud;                       // fresh data folder, free port, ready on return
-//     app.useBackend(cloud.baseUrl(), cloud.anonKey(), cloud.caCertPath());
-//     ... app pairs; the test reads the code the app shows ...
-//     auto pairing = cloud.claimPairing(code);
-//     cloud.sendDocument(pairing.computerId, "Fiş 1.pdf", pdfBytes);
-//     ... app syncs ...
-//     EXPECT_EQ(cloud.rows().at(0).status, "downloaded");
-//
 // Every call is synchronous and throws std::runtime_error when the server cannot be reached or
 // refuses; nothing here needs Qt. The server process ends with the object (and with the test
 // process, should that crash). Calls are safe from any thread. Constructing one makes the test
@@ -22,7 +12,6 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,13 +22,10 @@ class LocalCloud
 {
 public:
     struct Options {
-        int port = 0; // 0: a free port
-        std::optional<int> tokenLifetimeSeconds{}; // "expires_in" of new sessions (default 3600)
-        std::string siteDir{}; // extra folder served as the product web site
         std::string dataDir{}; // empty: a fresh temporary folder, removed afterwards
     };
 
-    // Starts the server and waits (up to 20 s) until it is ready.
+    // Starts the server on a free port and waits (up to 20 s) until it is ready.
     explicit LocalCloud(Options options);
     LocalCloud();
     // Stops the server (SIGTERM, then SIGKILL after 5 s) and removes a temporary data folder.
@@ -60,28 +46,21 @@ public:
     // --- the phone's side ---
 
     struct Pairing {
-        std::string userId{}; // the phone's user
         std::string computerId{};
-        std::string computerName{};
-        std::string targetFolderName{};
     };
     // Claims a pairing code the application showed. Throws if it is unknown, expired or used.
     Pairing claimPairing(const std::string &code);
 
-    // A transfer_items row, every column.
+    // A transfer_items row.
     struct Row {
         std::string id{};
-        std::string computerId{};
-        std::string userId{};
         std::string storagePath{};
         std::string originalFilename{};
         std::string status{}; // "pending" or "downloaded"
-        std::string createdAt{};
-        std::optional<std::string> completedAt{};
         std::optional<std::string> downloadedFilename{};
     };
     // Uploads a document as the phone does (object at "<phoneUser>/<uuid>/<name>") and queues
-    // its pending row for the computer. Returns the new row.
+    // its pending row for the computer.
     Row sendDocument(
         const std::string &computerId, const std::string &originalFilename, const std::string &bytes);
 
@@ -108,23 +87,13 @@ public:
     };
     std::vector<PairingCode> pairingCodes(); // every code issued, newest first
 
-    struct StoredObject {
-        std::string name{}; // the object key in the bucket "expenses"
-        std::int64_t size = 0;
-        std::string mimetype{};
-        std::string owner{};
-    };
-    std::vector<StoredObject> objects(); // objects still in the bucket
+    std::vector<std::string> objects(); // names of the objects still in the bucket
 
     struct LoggedRequest {
-        std::int64_t seq = 0;
         std::string method{};
         std::string path{}; // path and query exactly as sent (still percent-encoded)
         std::map<std::string, std::string> headers{}; // names in lower case
-        std::string body{}; // as sent when UTF-8, else base64 (bodyIsBase64); first 64 KiB only
-        bool bodyIsBase64 = false;
-        std::optional<int> status{}; // the answer; 0 when the connection was dropped
-        std::string fault{}; // the fault that hit it, if any ("status", "drop", ...)
+        std::string body{}; // as sent when UTF-8, else base64; first 64 KiB only
 
         // The header's value, or "" when absent; `name` in any case.
         std::string header(const std::string &name) const;
@@ -132,7 +101,7 @@ public:
     };
     // Every request the server received (test controls excluded), oldest first.
     std::vector<LoggedRequest> requestLog();
-    void clearLog();
+    void clearLog() { checked("DELETE", "/_admin/log", {}); }
 
     // --- making things go wrong ---
 
@@ -162,7 +131,7 @@ public:
     // "GET" on realtimePath; each message and each push is matched with its event name as the method
     // ("phx_join", "heartbeat", "postgres_changes"...) on realtimePath.
     void injectFault(const Fault &fault);
-    void clearFaults();
+    void clearFaults() { checked("DELETE", "/_admin/faults", {}); }
 
     // --- the push sockets ---
 
@@ -182,26 +151,18 @@ public:
     };
     Realtime realtime();
     // Closes every push socket at once, without a closing handshake.
-    void dropRealtime();
+    void dropRealtime() { checked("POST", "/_admin/realtime/drop", {}); }
 
-    // "expires_in" of sessions issued from now on.
-    void setTokenLifetime(int seconds);
     // Moves the server's clock (tokens, signed links, pairing codes, created_at) ahead or back.
     void setClockOffset(std::chrono::seconds offset);
-
     // Serves `bytes` at `path` (e.g. "/updates/macos.json") from now on, over whatever was there.
     // In JSON files "{{baseURL}}" and "{{anonKey}}" are replaced by this server's values.
     void putSiteFile(const std::string &path, const std::string &bytes);
-    void removeSiteFile(const std::string &path);
-
-    // --- raw access, for contract tests ---
 
     struct Response {
         int status = 0; // 0 when no HTTP answer arrived (see `error`)
         std::string body{};
-        std::multimap<std::string, std::string> headers{};
         std::string error{}; // transport error text when status is 0
-        std::string header(const std::string &name) const;
     };
     // One HTTPS request to this server, trusting only its CA. `headers` are sent as given.
     Response request(const std::string &method, const std::string &pathAndQuery, const std::string &body = {},
@@ -210,8 +171,6 @@ public:
 private:
     void start();
     void stop();
-    Response admin(const std::string &method, const std::string &path, const std::string &body,
-        const std::string &contentType = "application/json");
     Response checked(const std::string &method, const std::string &path, const std::string &body,
         const std::string &contentType = "application/json");
 

@@ -1,11 +1,6 @@
 // One document from the bucket to the folder and back to the queue, at the wire.
 
-#include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace {
 
@@ -67,8 +62,7 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
         ASSERT_EQ(log.size(), 4u) << c.storagePath;
         EXPECT_EQ(log[0].method, "POST");
         EXPECT_EQ(log[0].path, c.signedAt);
-        EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(log[0].body)).object(),
-                  QJsonObject({{QStringLiteral("expiresIn"), 120}}));
+        EXPECT_EQ(jsonOf(log[0].body), QJsonObject({{QStringLiteral("expiresIn"), 120}}));
         EXPECT_EQ(log[1].method, "GET");
         EXPECT_FALSE(log[1].hasHeader("apikey"));
         EXPECT_FALSE(log[1].hasHeader("authorization"));
@@ -76,7 +70,7 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
         EXPECT_EQ(log[2].method, "PATCH");
         EXPECT_EQ(log[2].path, "/rest/v1/transfer_items?id=eq." + row.id);
         EXPECT_EQ(log[2].header("prefer"), "return=minimal");
-        const QJsonObject acknowledgement = QJsonDocument::fromJson(QByteArray::fromStdString(log[2].body)).object();
+        const QJsonObject acknowledgement = jsonOf(log[2].body);
         EXPECT_EQ(acknowledgement.value(QStringLiteral("status")).toString(), QStringLiteral("downloaded"));
         EXPECT_EQ(acknowledgement.value(QStringLiteral("completed_at")).toString(),
                   QStringLiteral("2026-03-01T09:00:00Z"));
@@ -84,8 +78,8 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
 
         EXPECT_EQ(log[3].method, "DELETE");
         EXPECT_EQ(log[3].path, "/storage/v1/object/expenses");
-        EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(log[3].body)).object(),
-                  QJsonObject({{QStringLiteral("prefixes"), QJsonArray{qs(c.storagePath)}}}));
+        EXPECT_EQ(
+            jsonOf(log[3].body), QJsonObject({{QStringLiteral("prefixes"), QJsonArray{qs(c.storagePath)}}}));
 
         EXPECT_EQ(contents(qs(c.name)), c.bytes);
         EXPECT_EQ(rowWithId(row.id).status, "downloaded");

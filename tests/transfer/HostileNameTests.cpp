@@ -20,8 +20,7 @@ protected:
         ASSERT_TRUE(root.mkdir(QStringLiteral("target")) && root.mkdir(QStringLiteral("outside")));
         target = root.filePath(QStringLiteral("target"));
         services.settings.values.insert(QStringLiteral("targetFolderBookmark"), target.toUtf8());
-        model = std::make_unique<AppModel>(services.services(),
-                                           testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+        restart();
     }
 
     static void write(const QString &path, const QByteArray &bytes)
@@ -31,15 +30,6 @@ protected:
     }
     QString inTarget(const QString &name) const { return QDir(target).filePath(name); }
     QString outside(const QString &name) const { return root.filePath(QStringLiteral("outside/") + name); }
-    QStringList list(const QString &path) const
-    {
-        return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    static QByteArray read(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
     QDir root;
     QString target;
@@ -67,7 +57,7 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     const QByteArray same = testPdf + "same";
     write(inTarget(QStringLiteral("aynı.pdf")), same);
     write(inTarget(QStringLiteral("başka.pdf")), testPdf + "theirs");
-    const QStringList before = list(target);
+    const QStringList before = entries(target);
     struct stat sameBefore {};
     ASSERT_EQ(::stat(QFile::encodeName(inTarget(QStringLiteral("aynı.pdf"))).constData(), &sameBefore), 0);
 
@@ -172,21 +162,21 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
         expected.append(c.saved);
         EXPECT_EQ(row.status, "downloaded");
         EXPECT_EQ(qs(row.downloadedFilename.value_or("")), c.saved);
-        EXPECT_EQ(read(inTarget(c.saved)), bytesOf(i));
+        EXPECT_EQ(contents(inTarget(c.saved)), bytesOf(i));
         EXPECT_LE(c.saved.toUtf8().size(), 255);
     }
     expected.sort();
-    EXPECT_EQ(list(target), expected); // no temporary file left, nothing under another name
+    EXPECT_EQ(entries(target), expected); // no temporary file left, nothing under another name
     const mode_t mask = ::umask(022);
     ::umask(mask);
-    for (const QString &name : list(target)) {
+    for (const QString &name : entries(target)) {
         struct stat info {};
         if (!before.contains(name) && ::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0) {
             EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << name.toStdString();
         }
     }
     sync(); // its sweep of abandoned downloads
-    EXPECT_EQ(list(target), expected);
+    EXPECT_EQ(entries(target), expected);
 
     // The identical document is recognised, not written again.
     EXPECT_EQ(rowWithId(repeatId).downloadedFilename.value_or(""), "aynı.pdf");
@@ -196,12 +186,12 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     EXPECT_EQ(sameAfter.st_mtim.tv_nsec, sameBefore.st_mtim.tv_nsec);
 
     // Nothing was written beside the folder or through what was in it.
-    EXPECT_EQ(list(root.path()), QStringList({QStringLiteral("outside"), QStringLiteral("target")}));
-    EXPECT_EQ(list(root.filePath(QStringLiteral("outside"))), QStringList({QStringLiteral("gizli.pdf")}));
-    EXPECT_EQ(read(outside(QStringLiteral("gizli.pdf"))), secret);
+    EXPECT_EQ(entries(root.path()), QStringList({QStringLiteral("outside"), QStringLiteral("target")}));
+    EXPECT_EQ(entries(root.filePath(QStringLiteral("outside"))), QStringList({QStringLiteral("gizli.pdf")}));
+    EXPECT_EQ(contents(outside(QStringLiteral("gizli.pdf"))), secret);
     EXPECT_EQ(QFileInfo(inTarget(QStringLiteral("bağ.pdf"))).symLinkTarget(), outside(QStringLiteral("gizli.pdf")));
-    EXPECT_TRUE(list(inTarget(QStringLiteral("klasör.pdf"))).isEmpty());
-    EXPECT_EQ(read(inTarget(QStringLiteral("başka.pdf"))), testPdf + "theirs");
+    EXPECT_TRUE(entries(inTarget(QStringLiteral("klasör.pdf"))).isEmpty());
+    EXPECT_EQ(contents(inTarget(QStringLiteral("başka.pdf"))), testPdf + "theirs");
 
     // The refusals are shown, naming the first.
     EXPECT_EQ(model->status(), QStringLiteral("2 evrak kaydedilemedi"));
@@ -214,7 +204,7 @@ TEST_F(HostileNameTest, AFolderSwappedForALinkBetweenPassesReplacesNothingWhereI
     const std::string computer = cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
     cloud.sendDocument(computer, "fatura.pdf", (testPdf + "first").toStdString());
     sync();
-    ASSERT_EQ(read(inTarget(QStringLiteral("fatura.pdf"))), testPdf + "first");
+    ASSERT_EQ(contents(inTarget(QStringLiteral("fatura.pdf"))), testPdf + "first");
 
     // Someone moves the folder away and leaves a link to a folder of theirs under its name.
     ASSERT_TRUE(root.rename(QStringLiteral("target"), QStringLiteral("moved")));
@@ -226,12 +216,12 @@ TEST_F(HostileNameTest, AFolderSwappedForALinkBetweenPassesReplacesNothingWhereI
 
     // The link is a folder the user can reach; it is used as one, and what it holds stays as it was.
     EXPECT_TRUE(QFileInfo(target).isSymLink());
-    EXPECT_EQ(read(outside(QStringLiteral("fatura.pdf"))), QByteArrayLiteral("%PDF-1.4 theirs"));
-    EXPECT_EQ(read(outside(QStringLiteral("fatura_2.pdf"))), testPdf + "second");
-    EXPECT_EQ(list(root.filePath(QStringLiteral("moved"))), QStringList({QStringLiteral("fatura.pdf")}));
-    EXPECT_EQ(read(root.filePath(QStringLiteral("moved/fatura.pdf"))), testPdf + "first");
-    EXPECT_EQ(list(root.filePath(QStringLiteral("outside"))),
-              QStringList({QStringLiteral("fatura.pdf"), QStringLiteral("fatura_2.pdf")}));
+    EXPECT_EQ(contents(outside(QStringLiteral("fatura.pdf"))), QByteArrayLiteral("%PDF-1.4 theirs"));
+    EXPECT_EQ(contents(outside(QStringLiteral("fatura_2.pdf"))), testPdf + "second");
+    EXPECT_EQ(entries(root.filePath(QStringLiteral("moved"))), QStringList({QStringLiteral("fatura.pdf")}));
+    EXPECT_EQ(contents(root.filePath(QStringLiteral("moved/fatura.pdf"))), testPdf + "first");
+    EXPECT_EQ(entries(root.filePath(QStringLiteral("outside"))),
+        QStringList({QStringLiteral("fatura.pdf"), QStringLiteral("fatura_2.pdf")}));
 }
 
 } // namespace

@@ -3,9 +3,6 @@
 
 #include "tests/transfer/WireSupport.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 
 namespace {
@@ -13,11 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 using State = RealtimeChannel::State;
 const QString testKey = QStringLiteral("sb_publishable_0123456789abcdefghijklmnopqrstu");
-
-QJsonObject objectOf(const std::string &json)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
-}
 
 class PushTest : public WireTest
 {
@@ -76,6 +68,14 @@ protected:
         return computer;
     }
 
+    // The local cloud's certificates, for another one that the program trusts as it trusts this one.
+    void copyCertificates(const QString &into)
+    {
+        ASSERT_TRUE(QDir().mkpath(into));
+        for (const QString &name : QDir(qs(cloud.dataDir() + "/tls")).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(qs(cloud.dataDir() + "/tls/") + name, into + u'/' + name));
+    }
+
     int attempts = 0; // connections the channel began
 };
 
@@ -91,7 +91,7 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     const auto joins = events("in", "phx_join");
     ASSERT_EQ(joins.size(), 1u);
     EXPECT_EQ(joins[0].topic, "realtime:transfer_items:" + computer);
-    const QJsonObject join = objectOf(joins[0].payload);
+    const QJsonObject join = jsonOf(joins[0].payload);
     EXPECT_EQ(join.value(QStringLiteral("access_token")).toString(), session.accessToken);
     const QJsonArray changes = join.value(QStringLiteral("config")).toObject().value(QStringLiteral("postgres_changes")).toArray();
     EXPECT_EQ(changes, QJsonArray({QJsonObject{{QStringLiteral("event"), QStringLiteral("INSERT")},
@@ -117,14 +117,13 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     ASSERT_TRUE(waitUntil([&] { return !events("in", "access_token").empty(); }));
     const auto handedOver = events("in", "access_token");
     EXPECT_EQ(handedOver[0].topic, "realtime:transfer_items:" + computer);
-    EXPECT_EQ(objectOf(handedOver[0].payload).value(QStringLiteral("access_token")).toString(), renewed.accessToken);
+    EXPECT_EQ(
+        jsonOf(handedOver[0].payload).value(QStringLiteral("access_token")).toString(), renewed.accessToken);
     EXPECT_EQ(events("upgrade").size(), 1u);
 
     // Another backend (trusting the same authority): leave the old topic, then join there.
     QTemporaryDir otherData;
-    ASSERT_TRUE(QDir().mkpath(otherData.filePath(QStringLiteral("tls"))));
-    for (const QString &name : QDir(qs(cloud.dataDir() + "/tls")).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(qs(cloud.dataDir() + "/tls/") + name, otherData.filePath(QStringLiteral("tls/")) + name));
+    copyCertificates(otherData.filePath(QStringLiteral("tls")));
     LocalCloud::Options options;
     options.dataDir = otherData.path().toStdString();
     LocalCloud other(options);
@@ -292,17 +291,16 @@ TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)
 
     // The system's trust is what lies in /etc/ssl/certs: in a mount namespace of its own the child
     // finds the local cloud's authority there, hashed as OpenSSL looks it up, and nothing else.
-    if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
-                                                      QStringLiteral("--mount"), QStringLiteral("true")}) != 0)
+    const QStringList privateMount = QStringLiteral("--user --map-root-user --mount").split(u' ');
+    if (QProcess::execute(QStringLiteral("unshare"), privateMount + QStringList{QStringLiteral("true")}) != 0)
         GTEST_SKIP() << "no private mount namespace here (unshare)";
     QTemporaryDir work;
     const QDir dir(work.path());
-    ASSERT_TRUE(dir.mkpath(QStringLiteral("cloud/tls")) && dir.mkpath(QStringLiteral("roots")));
-    for (const QString &name : QDir(qs(cloud.dataDir() + "/tls")).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(qs(cloud.dataDir() + "/tls/") + name, dir.filePath(QStringLiteral("cloud/tls/")) + name));
+    ASSERT_TRUE(dir.mkpath(QStringLiteral("roots")));
+    copyCertificates(dir.filePath(QStringLiteral("cloud/tls")));
     QProcess hash;
-    hash.start(QStringLiteral("openssl"), {QStringLiteral("x509"), QStringLiteral("-hash"), QStringLiteral("-noout"),
-                                          QStringLiteral("-in"), qs(cloud.caCertPath())});
+    hash.start(QStringLiteral("openssl"),
+        QStringLiteral("x509 -hash -noout -in").split(u' ') << qs(cloud.caCertPath()));
     ASSERT_TRUE(hash.waitForFinished() && hash.exitCode() == 0);
     const QString hashed = QString::fromLatin1(hash.readAllStandardOutput().trimmed()) + QStringLiteral(".0");
     // Qt reads the roots by name, OpenSSL looks them up by hash: both names.
@@ -315,11 +313,13 @@ TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     const ::testing::TestInfo *self = ::testing::UnitTest::GetInstance()->current_test_info();
-    child.start(QStringLiteral("unshare"),
-                {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount"), QStringLiteral("sh"),
-                 QStringLiteral("-c"), QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && exec \"$2\" --gtest_filter=\"$3\""),
-                 QStringLiteral("sh"), dir.filePath(QStringLiteral("roots")), QCoreApplication::applicationFilePath(),
-                 QStringLiteral("%1.%2").arg(QString::fromUtf8(self->test_suite_name()), QString::fromUtf8(self->name()))});
+    QStringList command = privateMount;
+    command << QStringLiteral("sh") << QStringLiteral("-c")
+            << QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && exec \"$2\" --gtest_filter=\"$3\"")
+            << QStringLiteral("sh") << dir.filePath(QStringLiteral("roots"))
+            << QCoreApplication::applicationFilePath()
+            << QString::fromUtf8(self->test_suite_name()) + u'.' + QString::fromUtf8(self->name());
+    child.start(QStringLiteral("unshare"), command);
     ASSERT_TRUE(child.waitForFinished(120000));
     const QString output = QString::fromUtf8(child.readAll());
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();

@@ -1,6 +1,5 @@
 // Whole passes: from the phone's queue into the folder, with the counters and lines the views show.
 
-#include "core/CompanionError.h"
 #include "tests/transfer/WireSupport.h"
 
 #include <QTimer>
@@ -104,6 +103,14 @@ TEST_F(SyncPassTest, AFailingBackendEndsThePassAndTheDocumentIsTriedFirstNextTim
     EXPECT_EQ(model->pendingCount(), 0);
     EXPECT_FALSE(model->lastError());
     EXPECT_EQ(entries().size(), 3);
+
+    // Today's count starts again on a new day.
+    services.clock.current = services.clock.current.addDays(1);
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 0);
+    cloud.sendDocument(computer, "dort.pdf", testPdf.toStdString() + "4");
+    sync();
+    EXPECT_EQ(model->downloadedToday(), 1);
 }
 
 TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndFetchedAgainOnlyAfterAnHour)
@@ -230,27 +237,13 @@ TEST_F(SyncPassTest, AFailedCleanUpIsDoneByALaterPassAfterARestart)
     EXPECT_EQ(cloud.objects().size(), 1u);
     EXPECT_FALSE(model->lastError());
 
-    model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+    restart();
     sync();
     EXPECT_TRUE(cloud.objects().empty());
     EXPECT_TRUE(services.settings.values.value(QStringLiteral("pendingCleanups")).toByteArray().isEmpty());
     cloud.clearLog();
     sync();
     EXPECT_TRUE(requestsTo("DELETE", "/storage/").empty());
-}
-
-TEST_F(SyncPassTest, TodaysCountStartsAgainOnANewDay)
-{
-    const std::string computer = pairPhone();
-    cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
-    sync();
-    EXPECT_EQ(model->downloadedToday(), 1);
-    services.clock.current = services.clock.current.addDays(1);
-    sync();
-    EXPECT_EQ(model->downloadedToday(), 0);
-    cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
-    sync();
-    EXPECT_EQ(model->downloadedToday(), 1);
 }
 
 TEST_F(SyncPassTest, SavingTheSettingsAfterWaitingForThemStartsThePasses)
@@ -289,6 +282,15 @@ TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
     EXPECT_EQ(unconfigured.status(), statusBefore);
     EXPECT_TRUE(cloud.requestLog().empty());
 
+    // A silent pairing that fails: no listing without it.
+    cloud.injectFault({LocalCloud::FaultKind::Status, "/functions/v1/create-pairing", "POST", 500,
+        R"({"message":"pairing down"})"});
+    sync();
+    EXPECT_FALSE(model->pairing());
+    EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));
+    EXPECT_EQ(model->status(), waitingText);
+    EXPECT_TRUE(requestsTo("GET", "/rest/").empty());
+
     // A second pass while one runs changes nothing, and no document is fetched twice.
     const std::string computer = pairPhone();
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
@@ -304,17 +306,6 @@ TEST_F(SyncPassTest, PassesThatMustNotRunSendNothing)
     EXPECT_EQ(signedPaths().size(), 2u);
     EXPECT_EQ(model->downloadedToday(), 2);
     EXPECT_FALSE(model->isWorking());
-}
-
-TEST_F(SyncPassTest, AFailedSilentPairingShowsTheInvalidAnswerMessage)
-{
-    cloud.injectFault({LocalCloud::FaultKind::Status, "/functions/v1/create-pairing", "POST", 500,
-                       R"({"message":"pairing down"})"});
-    sync();
-    EXPECT_FALSE(model->pairing());
-    EXPECT_EQ(model->lastError(), QStringLiteral("Sunucudan geçersiz yanıt alındı."));
-    EXPECT_EQ(model->status(), waitingText);
-    EXPECT_TRUE(requestsTo("GET", "/rest/").empty());
 }
 
 } // namespace

@@ -7,15 +7,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-struct Access {
-    static void prepare(AppModel &model) { model.prepareTargetFolder(); }
-    static std::optional<QString> accessFolder(const AppModel &model) { return model.folder().accessPath(); }
-};
-
 namespace {
 
 const QString bookmarkKey = QStringLiteral("targetFolderBookmark");
-const QString refusedText = QStringLiteral("Seçilen klasöre erişim izni alınamadı. Lütfen başka bir klasör seçin.");
+const QString readyText = QStringLiteral("Klasör hazır");
 
 class TargetFolderTest : public ::testing::Test
 {
@@ -23,142 +18,115 @@ protected:
     void SetUp() override { ASSERT_TRUE(root.isValid()); }
 
     std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(services.services(), testBuildValues()); }
+    // A start prepares the folder, asking for one if none is held; the loop it launches is not wanted.
+    void startAndStop(AppModel &model)
+    {
+        model.start();
+        model.stop();
+    }
     QString path(const QString &name) const { return QDir::cleanPath(root.filePath(name)); }
+    QUrl urlOf(const QString &folder) const { return QUrl::fromLocalFile(folder + u'/'); }
 
     QTemporaryDir root;
     TestServices services;
 };
 
-TEST_F(TargetFolderTest, FirstLaunchAsksOnceStartingAtTheNearestExistingFolder)
+TEST_F(TargetFolderTest, AChoiceIsAskedOnceHeldRememberedAndOpenedAndARefusedOrCancelledOneKeepsIt)
 {
+    // The first start asks once, at the nearest folder that exists; cancelling leaves it unset.
     auto model = makeModel();
+    QStringList statuses;
+    QObject::connect(
+        model.get(), &AppModel::statusChanged, model.get(), [&] { statuses.append(model->status()); });
     services.folderChooser.answers.push_back(std::nullopt);
-    Access::prepare(*model);
-
+    model->start();
+    model->start();
+    model->stop();
     ASSERT_EQ(services.folderChooser.calls.size(), 1);
-    const auto &call = services.folderChooser.calls.first();
-    EXPECT_EQ(call.title, QStringLiteral("Evrakların kaydedileceği klasörü seçin"));
     const QString defaultFolder = QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider");
-    EXPECT_EQ(call.startDirectory, QFileInfo::exists(defaultFolder) ? defaultFolder : QFileInfo(defaultFolder).path());
-
-    EXPECT_EQ(model->status(), QStringLiteral("Hedef klasör seçimi bekleniyor"));
+    EXPECT_EQ(services.folderChooser.calls.first().startDirectory,
+        QFileInfo::exists(defaultFolder) ? defaultFolder : QFileInfo(defaultFolder).path());
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Hedef klasör seçimi bekleniyor")));
     EXPECT_EQ(model->lastError(), QStringLiteral("Evrakların indirilebilmesi için bir hedef klasör seçin."));
-    EXPECT_FALSE(Access::accessFolder(*model));
-}
+    EXPECT_TRUE(services.bookmarks.accessed.isEmpty());
 
-TEST_F(TargetFolderTest, ChoosingAFolderHoldsItsAccessAndRemembersIt)
-{
-    auto model = makeModel();
     const QString chosen = path(QStringLiteral("Evraklar/Gider"));
     services.folderChooser.answers.push_back(chosen);
     model->chooseFolder();
-
-    EXPECT_EQ(model->targetFolder(), QUrl::fromLocalFile(chosen + u'/'));
+    EXPECT_EQ(model->targetFolder(), urlOf(chosen));
     EXPECT_EQ(services.bookmarks.accessed, QStringList{chosen});
     EXPECT_TRUE(QFileInfo(chosen).isDir());
     EXPECT_EQ(services.settings.values.value(bookmarkKey).toByteArray(), chosen.toUtf8());
-    EXPECT_EQ(services.settings.values.value(QStringLiteral("targetFolder")).toString(), chosen);
-    EXPECT_EQ(services.settings.values.value(QStringLiteral("targetFolderConfirmed")), QVariant(true));
-    EXPECT_EQ(model->status(), QStringLiteral("Klasör hazır"));
+    EXPECT_EQ(model->status(), readyText);
     EXPECT_FALSE(model->lastError());
 
-    // The same folder again: access is given up and taken anew, and the folder is recreated.
-    ASSERT_TRUE(QDir(chosen).removeRecursively());
-    services.bookmarks.log.clear();
-    services.folderChooser.answers.push_back(chosen);
+    // A folder whose access is refused, then a cancelled choice: the first stays, unwritten.
+    const QString refused = path(QStringLiteral("yasak"));
+    const QString refusedText
+        = QStringLiteral("Seçilen klasöre erişim izni alınamadı. Lütfen başka bir klasör seçin.");
+    services.bookmarks.refused.append(refused);
+    services.settings.writes.clear();
+    services.folderChooser.answers.push_back(refused);
     model->chooseFolder();
-    EXPECT_EQ(services.bookmarks.log,
-              QStringList({QStringLiteral("stop:") + chosen, QStringLiteral("start:") + chosen,
-                           QStringLiteral("create:") + chosen}));
-    EXPECT_TRUE(QFileInfo(chosen).isDir());
+    EXPECT_EQ(model->lastError(), refusedText);
+    EXPECT_EQ(services.bookmarks.accessed, QStringList{chosen}); // one folder at a time, and the old one back
+    model->chooseFolder();
+    EXPECT_EQ(model->lastError(), refusedText);
+    EXPECT_EQ(model->status(), readyText);
+    EXPECT_EQ(model->targetFolder(), urlOf(chosen));
+    EXPECT_TRUE(services.settings.writes.isEmpty());
 
     // A restart finds it again without asking.
     model.reset();
     auto restarted = makeModel();
-    Access::prepare(*restarted);
-    EXPECT_EQ(restarted->targetFolder(), QUrl::fromLocalFile(chosen + u'/'));
-    EXPECT_EQ(services.folderChooser.calls.size(), 2);
+    startAndStop(*restarted);
+    EXPECT_EQ(restarted->targetFolder(), urlOf(chosen));
+    EXPECT_EQ(services.folderChooser.calls.size(), 4);
+
+    // Opening makes the folder again; a file where a parent folder should be opens nothing and says why.
+    ASSERT_TRUE(QDir(path(QStringLiteral("Evraklar"))).removeRecursively());
+    restarted->openFolder();
+    EXPECT_TRUE(QFileInfo(chosen).isDir());
+    EXPECT_EQ(services.workspace.opened, QList<QUrl>{restarted->targetFolder()});
+    ASSERT_TRUE(QDir(path(QStringLiteral("Evraklar"))).removeRecursively());
+    QFile blocker(path(QStringLiteral("Evraklar")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    restarted->openFolder();
+    EXPECT_EQ(services.workspace.opened.size(), 1);
+    EXPECT_TRUE(restarted->lastError().value_or(QString()).startsWith(QStringLiteral("Klasör açılamadı: ")));
 }
 
-TEST_F(TargetFolderTest, RefusedOrCancelledChoiceKeepsThePreviousFolder)
+TEST_F(TargetFolderTest, BookmarkTroubleStaysVisibleOrFallsBackToTheChooser)
 {
-    auto model = makeModel();
-    const QString first = path(QStringLiteral("ilk"));
-    const QString refused = path(QStringLiteral("yasak"));
-    services.bookmarks.refused.append(refused);
-    services.folderChooser.answers.push_back(first);
-    model->chooseFolder();
-    services.settings.writes.clear();
-
-    services.folderChooser.answers.push_back(refused);
-    model->chooseFolder();
-    EXPECT_EQ(model->lastError(), refusedText);
-    EXPECT_EQ(model->targetFolder(), QUrl::fromLocalFile(first + u'/'));
-    EXPECT_EQ(Access::accessFolder(*model), first);
-    EXPECT_EQ(services.bookmarks.accessed, QStringList{first}); // one folder at a time, and the old one back
-    EXPECT_TRUE(services.settings.writes.isEmpty());
-
-    model->chooseFolder(); // cancelled later: nothing changes at all
-    EXPECT_EQ(model->lastError(), refusedText);
-    EXPECT_EQ(model->status(), QStringLiteral("Klasör hazır"));
-    EXPECT_EQ(model->targetFolder(), QUrl::fromLocalFile(first + u'/'));
-}
-
-TEST_F(TargetFolderTest, BookmarkFailuresStayVisibleButTheFolderWorks)
-{
-    auto model = makeModel();
+    // A bookmark that cannot be made: the folder works, and the reason shows.
     services.bookmarks.refuseCreate = true;
+    auto model = makeModel();
     const QString chosen = path(QStringLiteral("Gider"));
     services.folderChooser.answers.push_back(chosen);
     model->chooseFolder();
-
-    EXPECT_EQ(Access::accessFolder(*model), chosen);
-    EXPECT_EQ(model->status(), QStringLiteral("Klasör hazır"));
+    EXPECT_EQ(services.bookmarks.accessed, QStringList{chosen});
+    EXPECT_EQ(model->status(), readyText);
     EXPECT_EQ(model->lastError(), QStringLiteral("Klasör izni kaydedilemedi: Yer imi oluşturulamadı."));
     EXPECT_FALSE(services.settings.values.contains(bookmarkKey));
-}
+    model.reset();
 
-TEST_F(TargetFolderTest, StaleBookmarkIsRenewedAndUnresolvableOneFallsBackToTheChooser)
-{
-    const QString kept = path(QStringLiteral("Gider"));
-    ASSERT_TRUE(QDir().mkpath(kept));
-    services.settings.values.insert(bookmarkKey, kept.toUtf8());
+    // A stale one is renewed and stored; one that resolves to nothing asks again.
+    services.bookmarks.refuseCreate = false;
     services.bookmarks.reportStale = true;
-    auto model = makeModel();
-    EXPECT_EQ(model->targetFolder(), QUrl::fromLocalFile(kept + u'/'));
-    EXPECT_TRUE(services.bookmarks.log.contains(QStringLiteral("create:") + kept));
+    services.settings.values.insert(bookmarkKey, chosen.toUtf8());
+    auto stale = makeModel();
+    EXPECT_EQ(stale->targetFolder(), urlOf(chosen));
+    EXPECT_TRUE(services.bookmarks.log.contains(QStringLiteral("create:") + chosen));
     EXPECT_TRUE(services.settings.writes.contains(bookmarkKey)) << "the renewed bookmark is stored";
-    Access::prepare(*model);
-    EXPECT_TRUE(services.folderChooser.calls.isEmpty());
+    startAndStop(*stale);
+    EXPECT_EQ(services.folderChooser.calls.size(), 1);
+    stale.reset();
 
     services.settings.values.insert(bookmarkKey, path(QStringLiteral("silindi")).toUtf8());
     auto lost = makeModel();
-    Access::prepare(*lost);
-    EXPECT_EQ(services.folderChooser.calls.size(), 1);
-}
-
-TEST_F(TargetFolderTest, OpeningRecreatesTheFolderOrReportsWhyNot)
-{
-    auto model = makeModel();
-    const QString chosen = path(QStringLiteral("a/b/Gider"));
-    services.folderChooser.answers.push_back(chosen);
-    model->chooseFolder();
-    ASSERT_TRUE(QDir(path(QStringLiteral("a"))).removeRecursively());
-
-    model->openFolder();
-    EXPECT_TRUE(QFileInfo(chosen).isDir());
-    EXPECT_EQ(services.workspace.opened, QList<QUrl>{model->targetFolder()});
-
-    // A file where a parent folder should be: nothing opens and the reason is shown.
-    ASSERT_TRUE(QDir(path(QStringLiteral("a"))).removeRecursively());
-    QFile blocker(path(QStringLiteral("a")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString statusBefore = model->status();
-    model->openFolder();
-    EXPECT_EQ(services.workspace.opened.size(), 1);
-    EXPECT_TRUE(model->lastError().value_or(QString()).startsWith(QStringLiteral("Klasör açılamadı: ")));
-    EXPECT_EQ(model->status(), statusBefore);
+    startAndStop(*lost);
+    EXPECT_EQ(services.folderChooser.calls.size(), 2);
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 #include "tests/support/LocalCloud.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QCoro/QCoroTask>
 #include <gtest/gtest.h>
@@ -47,6 +50,10 @@ inline QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> task)
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 inline QString qs(const std::string &text) { return QString::fromStdString(text); }
+inline QJsonObject jsonOf(const std::string &body)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+}
 
 const QByteArray testPdf = QByteArrayLiteral("%PDF-1.7\n1 0 obj << >> endobj\n%%EOF\n");
 const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 photo bytes");
@@ -66,8 +73,14 @@ protected:
     {
         ASSERT_TRUE(folder.isValid());
         services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
-        model = std::make_unique<AppModel>(services.services(),
-                                           testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+        restart();
+    }
+
+    // A new model on the same services, as after a restart of the program.
+    void restart()
+    {
+        model = std::make_unique<AppModel>(
+            services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
     }
 
     // Runs one pass to its end.
@@ -84,14 +97,14 @@ protected:
         return cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
     }
 
-    // Every file in the folder, hidden ones included, sorted.
-    QStringList entries() const
+    // Every entry in the folder (or another), hidden ones included, sorted.
+    QStringList entries(const QString &path = {}) const
     {
-        return QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System
-                                                 | QDir::NoDotAndDotDot,
-                                             QDir::Name);
+        return QDir(path.isEmpty() ? folder.path() : path)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
+    // What a file in the folder, or at an absolute path, holds.
     QByteArray contents(const QString &name) const
     {
         QFile file(QDir(folder.path()).filePath(name));

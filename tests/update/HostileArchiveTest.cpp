@@ -21,85 +21,6 @@ namespace {
 
 const QString unreadable = QStringLiteral("Güncelleme paketi açılamadı.");
 
-quint32 crc32Of(const QByteArray &data)
-{
-    static const auto table = [] {
-        std::array<quint32, 256> t{};
-        for (quint32 i = 0; i < 256; ++i) {
-            quint32 c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : data)
-        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
-// One entry of a zip written byte by byte, so that it can say what no zip writer would: any file
-// type in its mode, and sizes other than the truth.
-struct RawEntry {
-    QByteArray name;
-    quint32 mode = 0100644;      // file type and permission bits, as unzip reads them
-    QByteArray data;             // contents, or a link's target
-    bool deflate = false;
-    std::optional<quint32> declaredSize{}; // none: the true size
-};
-
-QByteArray rawZip(const QList<RawEntry> &entries)
-{
-    QByteArray out;
-    QByteArray central;
-    auto put16 = [](QByteArray &to, quint16 v) { to.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto put32 = [&](QByteArray &to, quint32 v) { put16(to, quint16(v & 0xFFFF)); put16(to, quint16(v >> 16)); };
-    for (const RawEntry &e : entries) {
-        const QByteArray stored = e.deflate ? qCompress(e.data, 9).mid(6).chopped(4) : e.data;
-        const quint32 crc = crc32Of(e.data);
-        const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
-        const quint32 packed = e.deflate ? quint32(stored.size()) : size;
-        auto common = [&](QByteArray &to) {
-            put16(to, 20);                  // version needed
-            put16(to, 0x0800);              // UTF-8 names
-            put16(to, e.deflate ? 8 : 0);   // method
-            put16(to, 0);                   // time
-            put16(to, 0x21);                // date: 1980-01-01
-            put32(to, crc);
-            put32(to, packed);
-            put32(to, size);
-            put16(to, quint16(e.name.size()));
-            put16(to, 0);                   // extra
-        };
-        const quint32 offset = quint32(out.size());
-        put32(out, 0x04034b50);
-        common(out);
-        out.append(e.name).append(stored);
-
-        put32(central, 0x02014b50);
-        put16(central, 3 << 8 | 20);        // made on Unix: the mode is in the external attributes
-        common(central);
-        put16(central, 0);                  // comment
-        put16(central, 0);                  // disk
-        put16(central, 0);                  // internal attributes
-        put32(central, e.mode << 16);
-        put32(central, offset);
-        central.append(e.name);
-    }
-    const quint32 centralOffset = quint32(out.size());
-    out.append(central);
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, quint16(entries.size()));
-    put16(out, quint16(entries.size()));
-    put32(out, quint32(central.size()));
-    put32(out, centralOffset);
-    put16(out, 0);
-    return out;
-}
-
 const RawEntry topFolder{"Tarvolin.app/", 040755, {}};
 const RawEntry program{"Tarvolin.app/Contents/MacOS/Tarvolin", 0100755, "#!/bin/sh\n"};
 
@@ -110,20 +31,14 @@ struct Sandbox {
         root = QFileInfo(dir.path()).canonicalFilePath();
         staging = root + QStringLiteral("/staging");
         QDir().mkdir(staging);
-        QDir().mkdir(root + QStringLiteral("/outside"));
-        QFile sentinel(root + QStringLiteral("/outside/kept"));
-        (void)sentinel.open(QIODevice::WriteOnly);
-        sentinel.write("kept");
+        writeFile(root + QStringLiteral("/outside/kept"), "kept");
     }
     // The unpacker's failure message, or nothing when it unpacked.
     std::optional<QString> unpack(const QByteArray &zip)
     {
-        QFile file(root + QStringLiteral("/update.zip"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(zip) != zip.size())
-            throw std::runtime_error("cannot write the archive");
-        file.close();
+        writeFile(root + QStringLiteral("/update.zip"), zip);
         try {
-            unpackUpdateArchive(file.fileName(), staging);
+            unpackUpdateArchive(root + QStringLiteral("/update.zip"), staging);
         } catch (const CompanionError &error) {
             return error.message();
         }
@@ -223,19 +138,11 @@ TEST(HostileArchive, AnEntryLargerThanTheRoomLeftIsRefused)
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const QByteArray zip = rawZip({program, {"Tarvolin.app/huge", 0100644, QByteArray(8 << 20, 'x'), true}});
-    QFile file(box.root + QStringLiteral("/update.zip"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(zip) == zip.size());
-    file.close();
     struct rlimit small = saved;
     small.rlim_cur = 1 << 20;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::optional<QString> failure;
-    try {
-        unpackUpdateArchive(file.fileName(), box.staging);
-    } catch (const CompanionError &error) {
-        failure = error.message();
-    }
+    const std::optional<QString> failure
+        = box.unpack(rawZip({program, {"Tarvolin.app/huge", 0100644, QByteArray(8 << 20, 'x'), true}}));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(failure, unreadable);

@@ -52,9 +52,7 @@ struct SwapBench {
         staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("2.0\n"), next);
 
         script = temp.filePath(QStringLiteral("Tarvolin-Updater-test.sh"));
-        QFile file(script);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(swapScriptText());
+        writeFile(script, swapScriptText());
     }
 
     QByteArray program(const char *which) const

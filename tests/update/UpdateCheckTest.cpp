@@ -17,13 +17,6 @@ void check(UpdateFixture &f, bool silent)
     QCoro::waitFor(f.model->checkForUpdates(silent));
 }
 
-void createFile(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
 TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem)
 {
     for (const bool store : {true, false}) {
@@ -31,14 +24,14 @@ TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem
             SCOPED_TRACE(testing::Message() << (store ? "store" : "package") << (silent ? ", silent" : ", loud"));
             UpdateFixture f;
             // Newer than what runs: only the owner's marker stands between it and an install.
-            f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
+            f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
             if (store) {
-                createFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"));
+                writeFile(f.installed + QStringLiteral("/Contents/_MASReceipt/receipt"), {});
             } else {
                 // As the package lays it out: no application folder, the marker beside the program.
                 f.services.application.bundle.clear();
                 f.services.application.program = f.temp.filePath(QStringLiteral("usr/lib/tarvolin"));
-                createFile(f.services.application.program + QStringLiteral("/package-managed"));
+                writeFile(f.services.application.program + QStringLiteral("/package-managed"), {});
             }
             EXPECT_EQ(f.model->isAppStoreBuild(), store);
 
@@ -63,7 +56,7 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
 {
     UpdateFixture f;
     f.services.clock.current = QDateTime(QDate(2026, 5, 4), QTime(10, 30), Qt::UTC);
-    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.1.2"));
+    f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.1.2"));
 
     check(f, false);
 
@@ -74,7 +67,7 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
 
     // An older offer is no reason to go back; a folder without a version counts as the built one.
     QFile::remove(f.installed + QStringLiteral("/Contents/version"));
-    f.publish(makeZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
+    f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
     check(f, false);
     EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · ") + BuildValues::compiledIn().version);
     EXPECT_TRUE(f.services.application.started.isEmpty());
@@ -82,33 +75,22 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
 
 TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
 {
-    const QString prefix = QStringLiteral("Güncelleme denetlenemedi: ");
-    struct Row {
-        const char *name;
-        int status;
-        QByteArray body;
-        QString reason;
-    };
     const QString invalid = QStringLiteral("Sunucudan geçersiz yanıt alındı.");
     // How each malformed manifest reads is the manifest fuzz corpus's business; one stands for them here.
-    const QList<Row> rows = {
-        {"missing manifest", 404, "{}", invalid},
-        {"server error", 500, "{}", invalid},
-        {"no digest", 200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})",
+    const QList<std::tuple<int, QByteArray, QString>> rows = {
+        {404, "{}", invalid},
+        {500, "{}", invalid},
+        {200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})",
          QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.")},
     };
-    for (const Row &row : rows) {
+    for (const auto &[status, body, reason] : rows) {
         for (const bool silent : {false, true}) {
-            SCOPED_TRACE(std::string(row.name) + (silent ? " (silent)" : " (loud)"));
+            SCOPED_TRACE(testing::Message() << status << (silent ? " (silent)" : " (loud)"));
             UpdateFixture f;
-            if (row.status == 200)
-                f.put(manifestPath, row.body);
-            else {
-                LocalCloud::Fault failing;
-                failing.path = manifestPath.toStdString();
-                failing.status = row.status;
-                f.cloud.injectFault(failing);
-            }
+            LocalCloud::Fault failing;
+            failing.path = manifestPath.toStdString();
+            failing.status = status;
+            status == 200 ? f.put(manifestPath, body) : f.cloud.injectFault(failing);
             const QString statusBefore = f.model->updateStatus();
             QSignalSpy errorChanges(f.model.get(), &AppModel::lastErrorChanged);
 
@@ -117,12 +99,9 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
             EXPECT_EQ(f.services.settings.values.value(lastCheckKey).toDateTime(), f.services.clock.current);
             EXPECT_EQ(f.model->updateStatus(), statusBefore);
             EXPECT_EQ(f.requests(), QStringList{manifestPath}); // nothing downloaded
-            if (silent) {
-                EXPECT_EQ(f.model->lastError(), std::nullopt);
-                EXPECT_EQ(errorChanges.count(), 0);
-            } else {
-                EXPECT_EQ(f.model->lastError(), prefix + row.reason);
-            }
+            EXPECT_EQ(f.model->lastError(),
+                      silent ? std::nullopt : std::optional(QStringLiteral("Güncelleme denetlenemedi: ") + reason));
+            EXPECT_EQ(errorChanges.count(), silent ? 0 : 1);
         }
     }
 }
@@ -130,7 +109,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
 TEST(UpdateCheck, NewerVersionIsInstalledAndAnOverlappingCheckDoesNotDownloadAgain)
 {
     UpdateFixture f;
-    const QByteArray archive = makeZip(bundleEntries("#!/bin/sh\n", QStringLiteral("Tarvolin.app"), "1.1.10"));
+    const QByteArray archive = rawZip(bundleEntries("#!/bin/sh\n", "Tarvolin.app", "1.1.10"));
     const DesktopUpdateManifest manifest = f.publish(archive, QStringLiteral("1.1.10"));
     const QString archivePath = QUrl(manifest.macUniversalUrl).path();
     LocalCloud::Fault slow; // slow enough for a second check to arrive meanwhile

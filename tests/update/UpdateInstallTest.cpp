@@ -14,16 +14,22 @@
 namespace {
 
 const QString notSecure = QStringLiteral("Güncelleme paketi güvenli değil.");
-const QString unreadable = QStringLiteral("Güncelleme paketi açılamadı.");
+const QString unverified = QStringLiteral("Güncelleme paketi doğrulanamadı.");
 const QString incomplete = QStringLiteral("Güncelleme paketi eksik.");
 
-// Nothing was handed over and the running program was left alone.
-void expectNotHandedOver(const UpdateFixture &f)
+int downloads(UpdateFixture &f)
+{
+    return int(f.requests().filter(QStringLiteral("/downloads/")).size());
+}
+
+// Nothing was handed over, the running program was left alone and no download or staging remains.
+void expectNothingLeft(const UpdateFixture &f)
 {
     EXPECT_TRUE(f.services.application.started.isEmpty());
     EXPECT_EQ(f.services.application.quitCalls, 0);
     EXPECT_NE(f.model->updateStatus(), QStringLiteral("Güncelleme kuruluyor…"));
     EXPECT_EQ(readFile(f.installed + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.1.2\n"));
+    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
@@ -31,9 +37,9 @@ TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
     for (const bool upperCaseDigest : {false, true}) {
         SCOPED_TRACE(upperCaseDigest ? "upper-case digest" : "lower-case digest");
         UpdateFixture f;
-        QList<ZipEntry> entries = bundleEntries("#!/bin/sh\necho new\n");
-        entries.append({QStringLiteral("Tarvolin.app/Contents/MacOS/current"), ZipEntry::Symlink, "Tarvolin"});
-        const QByteArray archive = makeZip(entries);
+        QList<RawEntry> entries = bundleEntries("#!/bin/sh\necho new\n");
+        entries.append({"Tarvolin.app/Contents/MacOS/current", 0120777, "Tarvolin"});
+        const QByteArray archive = rawZip(entries);
         DesktopUpdateManifest manifest = f.publish(archive);
         if (upperCaseDigest)
             manifest.macUniversalSha256 = manifest.macUniversalSha256.toUpper();
@@ -67,66 +73,68 @@ TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
     }
 }
 
-TEST(UpdateInstall, UnsafeManifestIsRefusedBeforeAnyDownload)
+TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
 {
     UpdateFixture f;
-    const DesktopUpdateManifest good = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
-    QString httpAddress = good.macUniversalUrl;
-    httpAddress.replace(QStringLiteral("https:"), QStringLiteral("http:"));
-    QString upperScheme = good.macUniversalUrl;
-    upperScheme.replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"));
+    const DesktopUpdateManifest good = f.publish(rawZip(bundleEntries("#!/bin/sh\n")));
+    const QString digest = good.macUniversalSha256;
+    auto at = [&](QString url) { return DesktopUpdateManifest{good.version, std::move(url), digest}; };
+    auto digested = [&](QString sha) { return DesktopUpdateManifest{good.version, good.macUniversalUrl, std::move(sha)}; };
+    // Sparse: served as zeros without taking the room.
+    const QString huge = QString::fromStdString(f.cloud.dataDir()) + QStringLiteral("/site-overlay/downloads/huge.zip");
+    QDir().mkpath(QFileInfo(huge).path());
+    QFile hugeFile(huge);
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize((qint64(512) << 20) + 1));
+    hugeFile.close();
+    // A development build runs from a build tree: replacing "its folder" would replace that tree. The
+    // host names no folder at all outside Tarvolin.app; a wrong one must be refused all the same.
+    const QString buildTree = f.temp.filePath(QStringLiteral("build"));
+    QDir().mkpath(buildTree);
+    const QString notSelf = QStringLiteral("Bu kurulum kendiliğinden güncellenemez.");
 
-    const QList<DesktopUpdateManifest> manifests = {
-        {good.version, httpAddress, good.macUniversalSha256},
-        {good.version, upperScheme, good.macUniversalSha256},
-        {good.version, QStringLiteral("https://"), good.macUniversalSha256},
-        {good.version, QStringLiteral("Tarvolin.zip"), good.macUniversalSha256},
-        {good.version, good.macUniversalUrl, good.macUniversalSha256.left(63)},
-        {good.version, good.macUniversalUrl, good.macUniversalSha256 + QLatin1Char('0')},
-        {good.version, good.macUniversalUrl, QString()},
+    struct Row {
+        DesktopUpdateManifest manifest;
+        QString expected;
+        bool fetched;
+        QString bundle;
     };
-    for (const DesktopUpdateManifest &manifest : manifests) {
-        SCOPED_TRACE(manifest.macUniversalUrl.toStdString() + " " + manifest.macUniversalSha256.toStdString());
-        EXPECT_EQ(f.install(manifest), notSecure);
+    const QList<Row> rows = {
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("http:"))), notSecure,
+         false, f.installed},
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"))), notSecure,
+         false, f.installed},
+        {at(QStringLiteral("https://")), notSecure, false, f.installed},
+        {at(QStringLiteral("Tarvolin.zip")), notSecure, false, f.installed},
+        {digested(digest.left(63)), notSecure, false, f.installed},
+        {digested(digest + QLatin1Char('0')), notSecure, false, f.installed},
+        {digested(QString()), notSecure, false, f.installed},
+        {good, notSelf, false, QString()},
+        {good, notSelf, false, buildTree},
+        {digested(QString(64, QLatin1Char('g'))), unverified, true, f.installed},
+        {digested(sha256Hex("something else")), unverified, true, f.installed},
+        {at(f.site + QStringLiteral("/downloads/gone.zip")), QStringLiteral("Güncelleme indirilemedi."), true,
+         f.installed},
+        {{good.version, f.site + QStringLiteral("/downloads/huge.zip"), QString(64, QLatin1Char('0'))},
+         QStringLiteral("Güncelleme paketi çok büyük."), true, f.installed},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE((row.manifest.macUniversalUrl + u' ' + row.manifest.macUniversalSha256).toStdString());
+        f.services.application.bundle = row.bundle;
+        const int before = downloads(f);
+        EXPECT_EQ(f.install(row.manifest), row.expected);
+        EXPECT_EQ(downloads(f) > before, row.fetched);
+        expectNothingLeft(f);
     }
-    EXPECT_TRUE(f.requests().filter(QStringLiteral("/downloads/")).isEmpty());
-    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    expectNotHandedOver(f);
-}
-
-TEST(UpdateInstall, ArchiveThatFailsDownloadOrVerificationLeavesNothingBehind)
-{
-    UpdateFixture f;
-    const DesktopUpdateManifest good = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
-
-    DesktopUpdateManifest nonHex = good;
-    nonHex.macUniversalSha256 = QString(64, QLatin1Char('g'));
-    EXPECT_EQ(f.install(nonHex), QStringLiteral("Güncelleme paketi doğrulanamadı."));
-
-    DesktopUpdateManifest otherDigest = good;
-    otherDigest.macUniversalSha256 = sha256Hex("something else");
-    EXPECT_EQ(f.install(otherDigest), QStringLiteral("Güncelleme paketi doğrulanamadı."));
-
-    DesktopUpdateManifest missing = good;
-    missing.macUniversalUrl = f.site + QStringLiteral("/downloads/gone.zip");
-    EXPECT_EQ(f.install(missing), QStringLiteral("Güncelleme indirilemedi."));
-
-    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    expectNotHandedOver(f);
 }
 
 TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
 {
     const QByteArray program = "#!/bin/sh\n";
-    auto with = [&](QList<ZipEntry> extra) {
-        QList<ZipEntry> entries = bundleEntries(program);
-        entries.append(extra);
-        return makeZip(entries);
-    };
-    QList<ZipEntry> noProgram = bundleEntries(program);
+    QList<RawEntry> noProgram = bundleEntries(program);
     noProgram.removeAt(3);
-    QList<ZipEntry> programIsFolder = bundleEntries(program);
-    programIsFolder[3] = {QStringLiteral("Tarvolin.app/Contents/MacOS/Tarvolin/"), ZipEntry::Folder, {}, 0755};
+    QList<RawEntry> programIsFolder = bundleEntries(program);
+    programIsFolder[3] = {"Tarvolin.app/Contents/MacOS/Tarvolin/", 040755};
+    const QString unreadable = QStringLiteral("Güncelleme paketi açılamadı.");
 
     struct Row {
         const char *name;
@@ -134,42 +142,21 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         QString expected;
     };
     const QList<Row> rows = {
-        // Every hostile shape has its row in the unpacker's own table; one is enough for the install's side.
+        // Every hostile shape has its row in the unpacker's own table; a corrupt one stands for them here.
         {"corrupt", QByteArrayLiteral("PK\x03\x04 this is not really a zip archive"), unreadable},
-        {"dot-dot entry", with({{QStringLiteral("../escaped"), ZipEntry::File, "x"}}), unreadable},
-        {"misnamed top folder", makeZip(bundleEntries(program, QStringLiteral("Tarvolin 2.app"))), incomplete},
-        {"no program", makeZip(noProgram), incomplete},
-        {"program is a folder", makeZip(programIsFolder), incomplete},
-        {"empty archive", makeZip({}), incomplete},
-        {"another version inside", makeZip(bundleEntries(program, QStringLiteral("Tarvolin.app"), "1.3.0")),
+        {"misnamed top folder", rawZip(bundleEntries(program, "Tarvolin 2.app")), incomplete},
+        {"no program", rawZip(noProgram), incomplete},
+        {"program is a folder", rawZip(programIsFolder), incomplete},
+        {"empty archive", rawZip({}), incomplete},
+        {"another version inside", rawZip(bundleEntries(program, "Tarvolin.app", "1.3.0")),
          QStringLiteral("Güncelleme paketinin sürümü uyuşmuyor.")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         UpdateFixture f;
-        const DesktopUpdateManifest manifest = f.publish(row.archive);
-
-        EXPECT_EQ(f.install(manifest), row.expected);
-
-        EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        expectNotHandedOver(f);
+        EXPECT_EQ(f.install(f.publish(row.archive)), row.expected);
+        expectNothingLeft(f);
     }
-}
-
-TEST(UpdateInstall, ProgramRunningOutsideAnApplicationFolderIsNeverSwapped)
-{
-    UpdateFixture f;
-    const DesktopUpdateManifest manifest = f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
-    // A development build runs from a build tree: replacing "its folder" would replace that tree. The
-    // host names no folder at all outside Tarvolin.app; a wrong one must be refused all the same.
-    const QString buildTree = f.temp.filePath(QStringLiteral("build"));
-    QDir().mkpath(buildTree);
-    for (const QString &bundle : {QString(), buildTree}) {
-        f.services.application.bundle = bundle;
-        EXPECT_EQ(f.install(manifest), QStringLiteral("Bu kurulum kendiliğinden güncellenemez."));
-    }
-    EXPECT_TRUE(f.requests().filter(QStringLiteral("/downloads/")).isEmpty());
-    EXPECT_TRUE(f.services.application.started.isEmpty());
 }
 
 TEST(UpdateInstall, AFolderThatCannotBeReplacedIsToldBeforeAnythingIsFetched)
@@ -177,7 +164,7 @@ TEST(UpdateInstall, AFolderThatCannotBeReplacedIsToldBeforeAnythingIsFetched)
     for (const bool pinParent : {true, false}) {
         SCOPED_TRACE(pinParent ? "the folder above the installation" : "the installed folder itself");
         UpdateFixture f;
-        f.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+        f.publish(rawZip(bundleEntries("#!/bin/sh\n")));
         const PinnedFolder pin(pinParent ? QFileInfo(f.installed).path() : f.installed);
         if (!pin.pinned)
             GTEST_SKIP() << "the file system cannot pin a folder";
@@ -186,19 +173,17 @@ TEST(UpdateInstall, AFolderThatCannotBeReplacedIsToldBeforeAnythingIsFetched)
 
         EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kurulamıyor: uygulama klasörü değiştirilemiyor."));
         EXPECT_EQ(f.requests(), QStringList{QStringLiteral("/updates/macos.json")});
-        EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        EXPECT_TRUE(f.services.application.started.isEmpty());
+        expectNothingLeft(f);
     }
 }
 
 TEST(UpdateInstall, AVersionThatFailedIsNotTriedAgainForADay)
 {
     const QString notAgain = QStringLiteral("Tarvolin 1.2.0 kurulamadı; bir gün sonra yeniden denenecek.");
-    auto downloads = [](UpdateFixture &f) { return f.requests().filter(QStringLiteral("/downloads/")).size(); };
 
     // Refused after its download: the archive holds another version than the manifest names.
     UpdateFixture f;
-    f.publish(makeZip(bundleEntries("#!/bin/sh\n", QStringLiteral("Tarvolin.app"), "1.1.9")));
+    f.publish(rawZip(bundleEntries("#!/bin/sh\n", "Tarvolin.app", "1.1.9")));
     QCoro::waitFor(f.model->checkForUpdates(false));
     EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketinin sürümü uyuşmuyor."));
     QCoro::waitFor(f.model->checkForUpdates(true));
@@ -210,30 +195,13 @@ TEST(UpdateInstall, AVersionThatFailedIsNotTriedAgainForADay)
 
     // Handed over, and this same version runs again afterwards: the swap did not take.
     UpdateFixture g;
-    g.publish(makeZip(bundleEntries("#!/bin/sh\n")));
+    g.publish(rawZip(bundleEntries("#!/bin/sh\n")));
     QCoro::waitFor(g.model->checkForUpdates(true));
     ASSERT_EQ(g.services.application.started.size(), 1);
     g.model = std::make_unique<AppModel>(g.services.services(), testBuildValues({}, {}, g.site));
     QCoro::waitFor(g.model->checkForUpdates(true));
     EXPECT_EQ(g.model->updateStatus(), notAgain);
     EXPECT_EQ(g.services.application.started.size(), 1);
-}
-
-TEST(UpdateInstall, AnArchiveBeyondTheCapIsStoppedWhileArriving)
-{
-    UpdateFixture f;
-    // Sparse: served as zeros without taking the room.
-    const QString path = QString::fromStdString(f.cloud.dataDir()) + QStringLiteral("/site-overlay/downloads/huge.zip");
-    QDir().mkpath(QFileInfo(path).path());
-    QFile huge(path);
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(512) << 20) + 1));
-    huge.close();
-    const DesktopUpdateManifest manifest{QStringLiteral("1.2.0"), f.site + QStringLiteral("/downloads/huge.zip"),
-                                         QString(64, QLatin1Char('0'))};
-
-    EXPECT_EQ(f.install(manifest), QStringLiteral("Güncelleme paketi çok büyük."));
-    EXPECT_TRUE(QDir(f.temporary).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    expectNotHandedOver(f);
 }
 
 TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
@@ -247,9 +215,7 @@ TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
         const QString staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("1.2.0\n"),
                                           "#!/bin/sh\necho $$ >> '" + QFile::encodeName(log) + "'\nexec /bin/sleep 60\n");
         const QString script = f.temp.filePath(QStringLiteral("swap.sh"));
-        QFile file(script);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(swapScriptText()) > 0);
-        file.close();
+        writeFile(script, swapScriptText());
         QProcess swap;
         swap.start(QStringLiteral("/bin/sh"), {script, QStringLiteral("999999999"), staged, f.installed});
         ASSERT_TRUE(waitUntil([&] { return !readFile(log).isEmpty(); }, 20000)); // the new program runs
@@ -321,7 +287,6 @@ TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts
     EXPECT_EQ(readFile(staged + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.3.0\n"));
     EXPECT_TRUE(QFileInfo(staged + QStringLiteral("/Contents/MacOS/current")).isSymLink());
     EXPECT_TRUE(QFileInfo(staged + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
-
 }
 
 } // namespace

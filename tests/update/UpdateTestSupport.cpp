@@ -1,16 +1,15 @@
 #include "tests/update/UpdateTestSupport.h"
 
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QCoro/QCoroTask>
 
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -32,6 +31,24 @@ bool setImmutable(const QString &path, bool on)
     return done;
 }
 
+quint32 crc32Of(const QByteArray &data)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data)
+        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
 } // namespace
 
 PinnedFolder::PinnedFolder(const QString &path) : path(path)
@@ -46,73 +63,86 @@ PinnedFolder::~PinnedFolder()
         immutable ? (void)setImmutable(path, false) : (void)::chmod(QFile::encodeName(path).constData(), 0755);
 }
 
-QByteArray makeZip(const QList<ZipEntry> &entries)
+QByteArray rawZip(const QList<RawEntry> &entries)
 {
-    QByteArray out(1 << 20, '\0');
-    size_t used = 0;
-    archive *writer = archive_write_new();
-    archive_write_set_format_zip(writer);
-    if (archive_write_open_memory(writer, out.data(), size_t(out.size()), &used) != ARCHIVE_OK)
-        throw std::runtime_error(archive_error_string(writer));
-    for (const ZipEntry &item : entries) {
-        archive_entry *entry = archive_entry_new();
-        archive_entry_copy_pathname(entry, item.name.toUtf8().constData());
-        switch (item.kind) {
-        case ZipEntry::File:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_size(entry, item.data.size());
-            break;
-        case ZipEntry::Folder:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            break;
-        case ZipEntry::Symlink:
-            archive_entry_set_filetype(entry, AE_IFLNK);
-            archive_entry_copy_symlink(entry, item.data.constData());
-            break;
-        }
-        archive_entry_set_perm(entry, item.kind == ZipEntry::Folder ? 0755 : item.mode);
-        if (archive_write_header(writer, entry) != ARCHIVE_OK)
-            throw std::runtime_error(archive_error_string(writer));
-        if (item.kind == ZipEntry::File)
-            archive_write_data(writer, item.data.constData(), size_t(item.data.size()));
-        archive_entry_free(entry);
+    QByteArray out;
+    QByteArray central;
+    auto put16 = [](QByteArray &to, quint16 v) { to.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto put32 = [&](QByteArray &to, quint32 v) { put16(to, quint16(v & 0xFFFF)); put16(to, quint16(v >> 16)); };
+    for (const RawEntry &e : entries) {
+        const QByteArray stored = e.deflate ? qCompress(e.data, 9).mid(6).chopped(4) : e.data;
+        const quint32 crc = crc32Of(e.data);
+        const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
+        const quint32 packed = e.deflate ? quint32(stored.size()) : size;
+        auto common = [&](QByteArray &to) {
+            put16(to, 20);                  // version needed
+            put16(to, 0x0800);              // UTF-8 names
+            put16(to, e.deflate ? 8 : 0);   // method
+            put16(to, 0);                   // time
+            put16(to, 0x21);                // date: 1980-01-01
+            put32(to, crc);
+            put32(to, packed);
+            put32(to, size);
+            put16(to, quint16(e.name.size()));
+            put16(to, 0);                   // extra
+        };
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        common(out);
+        out.append(e.name).append(stored);
+
+        put32(central, 0x02014b50);
+        put16(central, 3 << 8 | 20);        // made on Unix: the mode is in the external attributes
+        common(central);
+        put16(central, 0);                  // comment
+        put16(central, 0);                  // disk
+        put16(central, 0);                  // internal attributes
+        put32(central, e.mode << 16);
+        put32(central, offset);
+        central.append(e.name);
     }
-    archive_write_close(writer);
-    archive_write_free(writer);
-    out.resize(qsizetype(used));
+    const quint32 centralOffset = quint32(out.size());
+    out.append(central);
+    put32(out, 0x06054b50);
+    put32(out, 0);                          // disk numbers
+    put16(out, quint16(entries.size()));
+    put16(out, quint16(entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
     return out;
 }
 
-QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top, const QByteArray &version)
+QList<RawEntry> bundleEntries(const QByteArray &program, const QByteArray &top, const QByteArray &version)
 {
     return {
-        {top + QStringLiteral("/"), ZipEntry::Folder, {}, 0755},
-        {top + QStringLiteral("/Contents/"), ZipEntry::Folder, {}, 0755},
-        {top + QStringLiteral("/Contents/MacOS/"), ZipEntry::Folder, {}, 0755},
-        {top + QStringLiteral("/Contents/MacOS/Tarvolin"), ZipEntry::File, program, 0755},
-        {top + QStringLiteral("/Contents/version"), ZipEntry::File, version + '\n', 0644},
+        {top + "/", 040755},
+        {top + "/Contents/", 040755},
+        {top + "/Contents/MacOS/", 040755},
+        {top + "/Contents/MacOS/Tarvolin", 0100755, program},
+        {top + "/Contents/version", 0100644, version + '\n'},
     };
 }
 
 QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program)
 {
     const QString bundle = parent + QStringLiteral("/Tarvolin.app");
-    QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
-    QFile executable(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"));
-    if (!executable.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the test program");
-    executable.write(program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program);
-    executable.close();
-    executable.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                              | QFileDevice::ExeOther);
-    if (version) {
-        QFile file(bundle + QStringLiteral("/Contents/version"));
-        if (!file.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the test version");
-        file.write(version->toUtf8());
-    }
+    writeFile(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"),
+              program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                  | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    if (version)
+        writeFile(bundle + QStringLiteral("/Contents/version"), version->toUtf8());
     return bundle;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+        || (permissions && !file.setPermissions(permissions)))
+        throw std::runtime_error("cannot write " + path.toStdString());
 }
 
 QString sha256Hex(const QByteArray &bytes)

@@ -8,6 +8,7 @@
 #include "LocalCloud.h"
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,28 +23,27 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-struct ZipEntry {
-    enum Kind { File, Folder, Symlink };
-    ZipEntry(QString name, Kind kind = File, QByteArray data = {}, int mode = 0644)
-        : name(std::move(name)), kind(kind), data(std::move(data)), mode(mode)
-    {
-    }
-    QString name;
-    Kind kind;
-    QByteArray data;          // file contents, or the link's target
-    int mode;
+// One entry of a zip written byte by byte, so that it can say what no zip writer would: any file
+// type in its mode, names such as "../x" or "/x", and sizes other than the truth.
+struct RawEntry {
+    QByteArray name;
+    quint32 mode = 0100644;      // file type and permission bits, as unzip reads them
+    QByteArray data{};           // contents, or a link's target
+    bool deflate = false;
+    std::optional<quint32> declaredSize{}; // none: the true size
 };
 
-// Writes a zip archive with exactly these entries, names taken as they are (even "../x" or "/x").
-QByteArray makeZip(const QList<ZipEntry> &entries);
-// The entries of a complete application folder of `version` whose program is `program`, optionally
-// under another top folder name.
-QList<ZipEntry> bundleEntries(const QByteArray &program, const QString &top = QStringLiteral("Tarvolin.app"),
+QByteArray rawZip(const QList<RawEntry> &entries);
+// A complete application folder of `version` whose program is `program`, optionally under another
+// top folder name.
+QList<RawEntry> bundleEntries(const QByteArray &program, const QByteArray &top = "Tarvolin.app",
                               const QByteArray &version = "1.2.0");
 // Creates <parent>/Tarvolin.app with the version file (if any) and an executable shell program.
 QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program = {});
 QString sha256Hex(const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+// Writes the file whole, making its folder; throws when it cannot.
+void writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions = {});
 // Folders in `folder` whose names start with "Tarvolin-Update-".
 QStringList workFolders(const QString &folder);
 

@@ -11,12 +11,7 @@ int sign(int value)
 
 TEST(VersionOrder, OrdersDigitRunsByValueAndPrefixesFirst)
 {
-    struct Row {
-        const char *left;
-        const char *right;
-        int expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const char *, const char *, int> rows[] = {
         {"1.1.10", "1.1.2", 1},         // runs by value, not by character
         {"1.2.0", "1.2", 1},            // the shorter text orders first
         {"1.1.2", "1.1.2", 0},
@@ -33,11 +28,10 @@ TEST(VersionOrder, OrdersDigitRunsByValueAndPrefixesFirst)
         {"", "", 0},
         {"123456789012345678901234567890", "123456789012345678901234567889", 1}, // no overflow
     };
-    for (const Row &row : rows) {
-        const QString left = QString::fromLatin1(row.left);
-        const QString right = QString::fromLatin1(row.right);
-        EXPECT_EQ(sign(compareVersions(left, right)), row.expected) << row.left << " vs " << row.right;
-        EXPECT_EQ(sign(compareVersions(right, left)), -row.expected) << row.right << " vs " << row.left;
+    for (const auto &[left, right, expected] : rows) {
+        const QString a = QString::fromLatin1(left), b = QString::fromLatin1(right);
+        EXPECT_EQ(sign(compareVersions(a, b)), expected) << left << " vs " << right;
+        EXPECT_EQ(sign(compareVersions(b, a)), -expected) << right << " vs " << left;
     }
 }
 
