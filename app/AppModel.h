@@ -138,8 +138,6 @@ public:
     // ones, else the published document, else the cached ones), then a session and a pairing code.
     QCoro::Task<> loadOfficialCloudConfiguration();
     QCoro::Task<> prepareConnection();
-    // The start's first step: asks for a folder when none can be reached, else creates it.
-    void prepareTargetFolder();
 
     // --- Operations the views call -----------------------------------------------------------------
     // Stores the backend values typed into the settings sheet, closes it and connects anew; starts
@@ -237,6 +235,8 @@ private:
 
     // --- Target folder (FolderOperations.cpp) ---------------------------------------------------------
     void restoreTargetFolder();
+    // The start's first step: asks for a folder when none can be reached, else creates it.
+    void prepareTargetFolder();
 
     // --- Services, subsystems and state -------------------------------------------------------------
     PlatformServices m_services;

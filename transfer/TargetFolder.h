@@ -23,8 +23,6 @@ public:
     QString path() const;
     // Whether access to the folder is held: restored at start or granted for a choice.
     bool hasAccess() const { return m_accessPath.has_value(); }
-    // The folder whose access is held, if any.
-    const std::optional<QString> &accessPath() const { return m_accessPath; }
     // The folder's own name, the last part of its path.
     QString name() const;
 
