@@ -105,30 +105,4 @@ TEST(Accessibility, TabWalksTheControlsInReadingOrder)
     }
 }
 
-// Set while a test listens: the update handler is a plain function pointer.
-QStringList *announced = nullptr;
-
-TEST(Accessibility, StatusAndErrorChangesAreAnnouncedOnceEach)
-{
-    WindowWithEverything w;
-    QStringList names;
-    announced = &names;
-    QAccessible::setActive(true);
-    QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
-        if (event->type() == QAccessible::NameChanged && announced)
-            announced->append(event->accessibleInterface()->text(QAccessible::Name));
-    });
-    for (int i = 0; i < 2; ++i) {
-        Ui::setStatus(*w.f.model, QStringLiteral("Kuyruk denetleniyor"));
-        QApplication::processEvents();
-    }
-    Ui::setLastError(*w.f.model, QStringLiteral("Klasöre yazılamadı"));
-    QApplication::processEvents();
-    QAccessible::installUpdateHandler(nullptr);
-    announced = nullptr;
-    // An unchanged text is not said again.
-    EXPECT_EQ(names.count(QStringLiteral("Kuyruk denetleniyor")), 1) << names.join(QLatin1Char('|')).toStdString();
-    EXPECT_TRUE(names.contains(QStringLiteral("Klasöre yazılamadı"))) << names.join(QLatin1Char('|')).toStdString();
-}
-
 } // namespace
