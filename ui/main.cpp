@@ -29,6 +29,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <malloc.h>
@@ -48,6 +49,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(desktopId());
     // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt converts and scales the icons and the code image on pooled threads at a start; a tray program
+    // idles for hours, so they should not linger half a minute with their stacks and heaps.
+    QThreadPool::globalInstance()->setExpiryTimeout(1000);
 
     // Before anything reads the settings, the session or the network: a second copy would poll and
     // acknowledge beside the first and rotate its session away. It hands its launch over and leaves.
