@@ -29,8 +29,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QThreadPool>
 
 #include <cstdio>
+#include <malloc.h>
 #include <optional>
 
 int main(int argc, char *argv[])
@@ -47,6 +49,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(desktopId());
     // The program lives on in the tray after its window closes; only an explicit quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt converts and scales the icons and the code image on pooled threads at a start; a tray program
+    // idles for hours, so they should not linger half a minute with their stacks and heaps.
+    QThreadPool::globalInstance()->setExpiryTimeout(1000);
 
     // Before anything reads the settings, the session or the network: a second copy would poll and
     // acknowledge beside the first and rotate its session away. It hands its launch over and leaves.
@@ -104,6 +109,12 @@ int main(int argc, char *argv[])
     notifier.setFallback(&*trayMessages);
     // The login entry starts the program with this: it works in the tray without opening the window.
     scene->launch(launch.arguments.contains(XdgAutostartLoginItem::backgroundArgument()));
+    // A pass leaves freed heap the allocator keeps for later; the program then idles for minutes, so
+    // hand it back to the system each time one ends.
+    QObject::connect(&model, &AppModel::isWorkingChanged, &model, [&model] {
+        if (!model.isWorking())
+            malloc_trim(0);
+    });
     const int result = app.exec();
 
     // Leaving: no more launches, no more passes, and the window and the icon gone at once. A document

@@ -2,6 +2,10 @@
 // local cloud, beside the least Qt Widgets program that makes one https request, both on the same
 // display (whatever QT_QPA_PLATFORM says; offscreen when unset). Once the program's first pass is
 // done and both have idled, their resident sizes (VmRSS) are read and the ratio printed.
+// Both run as users run them, trusting the system's authorities and no other: each sees a private
+// /etc/ssl/certs (a user and mount namespace, unshare(1)) holding the local cloud's authority alone.
+// What still differs from a user's start: the display (offscreen by default), no session bus unless
+// the caller has one (so no secret store, no portal, no notifications), and the build type.
 //
 //   tarvolin_idle_memory [--idle SECONDS]   (TARVOLIN_IDLE_KEEP=1: both smaps copied to /tmp/idle-*.smaps)
 #include "LocalCloud.h"
@@ -104,6 +108,23 @@ int main(int argc, char **argv)
     fs::create_directories(work / "cloud" / "tls");
     for (const char *file : {"ca.pem", "ca-key.pem", "server.pem", "server-key.pem"})
         fs::copy_file(tls / file, work / "cloud" / "tls" / file);
+    // The private system trust: Qt lists the roots by file, OpenSSL looks them up by subject hash.
+    const fs::path roots = work / "roots";
+    fs::create_directories(roots);
+    fs::copy_file(tls / "ca.pem", roots / "local.pem");
+    if (std::system(("openssl x509 -hash -noout -in '" + (tls / "ca.pem").string() + "' > '" + (work / "hash").string() + "'").c_str()) != 0)
+        fail("openssl cannot hash the local authority");
+    std::string hash = readAll(work / "hash");
+    hash.erase(hash.find_last_not_of(" \n") + 1);
+    fs::copy_file(tls / "ca.pem", roots / (hash + ".0"));
+    if (std::system("unshare --user --map-root-user --mount true") != 0)
+        fail("no private mount namespace here (unshare)");
+    // unshare and sh each exec the next, so the pid spawned is the program's own.
+    const auto withSystemTrust = [&roots](std::vector<std::string> command) {
+        command.insert(command.begin(), {"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "/bin/sh", "-c",
+                                         "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"", roots.string()});
+        return command;
+    };
 
     int result = 0;
     {
@@ -116,12 +137,12 @@ int main(int argc, char **argv)
             << "manualCloudConfigurationEnabled=true\nsupabaseURL=" << cloud.baseUrl() << "\n"
             << "supabaseAnonKey=" << cloud.anonKey() << "\nstartupChoiceInitialized=true\n";
 
-        const pid_t program = spawn({LOOP_APP, "--background"},
+        const pid_t program = spawn(withSystemTrust({IDLE_APP, "--background"}),
                                     {"XDG_CONFIG_HOME=" + (work / "config").string(),
                                      "XDG_CACHE_HOME=" + (work / "cache").string(), "QT_LOGGING_RULES=*.debug=false"},
                                     work / "program.log");
-        const pid_t minimal = spawn({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health", (work / "cloud" / "tls" / "ca.pem").string()},
-                                    {}, work / "minimal.log");
+        const pid_t minimal = spawn(withSystemTrust({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health"}), {},
+                                    work / "minimal.log");
 
         // Idle means: the program has listed its queue once, and the yardstick has its answer.
         bool passed = false;
