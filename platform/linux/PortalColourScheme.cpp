@@ -46,8 +46,12 @@ std::optional<QVariant> read(const QString &method)
 PortalColourScheme::PortalColourScheme(QObject *parent)
     : QObject(parent)
 {
-    QDBusConnection::sessionBus().connect(service, path, settingsInterface, QStringLiteral("SettingChanged"),
-        this, SLOT(settingChanged(QString, QString, QDBusVariant)));
+    // QtDBus matches the slot's parameters by type name; unregistered, the connection is refused
+    // without a word and a live switch of the desktop's look would never arrive.
+    qRegisterMetaType<QDBusVariant>();
+    if (!QDBusConnection::sessionBus().connect(service, path, settingsInterface, QStringLiteral("SettingChanged"),
+            this, SLOT(settingChanged(QString, QString, QDBusVariant))))
+        qWarning("The desktop's switches between light and dark cannot be followed.");
 }
 
 std::optional<bool> PortalColourScheme::prefersDark() const

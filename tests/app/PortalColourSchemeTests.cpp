@@ -3,7 +3,9 @@
 #include "platform/linux/PortalColourScheme.h"
 
 #include <QDBusConnection>
+#include <QCoreApplication>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -38,6 +40,19 @@ TEST(PortalColourScheme, ReadsDarkAndIsSilentWithoutAPortal)
     ASSERT_TRUE(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     PortalColourScheme scheme;
     EXPECT_EQ(scheme.prefersDark(), std::optional<bool>(true));
+
+    // A switch while the program runs reaches the window.
+    std::optional<bool> followed;
+    QObject::connect(&scheme, &PortalColourScheme::changed, [&](bool dark) { followed = dark; });
+    QDBusMessage changed = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Settings"),
+        QStringLiteral("SettingChanged"));
+    changed << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+            << QVariant::fromValue(QDBusVariant(QVariant::fromValue(2u)));
+    ASSERT_TRUE(portalBus.send(changed));
+    QDeadlineTimer deadline(10000);
+    while (!followed && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(followed, std::optional<bool>(false));
 
     portalBus.unregisterObject(path);
     portalBus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
