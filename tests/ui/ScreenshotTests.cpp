@@ -160,19 +160,10 @@ TEST(TrayIconPanel, FollowsTheDesktopOrElseTheColoursOfTheWindows)
     QPalette light, dark;
     light.setColor(QPalette::Window, lightPanel);
     dark.setColor(QPalette::Window, darkPanel);
-    const struct {
-        const QPalette &palette;
-        const char *desktop;
-        TrayIcon::Panel expected;
-    } cases[] = {
-        {dark, "KDE", TrayIcon::Panel::Dark},
-        // These keep a dark top bar in light mode.
-        {light, "ubuntu:GNOME", TrayIcon::Panel::Dark},
-        // A desktop whose name only contains another's is not that desktop.
-        {light, "GNOME-Flashback-like", TrayIcon::Panel::Light},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(TrayIcon::panelFor(c.palette, QString::fromLatin1(c.desktop)), c.expected) << c.desktop;
+    EXPECT_EQ(TrayIcon::panelFor(dark, QStringLiteral("KDE")), TrayIcon::Panel::Dark);
+    // This one keeps a dark top bar in light mode; a desktop whose name only contains it is another.
+    EXPECT_EQ(TrayIcon::panelFor(light, QStringLiteral("ubuntu:GNOME")), TrayIcon::Panel::Dark);
+    EXPECT_EQ(TrayIcon::panelFor(light, QStringLiteral("GNOME-Flashback-like")), TrayIcon::Panel::Light);
 }
 
 } // namespace
