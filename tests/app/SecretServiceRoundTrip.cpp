@@ -33,9 +33,6 @@ TEST(SecretService, SaveReplacesLoadFindsAndRemoveForgets)
     EXPECT_TRUE(leaving.isReady());
     EXPECT_EQ(QCoro::waitFor(keychain.load(account)), first);
 
-    // Other accounts are other items.
-    EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("other"))), std::nullopt);
-
     QCoro::waitFor(keychain.remove(account));
     EXPECT_EQ(QCoro::waitFor(keychain.load(account)), std::nullopt);
     QCoro::waitFor(keychain.remove(account)); // removing nothing is no error

@@ -34,43 +34,39 @@ void expectNothingLeft(const UpdateFixture &f)
 
 TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
 {
-    for (const bool upperCaseDigest : {false, true}) {
-        SCOPED_TRACE(upperCaseDigest ? "upper-case digest" : "lower-case digest");
-        UpdateFixture f;
-        QList<RawEntry> entries = bundleEntries("#!/bin/sh\necho new\n");
-        entries.append({"Tarvolin.app/Contents/MacOS/current", 0120777, "Tarvolin"});
-        const QByteArray archive = rawZip(entries);
-        DesktopUpdateManifest manifest = f.publish(archive);
-        if (upperCaseDigest)
-            manifest.macUniversalSha256 = manifest.macUniversalSha256.toUpper();
+    UpdateFixture f;
+    QList<RawEntry> entries = bundleEntries("#!/bin/sh\necho new\n");
+    entries.append({"Tarvolin.app/Contents/MacOS/current", 0120777, "Tarvolin"});
+    const QByteArray archive = rawZip(entries);
+    DesktopUpdateManifest manifest = f.publish(archive);
+    // The other installs here offer the lower-case digest.
+    manifest.macUniversalSha256 = manifest.macUniversalSha256.toUpper();
 
-        ASSERT_EQ(f.install(manifest), std::nullopt);
+    ASSERT_EQ(f.install(manifest), std::nullopt);
 
-        ASSERT_EQ(f.services.application.started.size(), 1);
-        const auto &[program, arguments] = f.services.application.started.first();
-        EXPECT_EQ(program, QStringLiteral("/bin/sh"));
-        ASSERT_EQ(arguments.size(), 5);
+    ASSERT_EQ(f.services.application.started.size(), 1);
+    const auto &[program, arguments] = f.services.application.started.first();
+    EXPECT_EQ(program, QStringLiteral("/bin/sh"));
+    ASSERT_EQ(arguments.size(), 5);
+    const QString script = arguments[0];
+    EXPECT_EQ(QFileInfo(script).path(), f.temporary);
+    EXPECT_EQ(readFile(script), swapScriptText());
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(script).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(arguments[1], QStringLiteral("4242"));
+    EXPECT_EQ(arguments[3], f.installed);
 
-        const QString script = arguments[0];
-        EXPECT_EQ(QFileInfo(script).path(), f.temporary);
-        EXPECT_EQ(readFile(script), swapScriptText());
-        struct stat info {};
-        ASSERT_EQ(::stat(QFile::encodeName(script).constData(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, 0700u);
-        EXPECT_EQ(arguments[1], QStringLiteral("4242"));
-        EXPECT_EQ(arguments[3], f.installed);
-
-        const QStringList work = workFolders(f.temporary);
-        ASSERT_EQ(work.size(), 1);
-        const QString workFolder = QFileInfo(f.temporary + QLatin1Char('/') + work[0]).canonicalFilePath();
-        EXPECT_EQ(arguments[2], workFolder + QStringLiteral("/stage/Tarvolin.app"));
-        EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), archive);
-        EXPECT_TRUE(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
-        EXPECT_EQ(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/current")).symLinkTarget(),
-                  arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin"));
-        // The download went into the working folder whole; no partial file remains beside it.
-        EXPECT_EQ(QDir(f.temporary).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(script).fileName()});
-    }
+    const QStringList work = workFolders(f.temporary);
+    ASSERT_EQ(work.size(), 1);
+    const QString workFolder = QFileInfo(f.temporary + QLatin1Char('/') + work[0]).canonicalFilePath();
+    EXPECT_EQ(arguments[2], workFolder + QStringLiteral("/stage/Tarvolin.app"));
+    EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), archive);
+    EXPECT_TRUE(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
+    EXPECT_EQ(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/current")).symLinkTarget(),
+              arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin"));
+    // The download went into the working folder whole; no partial file remains beside it.
+    EXPECT_EQ(QDir(f.temporary).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(script).fileName()});
 }
 
 TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
@@ -106,11 +102,8 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
         {at(QStringLiteral("https://")), notSecure, false, f.installed},
         {at(QStringLiteral("Tarvolin.zip")), notSecure, false, f.installed},
         {digested(digest.left(63)), notSecure, false, f.installed},
-        {digested(digest + QLatin1Char('0')), notSecure, false, f.installed},
-        {digested(QString()), notSecure, false, f.installed},
         {good, notSelf, false, QString()},
         {good, notSelf, false, buildTree},
-        {digested(QString(64, QLatin1Char('g'))), unverified, true, f.installed},
         {digested(sha256Hex("something else")), unverified, true, f.installed},
         {at(f.site + QStringLiteral("/downloads/gone.zip")), QStringLiteral("Güncelleme indirilemedi."), true,
          f.installed},
@@ -147,7 +140,6 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         {"misnamed top folder", rawZip(bundleEntries(program, "Tarvolin 2.app")), incomplete},
         {"no program", rawZip(noProgram), incomplete},
         {"program is a folder", rawZip(programIsFolder), incomplete},
-        {"empty archive", rawZip({}), incomplete},
         {"another version inside", rawZip(bundleEntries(program, "Tarvolin.app", "1.3.0")),
          QStringLiteral("Güncelleme paketinin sürümü uyuşmuyor.")},
     };
