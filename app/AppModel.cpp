@@ -16,26 +16,27 @@ QString arrivalsFile(const ApplicationHost &application)
 } // namespace
 
 AppModel::AppModel(PlatformServices services, BuildValues build, QObject *parent)
-    : QObject(parent),
-      m_services(services),
-      m_build(std::move(build)),
-      m_settings(services.settings),
-      m_keychain(services.secrets),
-      m_client(services.http),
-      m_cloudSettings(services.http, m_settings, m_build.siteOrigin),
-      m_session(m_client, m_keychain, services.clock),
-      m_pairing(m_client),
-      m_folder(services.bookmarks, m_settings),
-      m_inbox(m_client, services.clock, m_settings),
-      m_updater(services.http, services.application, m_settings, services.clock, m_build),
-      m_push(services.clock),
-      m_arrivals(arrivalsFile(services.application)),
-      m_pass(SyncPass::Parts{services.clock, services.workspace, services.notifier, m_session, m_pairing, m_folder,
-                             m_inbox, m_arrivals}),
-      m_backend{m_build.supabaseURL, m_build.anonKey},
-      m_applied(m_backend.normalised()),
-      m_status(preparingText),
-      m_updateStatus(QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_updater.currentVersion()) + m_build.siteDomain())
+    : QObject(parent)
+    , m_services(services)
+    , m_build(std::move(build))
+    , m_settings(services.settings)
+    , m_keychain(services.secrets)
+    , m_client(services.http)
+    , m_cloudSettings(services.http, m_settings, m_build.siteOrigin)
+    , m_session(m_client, m_keychain, services.clock)
+    , m_pairing(m_client)
+    , m_folder(services.bookmarks, m_settings)
+    , m_inbox(m_client, services.clock, m_settings)
+    , m_updater(services.http, services.application, m_settings, services.clock, m_build)
+    , m_push(services.clock)
+    , m_arrivals(arrivalsFile(services.application))
+    , m_pass(SyncPass::Parts{services.clock, services.workspace, services.notifier, m_session, m_pairing,
+          m_folder, m_inbox, m_arrivals})
+    , m_backend{m_build.supabaseURL, m_build.anonKey}
+    , m_applied(m_backend.normalised())
+    , m_status(preparingText)
+    , m_updateStatus(
+          QStringLiteral("Tarvolin Masaüstü %1 · ").arg(m_updater.currentVersion()) + m_build.siteDomain())
 {
     connect(&m_pairing, &PairingKeeper::pairingChanged, this, &AppModel::pairingChanged);
     connect(&m_pairing, &PairingKeeper::qrImageChanged, this, &AppModel::qrImageChanged);
@@ -84,7 +85,10 @@ AppModel::~AppModel()
         m_syncTask->cancel();
 }
 
-void AppModel::handle(const std::exception &error) { handle(errorMessage(error)); }
+void AppModel::handle(const std::exception &error)
+{
+    handle(errorMessage(error));
+}
 
 void AppModel::handle(const QString &message)
 {
@@ -135,8 +139,7 @@ void AppModel::followPush()
 
 namespace {
 
-template<typename T, typename Signal>
-void assign(AppModel *model, T &member, const T &value, Signal signal)
+template <typename T, typename Signal> void assign(AppModel *model, T &member, const T &value, Signal signal)
 {
     if (member == value)
         return;
@@ -171,18 +174,36 @@ void AppModel::setLifecycle(Lifecycle lifecycle)
     followPush();
 }
 
-void AppModel::setSupabaseURL(const QString &url) { setBackend(Backend{url, m_backend.key}); }
-void AppModel::setAnonKey(const QString &key) { setBackend(Backend{m_backend.url, key}); }
+void AppModel::setSupabaseURL(const QString &url)
+{
+    setBackend(Backend{url, m_backend.key});
+}
+void AppModel::setAnonKey(const QString &key)
+{
+    setBackend(Backend{m_backend.url, key});
+}
 
 void AppModel::setShowingCloudSettings(bool showing)
 {
     assign(this, m_showingCloudSettings, showing, &AppModel::showingCloudSettingsChanged);
 }
 
-void AppModel::setStatus(const QString &status) { assign(this, m_status, status, &AppModel::statusChanged); }
-void AppModel::setLaunchAtLoginValue(bool enabled) { assign(this, m_launchAtLogin, enabled, &AppModel::launchAtLoginChanged); }
-void AppModel::setLastError(const std::optional<QString> &error) { assign(this, m_lastError, error, &AppModel::lastErrorChanged); }
-void AppModel::setUpdateStatus(const QString &text) { assign(this, m_updateStatus, text, &AppModel::updateStatusChanged); }
+void AppModel::setStatus(const QString &status)
+{
+    assign(this, m_status, status, &AppModel::statusChanged);
+}
+void AppModel::setLaunchAtLoginValue(bool enabled)
+{
+    assign(this, m_launchAtLogin, enabled, &AppModel::launchAtLoginChanged);
+}
+void AppModel::setLastError(const std::optional<QString> &error)
+{
+    assign(this, m_lastError, error, &AppModel::lastErrorChanged);
+}
+void AppModel::setUpdateStatus(const QString &text)
+{
+    assign(this, m_updateStatus, text, &AppModel::updateStatusChanged);
+}
 
 void AppModel::setNotificationsEnabled(bool enabled)
 {

@@ -16,12 +16,12 @@
 #include "transfer/TargetFolder.h"
 #include "update/Updater.h"
 
+#include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
-#include <QCoro/QCoroTask>
 
 #include <exception>
 #include <functional>
@@ -48,13 +48,13 @@ class AppModel : public QObject
     Q_PROPERTY(std::optional<QDateTime> lastSync READ lastSync NOTIFY lastSyncChanged)
     Q_PROPERTY(bool isWorking READ isWorking NOTIFY isWorkingChanged)
     Q_PROPERTY(bool showingCloudSettings READ showingCloudSettings WRITE setShowingCloudSettings NOTIFY
-                   showingCloudSettingsChanged)
+            showingCloudSettingsChanged)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(QString updateStatus READ updateStatus NOTIFY updateStatusChanged)
     Q_PROPERTY(bool isConfigured READ isConfigured NOTIFY configurationChanged)
     Q_PROPERTY(bool notificationsEnabled READ notificationsEnabled WRITE setNotificationsEnabled NOTIFY
-                   notificationsEnabledChanged)
+            notificationsEnabledChanged)
 
 public:
     // Settings keys that several operations share.
@@ -67,8 +67,8 @@ public:
     static constexpr std::chrono::milliseconds pushPassGap = SyncPass::requestGap;
     static constexpr qint64 updateCheckIntervalSeconds = 21600;
 
-    explicit AppModel(PlatformServices services, BuildValues build = BuildValues::compiledIn(),
-                      QObject *parent = nullptr);
+    explicit AppModel(
+        PlatformServices services, BuildValues build = BuildValues::compiledIn(), QObject *parent = nullptr);
     ~AppModel() override;
 
     // --- Published state -------------------------------------------------------------------------
@@ -194,9 +194,9 @@ private:
     // whether push is used at all (the entry point's choice, made before or after the start).
     enum class Lifecycle {
         NotStarted,
-        Running,            // the repeating task is alive
+        Running, // the repeating task is alive
         WaitingForSettings, // started, but the task ended early for want of backend values
-        Stopped,            // for good
+        Stopped, // for good
     };
     void setLifecycle(Lifecycle lifecycle);
 
@@ -214,7 +214,8 @@ private:
 
     // --- Lifecycle and updates (Lifecycle.cpp) -----------------------------------------------------
     void startRepeatingTask();
-    static QCoro::Task<> runRepeatingTask(QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation);
+    static QCoro::Task<> runRepeatingTask(
+        QPointer<AppModel> model, std::shared_ptr<Cancellation> cancellation);
     void registerLoginItemAtFirstLaunch();
     // Back from sleep or from a network outage: the push socket is likely dead and documents may
     // have been queued meanwhile, so reconnect and look now.
@@ -264,6 +265,6 @@ private:
 
     Lifecycle m_lifecycle = Lifecycle::NotStarted;
     std::shared_ptr<Cancellation> m_syncTask; // the repeating task's cancellation; null: none
-    bool m_isCheckingForUpdates = false;      // an update check is running
+    bool m_isCheckingForUpdates = false; // an update check is running
     bool m_pushEnabled = false;
 };

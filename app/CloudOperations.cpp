@@ -90,7 +90,7 @@ QCoro::Task<> AppModel::refreshPairing()
         const Backend backend = m_applied;
         const CloudSession session = co_await m_session.ensure(backend);
         co_await m_pairing.renew(backend, session, QStringLiteral("Tarvolin Masaüstü · ") + platformName(),
-                                 m_folder.name(), PairingKeeper::Image::Required);
+            m_folder.name(), PairingKeeper::Image::Required);
         setStatus(QStringLiteral("QR kod hazır"));
         setLastError(std::nullopt);
     } catch (const std::exception &error) {

@@ -31,9 +31,9 @@ void AppModel::chooseFolder(bool isInitialSetup)
 {
     const QString current = m_folder.path();
     const QString startDirectory = QFileInfo::exists(current) ? current : QFileInfo(current).path();
-    const std::optional<QString> chosen = m_services.folderChooser.chooseFolder(
-        QStringLiteral("Evrakların kaydedileceği klasörü seçin"), QStringLiteral("Bu Klasörü Kullan"),
-        startDirectory);
+    const std::optional<QString> chosen
+        = m_services.folderChooser.chooseFolder(QStringLiteral("Evrakların kaydedileceği klasörü seçin"),
+            QStringLiteral("Bu Klasörü Kullan"), startDirectory);
 
     if (!chosen || chosen->isEmpty()) {
         if (isInitialSetup) {

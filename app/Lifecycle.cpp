@@ -121,8 +121,8 @@ QCoro::Task<> AppModel::checkForUpdates(bool silent)
     const Updater::InstallOwner owner = m_updater.installOwner();
     if (owner != Updater::InstallOwner::user) {
         setUpdateStatus(owner == Updater::InstallOwner::store
-                            ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
-                            : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
+                ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
+                : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
         if (!silent && owner == Updater::InstallOwner::store) {
             const QUrl link(m_build.storeLink, QUrl::StrictMode);
             if (link.isValid() && !link.scheme().isEmpty())

@@ -8,7 +8,12 @@
 class RunningFlag
 {
 public:
-    RunningFlag(QObject *owner, bool &flag) : m_owner(owner), m_flag(flag) { m_flag = true; }
+    RunningFlag(QObject *owner, bool &flag)
+        : m_owner(owner)
+        , m_flag(flag)
+    {
+        m_flag = true;
+    }
     ~RunningFlag()
     {
         if (m_owner)

@@ -21,8 +21,7 @@ bool isSafeHeaderValue(const QByteArray &value)
 } // namespace
 
 QCoro::Task<QByteArray> BackendClient::request(Backend backend, QString path, QByteArray method,
-                                               std::optional<QByteArray> body, std::optional<QString> token,
-                                               std::optional<QString> prefer)
+    std::optional<QByteArray> body, std::optional<QString> token, std::optional<QString> prefer)
 {
     if (!backend.isConfigured())
         throw CompanionError::missingConfiguration();
@@ -48,8 +47,8 @@ QCoro::Task<QByteArray> BackendClient::request(Backend backend, QString path, QB
     if (prefer)
         request.setRawHeader("Prefer", preference);
 
-    const HttpAnswer answer = co_await fetchAnswer(m_http, request, std::move(method),
-                                                   body.value_or(QByteArray()), requestIdleTimeout);
+    const HttpAnswer answer = co_await fetchAnswer(
+        m_http, request, std::move(method), body.value_or(QByteArray()), requestIdleTimeout);
     if (answer.status >= 200 && answer.status <= 299)
         co_return answer.body;
     throw backendError(answer.status, answer.body);

@@ -4,8 +4,8 @@
 #include "platform/HttpClient.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QCoro/QCoroTask>
+#include <QString>
 
 #include <optional>
 
@@ -14,7 +14,10 @@
 class BackendClient
 {
 public:
-    explicit BackendClient(HttpClient &http) : m_http(http) {}
+    explicit BackendClient(HttpClient &http)
+        : m_http(http)
+    {
+    }
 
     // Sends `method` to the backend's address followed by `path`, with the publishable key, the
     // access token when given and the "Prefer" value when given, and returns the body of a 2xx answer.
@@ -22,8 +25,7 @@ public:
     // configured, invalidURL when address and path form no URL, the backend's own message (or the
     // generic server text) for any other status, and what the exchange throws for the rest.
     QCoro::Task<QByteArray> request(Backend backend, QString path, QByteArray method,
-                                    std::optional<QByteArray> body, std::optional<QString> token,
-                                    std::optional<QString> prefer);
+        std::optional<QByteArray> body, std::optional<QString> token, std::optional<QString> prefer);
 
     HttpClient &http() const { return m_http; }
 

@@ -55,7 +55,7 @@ std::optional<CloudSession> CloudSession::fromJson(const QByteArray &json)
 
     const auto ms = static_cast<qint64>(std::llround(expires.toDouble() * 1000.0));
     CloudSession session{access.toString(), refresh.toString(),
-                         QDateTime::fromMSecsSinceEpoch(referenceDateMs + ms, Qt::UTC), user.toString(), std::nullopt};
+        QDateTime::fromMSecsSinceEpoch(referenceDateMs + ms, Qt::UTC), user.toString(), std::nullopt};
     // A half-written or mistyped issuer counts as unknown, like a session of an earlier build.
     const QJsonValue issuerURL = object.value(QLatin1String("issuerURL"));
     const QJsonValue issuerKey = object.value(QLatin1String("issuerKey"));
@@ -77,6 +77,6 @@ CloudSession CloudSession::fromAuthResponse(const QByteArray &answer, const QDat
         throw CompanionError::invalidResponse();
 
     const auto lifetimeMs = static_cast<qint64>(std::llround(expiresIn.toDouble() * 1000.0));
-    return CloudSession{access.toString(), refresh.toString(), now.addMSecs(lifetimeMs), userId.toString(),
-                        std::nullopt};
+    return CloudSession{
+        access.toString(), refresh.toString(), now.addMSecs(lifetimeMs), userId.toString(), std::nullopt};
 }

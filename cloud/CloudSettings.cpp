@@ -12,10 +12,10 @@ constexpr std::chrono::milliseconds officialDocumentTimeout{15000};
 } // namespace
 
 CloudSettings::CloudSettings(HttpClient &http, Settings &settings, QString siteOrigin)
-    : m_http(http),
-      m_settings(settings),
-      m_siteOrigin(std::move(siteOrigin)),
-      m_usesManual(settings.value(SettingKeys::manualCloudConfigurationEnabled))
+    : m_http(http)
+    , m_settings(settings)
+    , m_siteOrigin(std::move(siteOrigin))
+    , m_usesManual(settings.value(SettingKeys::manualCloudConfigurationEnabled))
 {
 }
 
@@ -34,7 +34,8 @@ std::optional<Backend> CloudSettings::manualBackend()
 
 Backend CloudSettings::savedManual() const
 {
-    return Backend{m_settings.value(SettingKeys::supabaseURL), m_settings.value(SettingKeys::supabaseAnonKey)};
+    return Backend{
+        m_settings.value(SettingKeys::supabaseURL), m_settings.value(SettingKeys::supabaseAnonKey)};
 }
 
 void CloudSettings::saveManual(const Backend &backend)
@@ -52,8 +53,8 @@ QCoro::Task<std::optional<Backend>> CloudSettings::fetchOfficial()
         QNetworkRequest request(QUrl(m_siteOrigin + QStringLiteral("/config/cloud.json")));
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
         request.setRawHeader("Accept", "application/json");
-        const HttpAnswer answer =
-            co_await fetchAnswer(m_http, request, "GET", QByteArray(), officialDocumentTimeout);
+        const HttpAnswer answer
+            = co_await fetchAnswer(m_http, request, "GET", QByteArray(), officialDocumentTimeout);
         if (answer.status >= 200 && answer.status <= 299)
             document = CloudConfiguration::fromJson(answer.body);
     } catch (const std::exception &) {
@@ -72,7 +73,7 @@ QCoro::Task<std::optional<Backend>> CloudSettings::fetchOfficial()
 std::optional<Backend> CloudSettings::cachedOfficial() const
 {
     const Backend cached{m_settings.value(SettingKeys::cachedOfficialSupabaseURL),
-                         m_settings.value(SettingKeys::cachedOfficialSupabaseAnonKey)};
+        m_settings.value(SettingKeys::cachedOfficialSupabaseAnonKey)};
     if (!isValidCloudConfiguration(cached.url, cached.key))
         return std::nullopt;
     return cached;

@@ -4,8 +4,8 @@
 #include "core/Settings.h"
 #include "platform/HttpClient.h"
 
-#include <QString>
 #include <QCoro/QCoroTask>
+#include <QString>
 
 #include <optional>
 

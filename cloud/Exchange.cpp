@@ -3,9 +3,9 @@
 #include "core/CompanionError.h"
 #include "platform/PlatformError.h"
 
+#include <QCoro/QCoroNetworkReply>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QCoro/QCoroNetworkReply>
 
 #include <exception>
 #include <memory>
@@ -28,7 +28,10 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
-bool isSuccess(int status) { return status >= 200 && status <= 299; }
+bool isSuccess(int status)
+{
+    return status >= 200 && status <= 299;
+}
 
 // Moves what has arrived to its place: the sink for a successful answer, the error body otherwise.
 // Once the sink has refused, nothing more is read; the reply is stopped from the event loop.
@@ -86,8 +89,8 @@ void BufferSink::write(QByteArrayView chunk)
     bytes.append(chunk);
 }
 
-QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                     ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop)
+QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method,
+    QByteArray body, ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop)
 {
     request.setTransferTimeout(int(idleTimeout.count()));
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(http.send(request, method, body));
@@ -99,7 +102,8 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
     if (stop) {
         // Queued for the same reason as the sink's refusal; the reply's own context drops it with
         // the reply.
-        QObject::connect(stop, &Cancellation::cancelled, reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+        QObject::connect(
+            stop, &Cancellation::cancelled, reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
         if (stop->isCancelled())
             QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
     }
@@ -143,11 +147,11 @@ QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, 
     co_return result;
 }
 
-QCoro::Task<HttpAnswer> fetchAnswer(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                    std::chrono::milliseconds idleTimeout)
+QCoro::Task<HttpAnswer> fetchAnswer(HttpClient &http, QNetworkRequest request, QByteArray method,
+    QByteArray body, std::chrono::milliseconds idleTimeout)
 {
     BufferSink sink;
-    const ExchangeResult result =
-        co_await exchange(http, request, std::move(method), std::move(body), sink, idleTimeout);
+    const ExchangeResult result
+        = co_await exchange(http, request, std::move(method), std::move(body), sink, idleTimeout);
     co_return HttpAnswer{result.status, isSuccess(result.status) ? sink.bytes : result.errorBody};
 }

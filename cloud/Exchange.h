@@ -5,8 +5,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QNetworkRequest>
 #include <QCoro/QCoroTask>
+#include <QNetworkRequest>
 
 #include <chrono>
 
@@ -27,7 +27,10 @@ inline constexpr qint64 maxAnswerBytes = qint64(16) << 20;
 class BufferSink : public ReplySink
 {
 public:
-    explicit BufferSink(qint64 cap = maxAnswerBytes) : m_cap(cap) {}
+    explicit BufferSink(qint64 cap = maxAnswerBytes)
+        : m_cap(cap)
+    {
+    }
     void write(QByteArrayView bytes) override;
     QByteArray bytes;
 
@@ -47,14 +50,13 @@ struct ExchangeResult {
 // refused, TLS, time-out, a successful answer broken off mid-body, shorter or longer than its
 // Content-Length, undecodable or stopped by `stop`), CompanionError::invalidResponse
 // when the peer did not answer in HTTP, and whatever the sink threw.
-QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                     ReplySink &sink, std::chrono::milliseconds idleTimeout,
-                                     Cancellation *stop = nullptr);
+QCoro::Task<ExchangeResult> exchange(HttpClient &http, QNetworkRequest request, QByteArray method,
+    QByteArray body, ReplySink &sink, std::chrono::milliseconds idleTimeout, Cancellation *stop = nullptr);
 
 // The same for small answers of any status, read whole into memory (at most maxAnswerBytes).
 struct HttpAnswer {
     int status = 0;
     QByteArray body;
 };
-QCoro::Task<HttpAnswer> fetchAnswer(HttpClient &http, QNetworkRequest request, QByteArray method, QByteArray body,
-                                    std::chrono::milliseconds idleTimeout);
+QCoro::Task<HttpAnswer> fetchAnswer(HttpClient &http, QNetworkRequest request, QByteArray method,
+    QByteArray body, std::chrono::milliseconds idleTimeout);

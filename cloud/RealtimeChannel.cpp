@@ -37,7 +37,11 @@ bool isRefusedUpgrade(const QString &errorText)
 
 } // namespace
 
-RealtimeChannel::RealtimeChannel(Clock &clock, QObject *parent) : QObject(parent), m_clock(clock) {}
+RealtimeChannel::RealtimeChannel(Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_clock(clock)
+{
+}
 
 RealtimeChannel::~RealtimeChannel()
 {
@@ -59,7 +63,8 @@ std::optional<QUrl> RealtimeChannel::socketUrl(const Backend &backend)
         return std::nullopt;
     url.setPath(url.path() + QStringLiteral("/realtime/v1/websocket"));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("apikey"), QString::fromLatin1(QUrl::toPercentEncoding(normalised.key)));
+    query.addQueryItem(
+        QStringLiteral("apikey"), QString::fromLatin1(QUrl::toPercentEncoding(normalised.key)));
     query.addQueryItem(QStringLiteral("vsn"), QStringLiteral("1.0.0"));
     url.setQuery(query);
     return url;
@@ -68,10 +73,12 @@ std::optional<QUrl> RealtimeChannel::socketUrl(const Backend &backend)
 std::chrono::milliseconds RealtimeChannel::retryDelay(int attempt, double draw)
 {
     const int doublings = std::clamp(attempt, 0, 6);
-    const std::chrono::milliseconds ceiling = std::min<std::chrono::milliseconds>(longestRetry, firstRetry * (1 << doublings));
+    const std::chrono::milliseconds ceiling
+        = std::min<std::chrono::milliseconds>(longestRetry, firstRetry * (1 << doublings));
     const std::chrono::milliseconds half = ceiling / 2;
-    const std::chrono::milliseconds drawn
-        = half + std::chrono::milliseconds(static_cast<qint64>(std::clamp(draw, 0.0, 1.0) * static_cast<double>(half.count())));
+    const std::chrono::milliseconds drawn = half
+        + std::chrono::milliseconds(
+            static_cast<qint64>(std::clamp(draw, 0.0, 1.0) * static_cast<double>(half.count())));
     return std::min(drawn, longestRetry);
 }
 
@@ -88,7 +95,7 @@ void RealtimeChannel::follow(const std::optional<Subscription> &subscription, co
         m_accessToken = accessToken;
         if (m_state == State::Joined && m_subscription)
             send(topicFor(m_subscription->computerId), QStringLiteral("access_token"),
-                 QJsonObject{{QStringLiteral("access_token"), accessToken}});
+                QJsonObject{{QStringLiteral("access_token"), accessToken}});
         if (m_state == State::GaveUp && m_subscription)
             open(); // a renewed session may be let in where the old one was refused
         return;
@@ -156,18 +163,18 @@ void RealtimeChannel::open()
 void RealtimeChannel::onConnected()
 {
     QJsonObject filter{{QStringLiteral("event"), QStringLiteral("INSERT")},
-                       {QStringLiteral("schema"), QStringLiteral("public")},
-                       {QStringLiteral("table"), QStringLiteral("transfer_items")},
-                       {QStringLiteral("filter"), QStringLiteral("computer_id=eq.") + m_subscription->computerId}};
-    QJsonObject config{{QStringLiteral("broadcast"), QJsonObject{{QStringLiteral("ack"), false}, {QStringLiteral("self"), false}}},
-                       {QStringLiteral("presence"), QJsonObject{{QStringLiteral("key"), QString()}}},
-                       {QStringLiteral("postgres_changes"), QJsonArray{filter}},
-                       {QStringLiteral("private"), false}};
+        {QStringLiteral("schema"), QStringLiteral("public")},
+        {QStringLiteral("table"), QStringLiteral("transfer_items")},
+        {QStringLiteral("filter"), QStringLiteral("computer_id=eq.") + m_subscription->computerId}};
+    QJsonObject config{{QStringLiteral("broadcast"),
+                           QJsonObject{{QStringLiteral("ack"), false}, {QStringLiteral("self"), false}}},
+        {QStringLiteral("presence"), QJsonObject{{QStringLiteral("key"), QString()}}},
+        {QStringLiteral("postgres_changes"), QJsonArray{filter}}, {QStringLiteral("private"), false}};
     // The connection's own deadline is met; the join gets a full one of its own.
     cancelWaits();
     setState(State::Joining);
     m_joinRef = send(topicFor(m_subscription->computerId), QStringLiteral("phx_join"),
-                     QJsonObject{{QStringLiteral("config"), config}, {QStringLiteral("access_token"), m_accessToken}});
+        QJsonObject{{QStringLiteral("config"), config}, {QStringLiteral("access_token"), m_accessToken}});
     after(replyTimeout, &RealtimeChannel::joinTimedOut);
     after(heartbeatInterval, &RealtimeChannel::sendHeartbeat);
 }
@@ -189,11 +196,13 @@ void RealtimeChannel::onMessage(const QString &text)
     }
     if (event != QStringLiteral("postgres_changes") || m_state != State::Joined)
         return;
-    const QJsonObject data = message.value(QStringLiteral("payload")).toObject().value(QStringLiteral("data")).toObject();
+    const QJsonObject data
+        = message.value(QStringLiteral("payload")).toObject().value(QStringLiteral("data")).toObject();
     if (data.value(QStringLiteral("type")).toString() != QStringLiteral("INSERT"))
         return;
     // The filter is the server's; a row for another computer still must not wake us.
-    const QJsonValue computer = data.value(QStringLiteral("record")).toObject().value(QStringLiteral("computer_id"));
+    const QJsonValue computer
+        = data.value(QStringLiteral("record")).toObject().value(QStringLiteral("computer_id"));
     if (computer.isString() && computer.toString() != m_subscription->computerId)
         return;
     Q_EMIT changed();
@@ -202,8 +211,9 @@ void RealtimeChannel::onMessage(const QString &text)
 void RealtimeChannel::onReply(const QJsonObject &message)
 {
     const QString ref = message.value(QStringLiteral("ref")).toString();
-    const bool ok = message.value(QStringLiteral("payload")).toObject().value(QStringLiteral("status")).toString()
-                    == QStringLiteral("ok");
+    const bool ok
+        = message.value(QStringLiteral("payload")).toObject().value(QStringLiteral("status")).toString()
+        == QStringLiteral("ok");
     if (!ref.isEmpty() && ref == m_heartbeatRef) {
         m_heartbeatRef.clear();
         // Only a connection that lives on after its join proves the server well again.
@@ -281,10 +291,8 @@ void RealtimeChannel::closeSocket()
 QString RealtimeChannel::send(const QString &topic, const QString &event, const QJsonObject &payload)
 {
     QString ref = QString::number(++m_lastRef);
-    QJsonObject message{{QStringLiteral("topic"), topic},
-                        {QStringLiteral("event"), event},
-                        {QStringLiteral("payload"), payload},
-                        {QStringLiteral("ref"), ref}};
+    QJsonObject message{{QStringLiteral("topic"), topic}, {QStringLiteral("event"), event},
+        {QStringLiteral("payload"), payload}, {QStringLiteral("ref"), ref}};
     if (topic != phoenixTopic && !m_joinRef.isEmpty())
         message.insert(QStringLiteral("join_ref"), m_joinRef);
     if (m_socket)
@@ -297,8 +305,8 @@ void RealtimeChannel::after(std::chrono::milliseconds delay, Step step)
     wait(QPointer<RealtimeChannel>(this), m_clock, delay, m_waits, step);
 }
 
-QCoro::Task<> RealtimeChannel::wait(QPointer<RealtimeChannel> self, Clock &clock, std::chrono::milliseconds delay,
-                                    std::shared_ptr<Cancellation> cancellation, Step step)
+QCoro::Task<> RealtimeChannel::wait(QPointer<RealtimeChannel> self, Clock &clock,
+    std::chrono::milliseconds delay, std::shared_ptr<Cancellation> cancellation, Step step)
 {
     const bool elapsed = co_await clock.sleep(delay, *cancellation);
     if (elapsed && self && !cancellation->isCancelled())

@@ -93,7 +93,7 @@ private:
     // Calls `step` after `delay` on the clock, unless the connection closes first.
     void after(std::chrono::milliseconds delay, Step step);
     static QCoro::Task<> wait(QPointer<RealtimeChannel> self, Clock &clock, std::chrono::milliseconds delay,
-                              std::shared_ptr<Cancellation> cancellation, Step step);
+        std::shared_ptr<Cancellation> cancellation, Step step);
     void setState(State state);
 
     Clock &m_clock;
@@ -103,7 +103,7 @@ private:
     QWebSocket *m_socket = nullptr; // freed with deleteLater: it may be inside its own signal
     std::shared_ptr<Cancellation> m_waits = std::make_shared<Cancellation>();
     State m_state = State::Idle;
-    int m_attempt = 0;      // failed connections since a heartbeat was last answered
+    int m_attempt = 0; // failed connections since a heartbeat was last answered
     quint64 m_lastRef = 0;
     QString m_joinRef;
     QString m_heartbeatRef; // the heartbeat not answered yet

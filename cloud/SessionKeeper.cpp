@@ -2,15 +2,18 @@
 
 #include "core/Json.h"
 
-#include <QJsonObject>
 #include <QCoro/QCoroSignal>
+#include <QJsonObject>
 
 namespace {
 
 // Renewal starts this long before the access token runs out, absorbing the time spent on the network.
 constexpr qint64 renewalMarginSeconds = 90;
 
-QString sessionAccount() { return QString::fromLatin1(KeychainStore::sessionAccount); }
+QString sessionAccount()
+{
+    return QString::fromLatin1(KeychainStore::sessionAccount);
+}
 
 // Announces the end of a renewal to the callers that joined it.
 class RenewalSignal : public QObject
@@ -32,7 +35,10 @@ struct SessionKeeper::Renewal {
 };
 
 SessionKeeper::SessionKeeper(BackendClient &client, KeychainStore &keychain, Clock &clock, QObject *parent)
-    : QObject(parent), m_client(client), m_keychain(keychain), m_clock(clock)
+    : QObject(parent)
+    , m_client(client)
+    , m_keychain(keychain)
+    , m_clock(clock)
 {
 }
 
@@ -152,8 +158,7 @@ QCoro::Task<CloudSession> SessionKeeper::refreshSession(Backend backend, CloudSe
     const QByteArray body = compactJson(QJsonObject{{QStringLiteral("refresh_token"), current.refreshToken}});
     const quint64 generation = m_generation;
     const QByteArray answer = co_await m_client.request(backend,
-                                                        QStringLiteral("/auth/v1/token?grant_type=refresh_token"),
-                                                        "POST", body, std::nullopt, std::nullopt);
+        QStringLiteral("/auth/v1/token?grant_type=refresh_token"), "POST", body, std::nullopt, std::nullopt);
     // An answer from a backend that has been replaced meanwhile must not be kept as the new one's.
     if (generation != m_generation)
         co_return CloudSession::fromAuthResponse(answer, m_clock.now());
@@ -164,8 +169,8 @@ QCoro::Task<CloudSession> SessionKeeper::createAnonymousSession(Backend backend)
 {
     const QByteArray body = compactJson(QJsonObject{{QStringLiteral("data"), QJsonObject()}});
     const quint64 generation = m_generation;
-    const QByteArray answer = co_await m_client.request(backend, QStringLiteral("/auth/v1/signup"), "POST", body,
-                                                        std::nullopt, std::nullopt);
+    const QByteArray answer = co_await m_client.request(
+        backend, QStringLiteral("/auth/v1/signup"), "POST", body, std::nullopt, std::nullopt);
     if (generation != m_generation)
         co_return CloudSession::fromAuthResponse(answer, m_clock.now());
     co_return saveAuthResponse(answer, backend);

@@ -6,8 +6,8 @@
 #include "core/KeychainStore.h"
 #include "platform/Clock.h"
 
-#include <QObject>
 #include <QCoro/QCoroTask>
+#include <QObject>
 
 #include <exception>
 #include <memory>
@@ -58,5 +58,5 @@ private:
     Clock &m_clock;
     std::optional<CloudSession> m_session;
     std::shared_ptr<Renewal> m_renewal; // the refresh or sign-up in flight
-    quint64 m_generation = 0;           // counts discards
+    quint64 m_generation = 0; // counts discards
 };

@@ -24,7 +24,9 @@ QString fixedMessage(CompanionError::Kind kind, const QString &serverText)
 } // namespace
 
 CompanionError::CompanionError(Kind kind, const QString &serverText)
-    : m_kind(kind), m_message(fixedMessage(kind, serverText)), m_utf8(m_message.toUtf8())
+    : m_kind(kind)
+    , m_message(fixedMessage(kind, serverText))
+    , m_utf8(m_message.toUtf8())
 {
 }
 

@@ -3,8 +3,8 @@
 #include "platform/SecretStore.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QCoro/QCoroTask>
+#include <QString>
 
 #include <optional>
 
@@ -17,7 +17,10 @@ public:
     // The one account the program uses: the backend session.
     static constexpr auto sessionAccount = "cloud-session";
 
-    explicit KeychainStore(SecretStore &store) : m_store(store) {}
+    explicit KeychainStore(SecretStore &store)
+        : m_store(store)
+    {
+    }
 
     // Stores the bytes as the account's item, replacing an existing one.
     QCoro::Task<> save(QByteArray data, QString account);

@@ -7,13 +7,11 @@
 // A key of the settings store together with the one type it is stored as. Reading a key that is
 // absent, or that holds a value of another type, gives the type's absent value: false, 0, empty
 // text, no bytes, the distant past. A Boolean key may name another absent value.
-template<typename T>
-struct SettingKey {
+template <typename T> struct SettingKey {
     const char *name;
 };
 
-template<>
-struct SettingKey<bool> {
+template <> struct SettingKey<bool> {
     const char *name;
     bool absent = false;
 };

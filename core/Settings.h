@@ -14,7 +14,10 @@
 class Settings
 {
 public:
-    explicit Settings(SettingsStore &store) : m_store(store) {}
+    explicit Settings(SettingsStore &store)
+        : m_store(store)
+    {
+    }
 
     bool value(SettingKey<bool> key) const;
     qint64 value(SettingKey<qint64> key) const;
@@ -23,8 +26,7 @@ public:
     QDateTime value(SettingKey<QDateTime> key) const;
 
     // Writes straight through to the store.
-    template<typename T, typename V>
-    void set(SettingKey<T> key, const V &value)
+    template <typename T, typename V> void set(SettingKey<T> key, const V &value)
     {
         m_store.setValue(QString::fromLatin1(key.name), QVariant::fromValue(T(value)));
     }

@@ -4,7 +4,10 @@
 
 #include <new>
 
-void Sha256::Free::operator()(evp_md_ctx_st *context) const { EVP_MD_CTX_free(context); }
+void Sha256::Free::operator()(evp_md_ctx_st *context) const
+{
+    EVP_MD_CTX_free(context);
+}
 
 Sha256::Sha256()
     : m_context(EVP_MD_CTX_new())

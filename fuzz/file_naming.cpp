@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(name.endsWith(QLatin1String(".jpg")));
     // The same input gives the same name. (Shortened candidates may repeat each other, a base cut
     // just after its own "_2"; the occupancy check then moves on to the next number.)
-    FUZZ_CHECK(FileNaming::candidateName(FileNaming::splitName(FileNaming::cleanName(original)), number) == name);
+    FUZZ_CHECK(
+        FileNaming::candidateName(FileNaming::splitName(FileNaming::cleanName(original)), number) == name);
     return 0;
 }

@@ -16,13 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(QJsonDocument::fromJson(json).array().size() == items->size());
     QJsonArray again;
     for (const TransferItem &item : *items)
-        again.append(QJsonObject{{QStringLiteral("id"), item.id},
-                                 {QStringLiteral("storage_path"), item.storage_path},
-                                 {QStringLiteral("original_filename"), item.original_filename}});
+        again.append(
+            QJsonObject{{QStringLiteral("id"), item.id}, {QStringLiteral("storage_path"), item.storage_path},
+                {QStringLiteral("original_filename"), item.original_filename}});
     const auto reread = TransferItem::listFromJson(QJsonDocument(again).toJson(QJsonDocument::Compact));
     FUZZ_CHECK(reread && reread->size() == items->size());
     for (qsizetype i = 0; i < items->size(); ++i)
-        FUZZ_CHECK(reread->at(i).id == items->at(i).id && reread->at(i).storage_path == items->at(i).storage_path
-                   && reread->at(i).original_filename == items->at(i).original_filename);
+        FUZZ_CHECK(reread->at(i).id == items->at(i).id
+            && reread->at(i).storage_path == items->at(i).storage_path
+            && reread->at(i).original_filename == items->at(i).original_filename);
     return 0;
 }

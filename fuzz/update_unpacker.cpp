@@ -25,8 +25,8 @@ struct Bytes {
 };
 
 // Pieces of names and link targets that matter to an unpacker.
-const char *const pieces[] = {"a", "b", "..", ".", "/", "//", "Tarvolin.app", "Contents", "x\\y", "\xc3\xa7", "",
-                              "outside", "../outside", "/tmp", "a/../..", "\xff"};
+const char *const pieces[] = {"a", "b", "..", ".", "/", "//", "Tarvolin.app", "Contents", "x\\y", "\xc3\xa7",
+    "", "outside", "../outside", "/tmp", "a/../..", "\xff"};
 
 std::string pieceString(Bytes &in)
 {
@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1)
         return 0;
     Bytes in{data + 1, size - 1};
-    const QByteArray zip = data[0] == 'R' ? QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1))
-                                          : generatedZip(in);
+    const QByteArray zip = data[0] == 'R'
+        ? QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1))
+        : generatedZip(in);
 
     QTemporaryDir sandbox;
     FUZZ_CHECK(sandbox.isValid());
@@ -105,12 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     FUZZ_CHECK(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-               == QStringList({QStringLiteral("staging"), QStringLiteral("update.zip")}));
+        == QStringList({QStringLiteral("staging"), QStringLiteral("update.zip")}));
     QDirIterator it(staging, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        struct stat info {};
+        struct stat info {
+        };
         FUZZ_CHECK(::lstat(QFile::encodeName(path).constData(), &info) == 0);
         FUZZ_CHECK(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode));
         FUZZ_CHECK((info.st_mode & (S_ISUID | S_ISGID)) == 0);

@@ -6,7 +6,8 @@
 // Three version texts, split at NUL bytes; the comparison must be a total order on them.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QList<QByteArray> parts = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\0');
+    const QList<QByteArray> parts
+        = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\0');
     QString v[3];
     for (int i = 0; i < 3; ++i)
         v[i] = QString::fromUtf8(parts.value(i));

@@ -7,18 +7,22 @@
 #include <QJsonObject>
 #include <QPointer>
 
-PairingKeeper::PairingKeeper(BackendClient &client, QObject *parent) : QObject(parent), m_client(client) {}
+PairingKeeper::PairingKeeper(BackendClient &client, QObject *parent)
+    : QObject(parent)
+    , m_client(client)
+{
+}
 
-QCoro::Task<> PairingKeeper::renew(Backend backend, CloudSession session, QString computerName,
-                                   QString targetFolderName, Image image)
+QCoro::Task<> PairingKeeper::renew(
+    Backend backend, CloudSession session, QString computerName, QString targetFolderName, Image image)
 {
     const QByteArray body = compactJson(QJsonObject{{QStringLiteral("computerName"), computerName},
-                                                    {QStringLiteral("targetFolderName"), targetFolderName}});
+        {QStringLiteral("targetFolderName"), targetFolderName}});
     const QPointer<PairingKeeper> self(this);
     const quint64 generation = m_generation;
-    const QByteArray answer = co_await m_client.request(std::move(backend), QStringLiteral("/functions/v1/create-pairing"),
-                                                        QByteArrayLiteral("POST"), body, session.accessToken,
-                                                        std::nullopt);
+    const QByteArray answer
+        = co_await m_client.request(std::move(backend), QStringLiteral("/functions/v1/create-pairing"),
+            QByteArrayLiteral("POST"), body, session.accessToken, std::nullopt);
     if (!self || generation != m_generation)
         co_return;
     const std::optional<PairingResponse> pairing = PairingResponse::fromJson(answer);

@@ -5,9 +5,9 @@
 #include "cloud/CloudSession.h"
 #include "pairing/PairingResponse.h"
 
+#include <QCoro/QCoroTask>
 #include <QImage>
 #include <QObject>
-#include <QCoro/QCoroTask>
 
 #include <optional>
 
@@ -28,8 +28,8 @@ public:
     // CompanionError::invalidResponse for an answer that does not decode (or, when the image is
     // required, whose code cannot be drawn); nothing changes then. An answer that arrives after
     // clear() belongs to the previous backend and is dropped.
-    QCoro::Task<> renew(Backend backend, CloudSession session, QString computerName, QString targetFolderName,
-                        Image image);
+    QCoro::Task<> renew(
+        Backend backend, CloudSession session, QString computerName, QString targetFolderName, Image image);
     // Forgets the code and its image.
     void clear();
     // Takes up a code and an image obtained elsewhere (a restored or previewed window).

@@ -20,8 +20,8 @@ QImage makeQRCode(const QString &text)
     if (bytes.isEmpty())
         return {};
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
-        QRcode_encodeData(int(bytes.size()), reinterpret_cast<const unsigned char *>(bytes.constData()), 0,
-                          QR_ECLEVEL_M),
+        QRcode_encodeData(
+            int(bytes.size()), reinterpret_cast<const unsigned char *>(bytes.constData()), 0, QR_ECLEVEL_M),
         &QRcode_free);
     if (!code)
         return {};
@@ -38,8 +38,8 @@ QImage makeQRCode(const QString &text)
                 row[x + quietZoneModules] = 0;
         }
     }
-    QImage scaled = image.scaled(side * moduleScale, side * moduleScale, Qt::IgnoreAspectRatio,
-                                 Qt::FastTransformation);
+    QImage scaled
+        = image.scaled(side * moduleScale, side * moduleScale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (scaled.isNull())
         return {};
     scaled.setDevicePixelRatio(scaled.width() / displaySize);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QObject>
-#include <QCoro/QCoroTask>
 
 #include <chrono>
 

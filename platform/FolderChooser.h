@@ -11,6 +11,7 @@ public:
     virtual ~FolderChooser() = default;
 
     // Blocks until the user answers. The chosen folder's absolute path, or nothing when cancelled.
-    virtual std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
-                                                const QString &startDirectory) = 0;
+    virtual std::optional<QString> chooseFolder(
+        const QString &title, const QString &confirmText, const QString &startDirectory)
+        = 0;
 };

@@ -14,7 +14,8 @@ public:
 
     // Starts the request with the given method and body (empty: no body). The caller owns the reply
     // and must delete it; it is never null.
-    virtual QNetworkReply *send(QNetworkRequest request, const QByteArray &method, const QByteArray &body) = 0;
+    virtual QNetworkReply *send(QNetworkRequest request, const QByteArray &method, const QByteArray &body)
+        = 0;
     // The trust settings of the build, for every other connection the process makes (the push socket).
     virtual QSslConfiguration tlsConfiguration() const = 0;
 };

@@ -15,9 +15,9 @@ class InstanceGuard
 public:
     // What a later launch brings to the running copy.
     struct Launch {
-        QStringList arguments;   // its command-line arguments, without the program itself
+        QStringList arguments; // its command-line arguments, without the program itself
         QString activationToken; // XDG_ACTIVATION_TOKEN, so the compositor lets a window come forward
-        QString startupId;       // DESKTOP_STARTUP_ID, the same for X11
+        QString startupId; // DESKTOP_STARTUP_ID, the same for X11
     };
 
     virtual ~InstanceGuard() = default;

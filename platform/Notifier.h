@@ -16,7 +16,9 @@ struct Notification {
 inline QString notificationMarkup(const QString &plain)
 {
     QString escaped = plain;
-    escaped.replace(u'&', QLatin1String("&amp;")).replace(u'<', QLatin1String("&lt;")).replace(u'>', QLatin1String("&gt;"));
+    escaped.replace(u'&', QLatin1String("&amp;"))
+        .replace(u'<', QLatin1String("&lt;"))
+        .replace(u'>', QLatin1String("&gt;"));
     return escaped;
 }
 

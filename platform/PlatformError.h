@@ -10,7 +10,8 @@ class PlatformError : public std::exception
 {
 public:
     explicit PlatformError(QString description)
-        : m_description(std::move(description)), m_utf8(m_description.toUtf8())
+        : m_description(std::move(description))
+        , m_utf8(m_description.toUtf8())
     {
     }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QCoro/QCoroTask>
+#include <QString>
 
 #include <optional>
 

@@ -8,7 +8,8 @@
 #include <QDir>
 #include <QFile>
 
-Destination uniqueDestination(const QString &folder, const QString &originalName, const DocumentDigest &digest)
+Destination uniqueDestination(
+    const QString &folder, const QString &originalName, const DocumentDigest &digest)
 {
     const QDir dir(folder);
     const FileNaming::NameParts parts = FileNaming::splitName(FileNaming::cleanName(originalName));

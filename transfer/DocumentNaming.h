@@ -11,14 +11,15 @@ struct DocumentDigest {
 };
 
 struct Destination {
-    QString path;          // absolute path inside the target folder
-    bool identicalExists;  // a file with exactly these bytes is already there
+    QString path; // absolute path inside the target folder
+    bool identicalExists; // a file with exactly these bytes is already there
 };
 
 // The file the document goes to: the phone's name made safe, numbered until it names nothing in
 // `folder`, or an earlier file that already holds exactly these bytes. Never a name that something
 // else occupies; unreadable files and anything but regular files count as different.
-Destination uniqueDestination(const QString &folder, const QString &originalName, const DocumentDigest &digest);
+Destination uniqueDestination(
+    const QString &folder, const QString &originalName, const DocumentDigest &digest);
 
 // Throws CompanionError::server when the leading bytes are not the kind the phone's name promises:
 // a PDF for a name ending in ".pdf" in any letter case, a JPEG for every other name.

@@ -7,7 +7,10 @@ namespace FileNaming {
 
 namespace {
 
-int utf8Size(const QString &text) { return int(text.toUtf8().size()); }
+int utf8Size(const QString &text)
+{
+    return int(text.toUtf8().size());
+}
 
 // The longest prefix of `text` that fits in maxBytes of UTF-8, never splitting a surrogate pair.
 QString truncatedToBytes(const QString &text, int maxBytes)
@@ -15,8 +18,8 @@ QString truncatedToBytes(const QString &text, int maxBytes)
     int bytes = 0;
     qsizetype end = 0;
     while (end < text.size()) {
-        const bool pair = text.at(end).isHighSurrogate() && end + 1 < text.size()
-                          && text.at(end + 1).isLowSurrogate();
+        const bool pair
+            = text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate();
         const qsizetype step = pair ? 2 : 1;
         const int width = utf8Size(text.mid(end, step));
         if (bytes + width > maxBytes)
@@ -36,7 +39,7 @@ constexpr int maxExtensionBytes = 32;
 bool isHiddenControl(char16_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F
-           || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+        || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
 } // namespace
@@ -50,7 +53,8 @@ QString cleanName(const QString &original)
         const char16_t c = cleaned.at(i).unicode();
         // A half of a surrogate pair has no UTF-8 form: the file on disk would get another name
         // than the one reported back.
-        const bool pair = QChar::isHighSurrogate(c) && i + 1 < cleaned.size() && cleaned.at(i + 1).isLowSurrogate();
+        const bool pair
+            = QChar::isHighSurrogate(c) && i + 1 < cleaned.size() && cleaned.at(i + 1).isLowSurrogate();
         if (pair) {
             ++i;
             continue;

@@ -9,12 +9,12 @@ namespace FileNaming {
 // The longest file name, in UTF-8 bytes, that common Linux file systems accept.
 constexpr int maxNameBytes = 255;
 
-// Normalised to NFC; separators, control characters (NUL included), bidirectional marks and unpaired surrogates each
-// become one "_"; nothing else changes.
+// Normalised to NFC; separators, control characters (NUL included), bidirectional marks and unpaired
+// surrogates each become one "_"; nothing else changes.
 QString cleanName(const QString &original);
 
 struct NameParts {
-    QString base;      // never empty, never starting with "."
+    QString base; // never empty, never starting with "."
     QString extension; // never empty
 };
 // Splits at the last "."; an empty extension becomes "jpg". Leading dots of the base are dropped,

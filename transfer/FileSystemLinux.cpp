@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,13 +53,15 @@ namespace FileSystem {
 bool isOccupied(const QString &path)
 {
     // Anything lstat cannot look at is left to the move, which reports the real reason.
-    struct stat info {};
+    struct stat info {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 std::optional<qint64> regularFileSize(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return qint64(info.st_size);
@@ -113,8 +115,8 @@ void createFolder(const QString &path)
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), error);
     if (error || !QFileInfo(path).isDir()) {
-        const QString reason =
-            error ? QString::fromLocal8Bit(error.message().c_str()) : QStringLiteral("Bu bir klasör değil.");
+        const QString reason = error ? QString::fromLocal8Bit(error.message().c_str())
+                                     : QStringLiteral("Bu bir klasör değil.");
         throw PlatformError(QStringLiteral("“%1” klasörü oluşturulamadı: %2").arg(path, reason));
     }
 }
@@ -131,13 +133,15 @@ bool removeUnlessInUse(const QString &path)
     if (fd < 0)
         return false;
     bool removed = false;
-    struct stat opened {};
-    struct stat named {};
+    struct stat opened {
+    };
+    struct stat named {
+    };
     // The lock is only free when no process holds the file open under it. The name must still be
     // the file that was opened and locked, so that nothing else put there meanwhile is removed.
     if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && (opened.st_mode & 07777) == privateMode
-        && ::flock(fd, LOCK_EX | LOCK_NB) == 0
-        && ::lstat(name.constData(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+        && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(name.constData(), &named) == 0
+        && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
         removed = ::unlink(name.constData()) == 0;
     ::close(fd);
     return removed;

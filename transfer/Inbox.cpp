@@ -76,30 +76,39 @@ const QByteArray patchMethod = QByteArrayLiteral("PATCH");
 const QByteArray deleteMethod = QByteArrayLiteral("DELETE");
 
 // Asking again does not bring back an object that is not there.
-bool isMissingObject(int status) { return status == 404; }
+bool isMissingObject(int status)
+{
+    return status == 404;
+}
 
 // A value inside a filter: escaped whole, so that no "&", "#" or "," in it can add to the query.
-QString filterValue(const QString &value) { return QString::fromLatin1(QUrl::toPercentEncoding(value)); }
+QString filterValue(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
 
 // Ties on created_at are broken by id, so that every page of one pass sees the same order.
 QString listingPath(const QString &computerId, int offset)
 {
     QString path = QStringLiteral("/rest/v1/transfer_items?computer_id=eq.") + filterValue(computerId)
-                   + QStringLiteral("&status=eq.pending&select=id,storage_path,original_filename"
-                                    "&order=created_at.asc,id.asc&limit=%1")
-                         .arg(listingPageSize);
+        + QStringLiteral("&status=eq.pending&select=id,storage_path,original_filename"
+                         "&order=created_at.asc,id.asc&limit=%1")
+              .arg(listingPageSize);
     if (offset > 0)
         path += QStringLiteral("&offset=%1").arg(offset);
     return path;
 }
-
 
 // Whether a fetch keeps up at least the minimum rate, judged on the injected clock at every arrival
 // and every second between them: a trickle would otherwise never meet an idle time-out.
 class RateWatch
 {
 public:
-    explicit RateWatch(Clock &clock) : m_clock(clock), m_windowStart(clock.now()) {}
+    explicit RateWatch(Clock &clock)
+        : m_clock(clock)
+        , m_windowStart(clock.now())
+    {
+    }
 
     void add(qint64 bytes) { m_windowBytes += bytes; }
     // True once the current window is full and brought less than the minimum rate; the window starts
@@ -132,7 +141,9 @@ class DocumentSink : public ReplySink
 {
 public:
     DocumentSink(IncomingDocument &document, const QString &originalName, RateWatch &watch)
-        : m_document(document), m_originalName(originalName), m_watch(watch)
+        : m_document(document)
+        , m_originalName(originalName)
+        , m_watch(watch)
     {
     }
 
@@ -171,8 +182,8 @@ private:
 // Streams the body of the signed link into the document. Plain GET: the link alone authorises it,
 // so neither the key nor the token goes along. Every failure of the link itself is this document's
 // alone; a folder that cannot be written is not.
-QCoro::Task<> fetchInto(HttpClient *http, Clock *clock, QUrl address, IncomingDocument *document,
-                        QString originalName)
+QCoro::Task<> fetchInto(
+    HttpClient *http, Clock *clock, QUrl address, IncomingDocument *document, QString originalName)
 {
     RateWatch watch(*clock);
     DocumentSink sink(*document, originalName, watch);
@@ -228,7 +239,10 @@ QByteArray cleanupBody(const QJsonArray &storagePaths)
 
 // The storage answers a removal with the list of what it removed; a success without one (a proxy's
 // page, a broken answer) may not have reached it, so the copy is kept for another try.
-bool isRemovalList(const QByteArray &answer) { return QJsonDocument::fromJson(answer).isArray(); }
+bool isRemovalList(const QByteArray &answer)
+{
+    return QJsonDocument::fromJson(answer).isArray();
+}
 
 const QString backendKey = QStringLiteral("backend");
 const QString pathKey = QStringLiteral("path");
@@ -255,7 +269,10 @@ QString placeDocument(const QString &folder, const QString &originalName, Incomi
 } // namespace
 
 Inbox::Inbox(BackendClient &client, Clock &clock, Settings &settings, QObject *parent)
-    : QObject(parent), m_client(client), m_clock(clock), m_settings(settings)
+    : QObject(parent)
+    , m_client(client)
+    , m_clock(clock)
+    , m_settings(settings)
 {
 }
 
@@ -275,8 +292,8 @@ QCoro::Task<Inbox::Outcome> Inbox::run(Pass pass)
     int leftPending = 0;
     for (;;) {
         const QString path = listingPath(pass.computerId, leftPending);
-        const QByteArray answer = co_await m_client.request(pass.backend, path, getMethod, std::nullopt,
-                                                            pass.session.accessToken, std::nullopt);
+        const QByteArray answer = co_await m_client.request(
+            pass.backend, path, getMethod, std::nullopt, pass.session.accessToken, std::nullopt);
         const std::optional<QList<TransferItem>> items = TransferItem::listFromJson(answer);
         if (!items)
             throw CompanionError::invalidResponse();
@@ -337,8 +354,8 @@ QCoro::Task<bool> Inbox::removeCopies(const Pass &pass, QJsonArray storagePaths)
     const QByteArray body = cleanupBody(storagePaths);
     const QString token = pass.session.accessToken;
     try {
-        const QByteArray answer =
-            co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
+        const QByteArray answer
+            = co_await m_client.request(pass.backend, cleanupPath, deleteMethod, body, token, std::nullopt);
         co_return isRemovalList(answer);
     } catch (const CompanionError &error) {
         // Gone already is as good as removed.
@@ -365,12 +382,13 @@ QCoro::Task<> Inbox::retryCleanups(const Pass &pass)
         co_return;
     // Read again: a document saved meanwhile may have added its own.
     QJsonArray left;
-    for (const QJsonValue entry : QJsonDocument::fromJson(m_settings.value(SettingKeys::pendingCleanups)).array()) {
+    for (const QJsonValue entry :
+        QJsonDocument::fromJson(m_settings.value(SettingKeys::pendingCleanups)).array()) {
         if (!(entry[backendKey].toString() == pass.backend.url && paths.contains(entry[pathKey])))
             left.append(entry);
     }
     m_settings.set(SettingKeys::pendingCleanups,
-                   left.isEmpty() ? QByteArray() : QJsonDocument(left).toJson(QJsonDocument::Compact));
+        left.isEmpty() ? QByteArray() : QJsonDocument(left).toJson(QJsonDocument::Compact));
 }
 
 QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
@@ -383,7 +401,8 @@ QCoro::Task<QString> Inbox::download(Pass pass, TransferItem item)
     const QString token = pass.session.accessToken;
     QByteArray signAnswer;
     try {
-        signAnswer = co_await m_client.request(pass.backend, signPath, postMethod, signBody, token, std::nullopt);
+        signAnswer
+            = co_await m_client.request(pass.backend, signPath, postMethod, signBody, token, std::nullopt);
     } catch (const CompanionError &error) {
         if (isMissingObject(error.httpStatus()))
             throw RefusedDocument(RefusedDocument::Reason::Missing, error.message());

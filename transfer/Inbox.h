@@ -8,13 +8,13 @@
 #include "transfer/TransferItem.h"
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QCoro/QCoroTask>
 
 #include <exception>
 
@@ -31,7 +31,8 @@ public:
     enum class Reason { NotADocument, Missing, TooLarge, TooSlow, Unreachable };
     // `cause`: the failure underneath, for what(); without one what() is the reason's own text.
     explicit RefusedDocument(Reason reason, const QString &cause = {})
-        : m_reason(reason), m_utf8((cause.isEmpty() ? reasonText(reason) : cause).toUtf8())
+        : m_reason(reason)
+        , m_utf8((cause.isEmpty() ? reasonText(reason) : cause).toUtf8())
     {
     }
     // What the user is told about a document refused for `reason`: the one wording of each reason.

@@ -35,7 +35,7 @@ int IncomingDocument::removeAbandoned(const QString &folder)
     int removed = 0;
     const QDir dir(folder);
     const QStringList names = dir.entryList({QStringLiteral(".tarvolin-*.part")},
-                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         if (isTemporaryName(name) && FileSystem::removeUnlessInUse(dir.filePath(name)))
             ++removed;

@@ -36,7 +36,9 @@ QString Arrival::fileName() const
     return QFileInfo(path).fileName();
 }
 
-RecentArrivals::RecentArrivals(QString filePath, QObject *parent) : QObject(parent), m_filePath(std::move(filePath))
+RecentArrivals::RecentArrivals(QString filePath, QObject *parent)
+    : QObject(parent)
+    , m_filePath(std::move(filePath))
 {
     if (m_filePath.isEmpty())
         m_kept = false;
@@ -91,8 +93,8 @@ bool RecentArrivals::save()
     if (!m_filePath.isEmpty() && QDir().mkpath(QFileInfo(m_filePath).path())) {
         QJsonArray list;
         for (const Arrival &arrival : std::as_const(m_arrivals))
-            list.append(QJsonObject{{pathKey, arrival.path},
-                                    {savedAtKey, arrival.savedAt.toUTC().toString(Qt::ISODateWithMs)}});
+            list.append(QJsonObject{
+                {pathKey, arrival.path}, {savedAtKey, arrival.savedAt.toUTC().toString(Qt::ISODateWithMs)}});
         QSaveFile file(m_filePath);
         written = file.open(QIODevice::WriteOnly) && file.write(compactJson({{arrivalsKey, list}})) >= 0
             && file.commit();

@@ -11,8 +11,9 @@ const QString downloadFailedText = QStringLiteral("Evrak indirilemedi.");
 QString signedLink(const QByteArray &answer)
 {
     const QJsonObject object = parseJsonObject(answer);
-    const QJsonValue link = object.contains(QLatin1String("signedURL")) ? object.value(QLatin1String("signedURL"))
-                                                                        : object.value(QLatin1String("signedUrl"));
+    const QJsonValue link = object.contains(QLatin1String("signedURL"))
+        ? object.value(QLatin1String("signedURL"))
+        : object.value(QLatin1String("signedUrl"));
     if (!link.isString())
         throw CompanionError::invalidResponse();
     return link.toString();
@@ -28,7 +29,8 @@ QUrl downloadAddress(const QString &link, const QString &backendURL)
     }
     // Only the web is fetched: a file: or other link from the backend must not reach local data. Plain
     // http can be read and changed on the way, so it is taken only on this machine (a local backend).
-    const bool loopback = address.host() == QLatin1String("localhost") || QHostAddress(address.host()).isLoopback();
+    const bool loopback
+        = address.host() == QLatin1String("localhost") || QHostAddress(address.host()).isLoopback();
     const bool secure = address.scheme() == QLatin1String("https");
     if (!secure && !(address.scheme() == QLatin1String("http") && loopback))
         throw CompanionError::server(downloadFailedText);

@@ -9,16 +9,20 @@
 namespace {
 
 // Folder URLs end in "/" so that they read as directories, as the restored and default ones do.
-QUrl folderUrl(const QString &path) { return QUrl::fromLocalFile(QDir::cleanPath(path) + u'/'); }
+QUrl folderUrl(const QString &path)
+{
+    return QUrl::fromLocalFile(QDir::cleanPath(path) + u'/');
+}
 
 } // namespace
 
 TargetFolder::TargetFolder(FolderBookmarks &bookmarks, Settings &settings, QObject *parent)
-    : QObject(parent),
-      m_bookmarks(bookmarks),
-      m_settings(settings),
-      // Nothing is created on disk until a pass or the user needs it.
-      m_url(folderUrl(QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider")))
+    : QObject(parent)
+    , m_bookmarks(bookmarks)
+    , m_settings(settings)
+    ,
+    // Nothing is created on disk until a pass or the user needs it.
+    m_url(folderUrl(QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider")))
 {
 }
 

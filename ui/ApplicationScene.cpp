@@ -10,7 +10,9 @@
 #include <QSystemTrayIcon>
 
 ApplicationScene::ApplicationScene(AppModel &model, Options options, QObject *parent)
-    : QObject(parent), m_model(model), m_options(std::move(options))
+    : QObject(parent)
+    , m_model(model)
+    , m_options(std::move(options))
 {
     if (!m_options.quit)
         m_options.quit = [] { QCoreApplication::exit(0); }; // quit() gives up when a window refuses
@@ -71,13 +73,12 @@ void ApplicationScene::openMainWindow()
     if (!m_window) {
         // Loaded with the window: the tray draws its own icon, and the picture costs memory.
         if (QApplication::windowIcon().isNull())
-            QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolin"),
-                                                         QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
+            QApplication::setWindowIcon(QIcon::fromTheme(
+                QStringLiteral("tarvolin"), QIcon(QStringLiteral(":/tarvolin/tarvolin.svg"))));
         // The window may hide into the tray only while an icon there can bring it back.
-        m_window = std::make_unique<MainWindow>(
-            m_model, MainWindow::Hooks{m_options.quit, [this] {
-                                           return m_tray->icon()->isVisible() && m_options.trayAvailable();
-                                       }});
+        m_window = std::make_unique<MainWindow>(m_model,
+            MainWindow::Hooks{
+                m_options.quit, [this] { return m_tray->icon()->isVisible() && m_options.trayAvailable(); }});
     }
     m_window->bringForward();
 }

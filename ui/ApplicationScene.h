@@ -15,8 +15,8 @@ class TrayMenu;
 
 // Outside the class so that its defaults can serve as a default argument there.
 struct ApplicationSceneOptions {
-    std::function<void()> quit;            // default: leave the event loop, whatever the windows say
-    std::function<bool()> trayAvailable;   // default: ask the desktop
+    std::function<void()> quit; // default: leave the event loop, whatever the windows say
+    std::function<bool()> trayAvailable; // default: ask the desktop
     // A panel that starts after the program still gets the icon: asked again this often, for this
     // long after the launch.
     std::chrono::milliseconds trayRetry{2000};

@@ -29,8 +29,8 @@ QLineEdit *field(const QString &placeholder, QWidget *parent)
                                          " border-radius: 6px; padding: 5px 8px; }"
                                          "QLineEdit:focus { border: 1px solid %4; }")
                               .arg(Theme::cardBackground().name(), ink.name(),
-                                   Theme::withOpacity(ink, 0.2).name(QColor::HexArgb),
-                                   Theme::withOpacity(focus, 0.63).name(QColor::HexArgb)));
+                                  Theme::withOpacity(ink, 0.2).name(QColor::HexArgb),
+                                  Theme::withOpacity(focus, 0.63).name(QColor::HexArgb)));
     return result;
 }
 
@@ -43,7 +43,9 @@ void showValue(QLineEdit *field, const QString &value)
 
 } // namespace
 
-CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDialog(parent), m_model(model)
+CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent)
+    : QDialog(parent)
+    , m_model(model)
 {
     setWindowTitle(QStringLiteral("Bulut Bağlantısı"));
     setWindowModality(Qt::WindowModal);
@@ -56,23 +58,26 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    layout->addWidget(label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::title(), this));
-    auto *explanation = label(
-        QStringLiteral("Bu bilgiler yalnızca uygulamanın güvenli belge kuyruğuna bağlanması için kullanılır."),
-        Theme::font(12), Theme::secondaryText(), this);
+    layout->addWidget(
+        label(QStringLiteral("Bulut Bağlantısı"), Theme::font(22, QFont::Bold), Theme::title(), this));
+    auto *explanation
+        = label(QStringLiteral(
+                    "Bu bilgiler yalnızca uygulamanın güvenli belge kuyruğuna bağlanması için kullanılır."),
+            Theme::font(12), Theme::secondaryText(), this);
     explanation->setWordWrap(true);
     explanation->setFixedWidth(470 - 48);
     layout->addWidget(explanation);
 
-    auto *addressLabel = label(QStringLiteral("Supabase Proje Adresi"), Theme::font(12, QFont::DemiBold),
-                               Theme::text(), this);
+    auto *addressLabel = label(
+        QStringLiteral("Supabase Proje Adresi"), Theme::font(12, QFont::DemiBold), Theme::text(), this);
     m_address = field(QStringLiteral("https://abcdefghijklmnopqrst.supabase.co"), this);
     m_address->setObjectName(QStringLiteral("addressField"));
     addressLabel->setBuddy(m_address);
     layout->addWidget(addressLabel);
     layout->addWidget(m_address);
 
-    auto *keyLabel = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Theme::text(), this);
+    auto *keyLabel
+        = label(QStringLiteral("Anon Public Key"), Theme::font(12, QFont::DemiBold), Theme::text(), this);
     m_key = field(QStringLiteral("sb_publishable_…"), this);
     m_key->setObjectName(QStringLiteral("keyField"));
     m_key->setEchoMode(QLineEdit::Password);
@@ -95,7 +100,8 @@ CloudSettingsDialog::CloudSettingsDialog(AppModel &model, QWidget *parent) : QDi
     layout->addLayout(buttons);
 
     // Only what the user types goes to the model; the model's own changes come back through redraw().
-    connect(m_address, &QLineEdit::textEdited, this, [this](const QString &text) { m_model.setSupabaseURL(text); });
+    connect(m_address, &QLineEdit::textEdited, this,
+        [this](const QString &text) { m_model.setSupabaseURL(text); });
     connect(m_key, &QLineEdit::textEdited, this, [this](const QString &text) { m_model.setAnonKey(text); });
     connect(cancel, &QPushButton::clicked, this, [this] { m_model.setShowingCloudSettings(false); });
     // Saving closes the sheet through the model, which clears showingCloudSettings when it succeeds.

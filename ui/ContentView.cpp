@@ -71,7 +71,9 @@ const QSize panelSize(230, 230);
 
 } // namespace
 
-ContentView::ContentView(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+ContentView::ContentView(AppModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
 {
     setPalette(Theme::windowPalette());
     setAutoFillBackground(true);
@@ -142,9 +144,10 @@ QWidget *ContentView::buildHeader()
     layout->addWidget(tile);
 
     auto *titles = column(2);
-    titles->addWidget(label(QStringLiteral("Tarvolin Masaüstü"), Theme::font(19, QFont::Bold), Qt::white, header));
-    titles->addWidget(label(QStringLiteral("Evrak Aktarımı · %1 Bağlantısı").arg(m_model.platformName()), Theme::font(12),
-                            Theme::withOpacity(Qt::white, 0.68), header));
+    titles->addWidget(
+        label(QStringLiteral("Tarvolin Masaüstü"), Theme::font(19, QFont::Bold), Qt::white, header));
+    titles->addWidget(label(QStringLiteral("Evrak Aktarımı · %1 Bağlantısı").arg(m_model.platformName()),
+        Theme::font(12), Theme::withOpacity(Qt::white, 0.68), header));
     layout->addLayout(titles);
     layout->addStretch(1);
 
@@ -201,7 +204,8 @@ QWidget *ContentView::buildFolderCard()
 
     auto *title = row(6);
     title->addWidget(symbolLabel(Symbols::Kind::Folder, 16, Theme::title(), card));
-    title->addWidget(label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::title(), card));
+    title->addWidget(
+        label(QStringLiteral("Hedef Klasör"), Theme::font(14, QFont::Bold), Theme::title(), card));
     title->addStretch(1);
     layout->addLayout(title);
 
@@ -212,7 +216,7 @@ QWidget *ContentView::buildFolderCard()
     layout->addWidget(m_folderPath);
 
     auto *note = label(QStringLiteral("Evraklar, izin verdiğiniz bu klasöre güvenli biçimde kaydedilir."),
-                       Theme::font(11), Theme::secondaryText(), card);
+        Theme::font(11), Theme::secondaryText(), card);
     note->setWordWrap(true);
     layout->addWidget(note);
 
@@ -237,7 +241,7 @@ QWidget *ContentView::buildFolderCard()
     loginLabel->setBuddy(m_loginSwitch);
     // The switch shows what the operation leaves in the model, so a refused change springs back.
     connect(m_loginSwitch, &ToggleSwitch::clicked, this,
-            [this] { m_model.setLaunchAtLogin(!m_model.launchAtLogin()); });
+        [this] { m_model.setLaunchAtLogin(!m_model.launchAtLogin()); });
     actions->addWidget(loginLabel);
     actions->addWidget(m_loginSwitch);
     layout->addLayout(actions);
@@ -253,9 +257,10 @@ QWidget *ContentView::buildPairingCard()
 
     auto *heading = row(defaultSpacing);
     auto *texts = column(3);
-    texts->addWidget(label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::title(), card));
+    texts->addWidget(
+        label(QStringLiteral("Telefonu Bağla"), Theme::font(16, QFont::Bold), Theme::title(), card));
     auto *hint = label(QStringLiteral("Mobil uygulamada Bilgisayar Bağla düğmesine basıp bu kodu okutun."),
-                       Theme::font(11), Theme::secondaryText(), card);
+        Theme::font(11), Theme::secondaryText(), card);
     hint->setWordWrap(true);
     texts->addWidget(hint);
     heading->addLayout(texts, 1);
@@ -289,9 +294,9 @@ QWidget *ContentView::buildPairingCard()
     m_errorBox->setFixedSize(panelSize);
     auto *errorLayout = column(12, m_errorBox);
     errorLayout->addStretch(1);
-    errorLayout->addWidget(symbolLabel(Symbols::Kind::WifiExclamation, 34,
-                                       Theme::withOpacity(Theme::red, 0.78), m_errorBox),
-                           0, Qt::AlignHCenter);
+    errorLayout->addWidget(
+        symbolLabel(Symbols::Kind::WifiExclamation, 34, Theme::withOpacity(Theme::red, 0.78), m_errorBox), 0,
+        Qt::AlignHCenter);
     m_errorBoxText = label({}, Theme::font(11, QFont::DemiBold), Theme::secondaryText(), m_errorBox);
     m_errorBoxText->setObjectName(QStringLiteral("errorBoxText"));
     m_errorBoxText->setAlignment(Qt::AlignHCenter);
@@ -316,7 +321,7 @@ QWidget *ContentView::buildPairingCard()
     m_placeholderSpinner->setObjectName(QStringLiteral("placeholderSpinner"));
     placeholderLayout->addWidget(m_placeholderSpinner, 0, Qt::AlignCenter);
     m_placeholderText = label(QStringLiteral("Bulut ayarlarını tamamlayın"), Theme::font(12),
-                              Theme::secondaryText(), m_placeholderBox);
+        Theme::secondaryText(), m_placeholderBox);
     m_placeholderText->setObjectName(QStringLiteral("placeholderText"));
     placeholderLayout->addWidget(m_placeholderText, 0, Qt::AlignCenter);
     layout->addWidget(m_placeholderBox, 0, Qt::AlignHCenter);
@@ -334,7 +339,8 @@ QWidget *ContentView::buildSyncCard()
     m_pendingCount = label({}, Theme::font(30, QFont::Black), Theme::title(), card);
     m_pendingCount->setObjectName(QStringLiteral("pendingCount"));
     pending->addWidget(m_pendingCount);
-    pending->addWidget(label(QStringLiteral("bulutta bekleyen evrak"), Theme::font(11), Theme::secondaryText(), card));
+    pending->addWidget(
+        label(QStringLiteral("bulutta bekleyen evrak"), Theme::font(11), Theme::secondaryText(), card));
     layout->addLayout(pending);
     layout->addStretch(1);
 
@@ -342,8 +348,8 @@ QWidget *ContentView::buildSyncCard()
     m_downloadedToday = label({}, Theme::font(13, QFont::Bold), Theme::tealText(), card);
     m_downloadedToday->setObjectName(QStringLiteral("downloadedToday"));
     today->addWidget(m_downloadedToday, 0, Qt::AlignRight);
-    today->addWidget(label(QStringLiteral("evrak indirildi"), Theme::font(10), Theme::secondaryText(), card), 0,
-                     Qt::AlignRight);
+    today->addWidget(label(QStringLiteral("evrak indirildi"), Theme::font(10), Theme::secondaryText(), card),
+        0, Qt::AlignRight);
     layout->addLayout(today);
 
     m_syncButton = new QPushButton(QStringLiteral("Şimdi Kontrol Et"), card);
@@ -363,7 +369,8 @@ QWidget *ContentView::buildErrorBanner()
     m_errorBanner->setObjectName(QStringLiteral("errorBanner"));
     auto *layout = column(0, m_errorBanner);
     layout->setContentsMargins(14, 14, 14, 14);
-    m_errorBannerText = label({}, Theme::font(12, QFont::DemiBold), Theme::withOpacity(Theme::red, 0.85), banner);
+    m_errorBannerText
+        = label({}, Theme::font(12, QFont::DemiBold), Theme::withOpacity(Theme::red, 0.85), banner);
     m_errorBannerText->setObjectName(QStringLiteral("errorBannerText"));
     m_errorBannerText->setWordWrap(true);
     m_errorBannerText->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -388,7 +395,8 @@ void ContentView::redraw()
     m_statusDot->setFill(configured ? Theme::green : Theme::orange);
     setAnnouncedText(m_statusLine, m_model.status());
     if (const auto lastSync = m_model.lastSync()) {
-        m_lastSyncLine->setText(QStringLiteral("Son kontrol: ") + shortTimeText(lastSync->toLocalTime().time()));
+        m_lastSyncLine->setText(
+            QStringLiteral("Son kontrol: ") + shortTimeText(lastSync->toLocalTime().time()));
     } else {
         m_lastSyncLine->setText(QStringLiteral("Belgeler otomatik kontrol edilir"));
     }

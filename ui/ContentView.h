@@ -13,8 +13,8 @@ class QPushButton;
 class RoundedBox;
 class ToggleSwitch;
 
-// The content of the main window: the header and the status, folder, pairing, sync and recent arrivals cards, with the
-// error banner below them. It shows the model and nothing else: every change signal of the model
+// The content of the main window: the header and the status, folder, pairing, sync and recent arrivals cards,
+// with the error banner below them. It shows the model and nothing else: every change signal of the model
 // redraws it, and every control calls one model operation. Showing it starts the model.
 class ContentView : public QWidget
 {
@@ -44,7 +44,6 @@ private Q_SLOTS:
     void redraw();
 
 private:
-
     AppModel &m_model;
 
     RoundedBox *m_statusDot = nullptr;

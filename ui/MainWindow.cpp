@@ -10,7 +10,10 @@
 #include <QTimer>
 
 MainWindow::MainWindow(AppModel &model, Hooks hooks, QWidget *parent)
-    : QMainWindow(parent), m_model(model), m_hooks(std::move(hooks)), m_content(new ContentView(model, this))
+    : QMainWindow(parent)
+    , m_model(model)
+    , m_hooks(std::move(hooks))
+    , m_content(new ContentView(model, this))
 {
     setWindowTitle(QStringLiteral("Tarvolin Masaüstü"));
     setCentralWidget(m_content);
@@ -18,7 +21,8 @@ MainWindow::MainWindow(AppModel &model, Hooks hooks, QWidget *parent)
     resize(620, 760);
 
     // Someone watching the count arrive needs no notification of it.
-    model.setCountInViewCheck([this] { return isActiveWindow() && !isMinimized() && m_content->showsCount(); });
+    model.setCountInViewCheck(
+        [this] { return isActiveWindow() && !isMinimized() && m_content->showsCount(); });
 
     // The model may ask for the cloud settings while the window is in the tray: the sheet needs its window.
     connect(&model, &AppModel::showingCloudSettingsChanged, this, [this] {
@@ -42,7 +46,7 @@ void MainWindow::buildApplicationMenu()
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, [this] {
         QMessageBox::about(this, QStringLiteral("Tarvolin Masaüstü Hakkında"),
-                           QStringLiteral("Tarvolin Masaüstü\nSürüm ") + QCoreApplication::applicationVersion());
+            QStringLiteral("Tarvolin Masaüstü\nSürüm ") + QCoreApplication::applicationVersion());
     });
 
     QAction *update = menu->addAction(QStringLiteral("Güncellemeleri Denetle…"));

@@ -14,8 +14,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     struct Hooks {
-        std::function<void()> quit;            // leaves the program
-        std::function<bool()> canHideToTray;   // whether a tray icon can bring the window back
+        std::function<void()> quit; // leaves the program
+        std::function<bool()> canHideToTray; // whether a tray icon can bring the window back
     };
 
     MainWindow(AppModel &model, Hooks hooks, QWidget *parent = nullptr);

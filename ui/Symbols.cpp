@@ -100,11 +100,21 @@ QPixmap pixmap(Kind kind, int size, const QColor &colour, qreal devicePixelRatio
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 24.0, size / 24.0);
     switch (kind) {
-    case Kind::Gear: drawGear(p, colour); break;
-    case Kind::Folder: drawFolder(p, colour); break;
-    case Kind::WifiExclamation: drawWifiExclamation(p, colour); break;
-    case Kind::ArrowClockwise: drawArrowClockwise(p, colour); break;
-    case Kind::DocumentViewfinder: drawDocumentViewfinder(p, colour); break;
+    case Kind::Gear:
+        drawGear(p, colour);
+        break;
+    case Kind::Folder:
+        drawFolder(p, colour);
+        break;
+    case Kind::WifiExclamation:
+        drawWifiExclamation(p, colour);
+        break;
+    case Kind::ArrowClockwise:
+        drawArrowClockwise(p, colour);
+        break;
+    case Kind::DocumentViewfinder:
+        drawDocumentViewfinder(p, colour);
+        break;
     }
     return result;
 }

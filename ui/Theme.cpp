@@ -155,26 +155,25 @@ void styleBorderedButton(QAbstractButton *button)
 {
     button->setFont(font(13));
     const QColor ink = text();
-    button->setStyleSheet(QStringLiteral(
-        "QAbstractButton { background: %1; color: %2; border: 1px solid %3;"
-        " border-radius: 6px; padding: 4px 12px; }"
-        "QAbstractButton:hover { background: %4; }"
-        "QAbstractButton:pressed { background: %5; }"
-        "QAbstractButton:disabled { color: %6; }")
-                              .arg(rgba(dark ? QColor(52, 56, 63) : QColor(Qt::white)), rgba(ink),
-                                   rgba(withOpacity(ink, 0.16)), rgba(withOpacity(ink, 0.04)),
-                                   rgba(withOpacity(ink, 0.10)), rgba(withOpacity(ink, 0.31))));
+    button->setStyleSheet(
+        QStringLiteral("QAbstractButton { background: %1; color: %2; border: 1px solid %3;"
+                       " border-radius: 6px; padding: 4px 12px; }"
+                       "QAbstractButton:hover { background: %4; }"
+                       "QAbstractButton:pressed { background: %5; }"
+                       "QAbstractButton:disabled { color: %6; }")
+            .arg(rgba(dark ? QColor(52, 56, 63) : QColor(Qt::white)), rgba(ink), rgba(withOpacity(ink, 0.16)),
+                rgba(withOpacity(ink, 0.04)), rgba(withOpacity(ink, 0.10)), rgba(withOpacity(ink, 0.31))));
 }
 
 void styleProminentButton(QAbstractButton *button, const QColor &tint)
 {
     button->setFont(font(13, QFont::DemiBold));
-    button->setStyleSheet(QStringLiteral(
-        "QAbstractButton { background: %1; color: white; border: none; border-radius: 6px;"
-        " padding: 5px 14px; }"
-        "QAbstractButton:pressed { background: %2; }"
-        "QAbstractButton:disabled { background: %3; color: rgba(255, 255, 255, 170); }")
-                              .arg(rgba(tint), rgba(tint.darker(130)), rgba(withOpacity(tint, 0.35))));
+    button->setStyleSheet(
+        QStringLiteral("QAbstractButton { background: %1; color: white; border: none; border-radius: 6px;"
+                       " padding: 5px 14px; }"
+                       "QAbstractButton:pressed { background: %2; }"
+                       "QAbstractButton:disabled { background: %3; color: rgba(255, 255, 255, 170); }")
+            .arg(rgba(tint), rgba(tint.darker(130)), rgba(withOpacity(tint, 0.35))));
 }
 
 } // namespace Theme

@@ -9,8 +9,8 @@ namespace TrayIcon {
 namespace {
 
 // Desktops whose top bar is dark in light mode too.
-const QStringList alwaysDarkPanels{QStringLiteral("gnome"), QStringLiteral("unity"), QStringLiteral("x-cinnamon"),
-                                   QStringLiteral("budgie")};
+const QStringList alwaysDarkPanels{
+    QStringLiteral("gnome"), QStringLiteral("unity"), QStringLiteral("x-cinnamon"), QStringLiteral("budgie")};
 
 } // namespace
 
@@ -28,12 +28,15 @@ QColor glyphColour(Panel panel)
     return panel == Panel::Dark ? QColor(0xF6, 0xF5, 0xF4) : QColor(0x2E, 0x34, 0x36);
 }
 
-QColor badgeColour() { return QColor(0xE0, 0x1B, 0x24); }
+QColor badgeColour()
+{
+    return QColor(0xE0, 0x1B, 0x24);
+}
 
 QPixmap pixmap(Look look, int size, qreal devicePixelRatio)
 {
-    QPixmap result = Symbols::pixmap(Symbols::Kind::DocumentViewfinder, size, glyphColour(look.panel),
-                                     devicePixelRatio);
+    QPixmap result
+        = Symbols::pixmap(Symbols::Kind::DocumentViewfinder, size, glyphColour(look.panel), devicePixelRatio);
     if (!look.error)
         return result;
     QPainter p(&result);

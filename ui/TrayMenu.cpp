@@ -9,10 +9,13 @@
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 
-TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit, Options options,
-                   QObject *parent)
-    : QObject(parent), m_model(model), m_options(std::move(options)), m_menu(new QMenu),
-      m_icon(new QSystemTrayIcon(this))
+TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit,
+    Options options, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_options(std::move(options))
+    , m_menu(new QMenu)
+    , m_icon(new QSystemTrayIcon(this))
 {
     if (!m_options.palette)
         m_options.palette = [] { return QApplication::palette(); };
@@ -41,7 +44,8 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
     m_notifications = m_menu->addAction(QStringLiteral("Bildirimleri Göster"));
     m_notifications->setObjectName(QStringLiteral("showNotifications"));
     m_notifications->setCheckable(true);
-    connect(m_notifications, &QAction::toggled, this, [this](bool on) { m_model.setNotificationsEnabled(on); });
+    connect(
+        m_notifications, &QAction::toggled, this, [this](bool on) { m_model.setNotificationsEnabled(on); });
     m_menu->addSeparator();
 
     QAction *quitAction = m_menu->addAction(QStringLiteral("Tamamen Çık"));
@@ -56,10 +60,11 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
 
     m_icon->setContextMenu(m_menu);
     // A plain click on the icon is the usual way back to the window on Linux desktops.
-    connect(m_icon, &QSystemTrayIcon::activated, this, [openWindow](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-            openWindow();
-    });
+    connect(
+        m_icon, &QSystemTrayIcon::activated, this, [openWindow](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                openWindow();
+        });
     refresh();
 }
 
@@ -90,8 +95,8 @@ void TrayMenu::refresh()
         m_notifications->setChecked(m_model.notificationsEnabled());
     }
 
-    const TrayIcon::Look look{TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()),
-                              m_model.lastError().has_value()};
+    const TrayIcon::Look look{
+        TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()), m_model.lastError().has_value()};
     if (look == m_look)
         return;
     m_look = look;

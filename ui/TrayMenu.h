@@ -21,12 +21,12 @@ class TrayMenu : public QObject
     Q_OBJECT
 public:
     struct Options {
-        std::function<QPalette()> palette;        // default: the application's
-        std::function<QString()> currentDesktop;  // default: XDG_CURRENT_DESKTOP
+        std::function<QPalette()> palette; // default: the application's
+        std::function<QString()> currentDesktop; // default: XDG_CURRENT_DESKTOP
     };
 
     TrayMenu(AppModel &model, std::function<void()> openWindow, std::function<void()> quit,
-             Options options = {}, QObject *parent = nullptr);
+        Options options = {}, QObject *parent = nullptr);
     ~TrayMenu() override;
 
     QMenu *menu() const { return m_menu; }

@@ -2,7 +2,9 @@
 
 #include <QSystemTrayIcon>
 
-TrayNotifier::TrayNotifier(QSystemTrayIcon &icon, QObject *parent) : QObject(parent), m_icon(&icon)
+TrayNotifier::TrayNotifier(QSystemTrayIcon &icon, QObject *parent)
+    : QObject(parent)
+    , m_icon(&icon)
 {
     connect(&icon, &QSystemTrayIcon::messageClicked, this, [this] {
         if (const std::function<void()> action = std::exchange(m_lastAction, {}))

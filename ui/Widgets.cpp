@@ -18,7 +18,9 @@ QString shortTimeText(const QTime &time)
 }
 
 RoundedBox::RoundedBox(const QColor &fill, qreal radius, QWidget *parent)
-    : QWidget(parent), m_fill(fill), m_radius(radius)
+    : QWidget(parent)
+    , m_fill(fill)
+    , m_radius(radius)
 {
 }
 
@@ -48,7 +50,8 @@ void RoundedBox::paintEvent(QPaintEvent *)
     p.drawRoundedRect(shape, m_radius, m_radius);
 }
 
-Card::Card(QWidget *parent) : RoundedBox(Theme::cardBackground(), 18, parent)
+Card::Card(QWidget *parent)
+    : RoundedBox(Theme::cardBackground(), 18, parent)
 {
     setBorder(Theme::cardBorder(), 1);
     auto *shadow = new QGraphicsDropShadowEffect(this);
@@ -59,7 +62,9 @@ Card::Card(QWidget *parent) : RoundedBox(Theme::cardBackground(), 18, parent)
 }
 
 BusyIndicator::BusyIndicator(int diameter, QWidget *parent)
-    : QWidget(parent), m_diameter(diameter), m_timer(new QTimer(this))
+    : QWidget(parent)
+    , m_diameter(diameter)
+    , m_timer(new QTimer(this))
 {
     setFixedSize(diameter, diameter);
     m_timer->setInterval(50);
@@ -96,7 +101,8 @@ void BusyIndicator::hideEvent(QHideEvent *)
     m_timer->stop();
 }
 
-ToggleSwitch::ToggleSwitch(QWidget *parent) : QAbstractButton(parent)
+ToggleSwitch::ToggleSwitch(QWidget *parent)
+    : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
@@ -127,7 +133,10 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     }
 }
 
-PixelImageView::PixelImageView(QWidget *parent) : QWidget(parent) {}
+PixelImageView::PixelImageView(QWidget *parent)
+    : QWidget(parent)
+{
+}
 
 void PixelImageView::setImage(const QImage &image)
 {

@@ -38,7 +38,8 @@
 int main(int argc, char *argv[])
 {
     // Taken before Qt starts: its platform plugins consume them from the environment.
-    InstanceGuard::Launch launch{{}, qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), qEnvironmentVariable("DESKTOP_STARTUP_ID")};
+    InstanceGuard::Launch launch{
+        {}, qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), qEnvironmentVariable("DESKTOP_STARTUP_ID")};
     QApplication app(argc, argv);
     launch.arguments = QCoreApplication::arguments().mid(1);
     installQtTranslations(app);
@@ -89,7 +90,7 @@ int main(int argc, char *argv[])
     LinuxWakeEvents wake;
 
     AppModel model(PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
-                                    workspace, application, notifier, wake});
+        workspace, application, notifier, wake});
     model.enablePush();
 
 #ifdef TARVOLIN_MODEL_PROBE
@@ -101,7 +102,8 @@ int main(int argc, char *argv[])
     // The look is chosen before any window is built; a desktop without the portal is judged by its palette.
     PortalColourScheme colourScheme;
     Theme::setDark(colourScheme.prefersDark().value_or(Theme::looksDark(QApplication::palette())));
-    std::optional<ApplicationScene> scene(std::in_place, model, ApplicationScene::Options{[&application] { application.quit(); }, {}});
+    std::optional<ApplicationScene> scene(
+        std::in_place, model, ApplicationScene::Options{[&application] { application.quit(); }, {}});
     shell = &*scene;
     QObject::connect(&colourScheme, &PortalColourScheme::changed, &*scene, &ApplicationScene::setDarkLook);
     // The tray exists only now; until it does there is no pass and so nothing to tell.

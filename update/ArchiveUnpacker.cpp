@@ -120,9 +120,10 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         refuse();
     archive_read_support_format_zip(reader.get());
     // Our own checks above replace the absolute-path guard, which would refuse the rebased names.
-    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS
-                                                     | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), size_t(64) * 1024)
+    archive_write_disk_set_options(writer.get(),
+        ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+    if (archive_read_open_filename(
+            reader.get(), QFile::encodeName(archivePath).constData(), size_t(64) * 1024)
         != ARCHIVE_OK)
         refuse();
     qint64 budget = std::max(minimumBudget, QFileInfo(archivePath).size() * maxExpansion);
@@ -135,8 +136,8 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         if (status < ARCHIVE_WARN)
             refuse();
 
-        const std::optional<QString> contained =
-            containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
+        const std::optional<QString> contained
+            = containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
         if (!contained)
             refuse();
         const QString &name = *contained;
@@ -146,15 +147,16 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
             const std::optional<QString> linked = containedName(hardlink);
             if (!linked)
                 refuse();
-            archive_entry_copy_hardlink(entry, QFile::encodeName(root + QLatin1Char('/') + *linked).constData());
+            archive_entry_copy_hardlink(
+                entry, QFile::encodeName(root + QLatin1Char('/') + *linked).constData());
         } else {
             switch (archive_entry_filetype(entry)) {
             case AE_IFREG:
             case AE_IFDIR:
                 break;
             case AE_IFLNK:
-                if (!isContainedLinkTarget(name,
-                                           entryText(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry))))
+                if (!isContainedLinkTarget(
+                        name, entryText(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry))))
                     refuse();
                 break;
             default:
@@ -166,8 +168,9 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
         // A warning (say, a time that could not be set) is no reason to refuse the update.
         if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             refuse();
-        const std::optional<qint64> declared =
-            archive_entry_size_is_set(entry) ? std::optional<qint64>(archive_entry_size(entry)) : std::nullopt;
+        const std::optional<qint64> declared = archive_entry_size_is_set(entry)
+            ? std::optional<qint64>(archive_entry_size(entry))
+            : std::nullopt;
         if (declared && *declared > budget)
             refuse();
         if (!declared || *declared > 0)

@@ -5,8 +5,8 @@
 // Unpacks the zip archive into `destination`, an existing empty folder, writing nothing outside it:
 // absolute names, ".." components, links at the top or pointing out of their top folder, writes
 // through links, special files, damaged entries, entries longer than they declare and archives that
-// would unpack to far more than their own size (a zip bomb) are refused; set-uid and set-gid bits are never restored.
-// Throws CompanionError::server("Güncelleme paketi açılamadı.") when the archive is unreadable or
+// would unpack to far more than their own size (a zip bomb) are refused; set-uid and set-gid bits are never
+// restored. Throws CompanionError::server("Güncelleme paketi açılamadı.") when the archive is unreadable or
 // anything in it is refused; entries before the failing one stay written, so the caller discards the
 // folder.
 void unpackUpdateArchive(const QString &archivePath, const QString &destination);

@@ -15,7 +15,10 @@
 QByteArray swapScriptText();
 
 // The file a freshly swapped-in program creates inside "<installed>.old" to say it is up.
-inline QString swapStartedMarker() { return QStringLiteral(".Tarvolin-started"); }
+inline QString swapStartedMarker()
+{
+    return QStringLiteral(".Tarvolin-started");
+}
 
 // How long the script waits for that confirmation.
 inline constexpr int swapConfirmationSeconds = 60;

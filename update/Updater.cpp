@@ -105,12 +105,14 @@ bool canReplaceFolder(const QString &bundle)
     if (fd < 0)
         return false;
     int flags = 0;
-    const bool pinned = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+    const bool pinned
+        = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
     ::close(fd);
     if (pinned)
         return false;
     // In a sticky folder (/tmp, say) only the owner of the folder or of the entry may move it.
-    struct stat folder {}, entry {};
+    struct stat folder {
+    }, entry{};
     if (::stat(QFile::encodeName(parent).constData(), &folder) != 0 || ::stat(path.constData(), &entry) != 0)
         return false;
     const uid_t me = ::geteuid();
@@ -163,7 +165,8 @@ void makeFolder(const QString &path)
 class ArchiveDownload : public ReplySink
 {
 public:
-    explicit ArchiveDownload(const QString &folder) : file(folder + QStringLiteral("/.Tarvolin-Download-XXXXXX"))
+    explicit ArchiveDownload(const QString &folder)
+        : file(folder + QStringLiteral("/.Tarvolin-Download-XXXXXX"))
     {
         if (!file.open())
             throw PlatformError(file.errorString());
@@ -186,10 +189,14 @@ public:
 
 } // namespace
 
-Updater::Updater(HttpClient &http, ApplicationHost &application, Settings &settings, Clock &clock, BuildValues build,
-                 QObject *parent)
-    : QObject(parent), m_http(http), m_application(application), m_settings(settings), m_clock(clock),
-      m_build(std::move(build))
+Updater::Updater(HttpClient &http, ApplicationHost &application, Settings &settings, Clock &clock,
+    BuildValues build, QObject *parent)
+    : QObject(parent)
+    , m_http(http)
+    , m_application(application)
+    , m_settings(settings)
+    , m_clock(clock)
+    , m_build(std::move(build))
 {
 }
 
@@ -287,7 +294,8 @@ void Updater::settleEarlierUpdate()
     if (temporary.isEmpty())
         return;
     const QDir folder(temporary);
-    for (const QString &name : folder.entryList({QStringLiteral("Tarvolin-Update-*")}, QDir::Dirs | QDir::NoDotAndDotDot))
+    for (const QString &name :
+        folder.entryList({QStringLiteral("Tarvolin-Update-*")}, QDir::Dirs | QDir::NoDotAndDotDot))
         QDir(folder.filePath(name)).removeRecursively();
 }
 
@@ -297,7 +305,8 @@ QCoro::Task<DesktopUpdateManifest> Updater::fetchManifest()
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
         throw CompanionError::invalidURL();
 
-    const HttpAnswer answer = co_await fetchAnswer(m_http, QNetworkRequest(url), "GET", QByteArray(), transferIdleTimeout);
+    const HttpAnswer answer
+        = co_await fetchAnswer(m_http, QNetworkRequest(url), "GET", QByteArray(), transferIdleTimeout);
     if (answer.status < 200 || answer.status > 299)
         throw CompanionError::invalidResponse();
     const auto manifest = DesktopUpdateManifest::fromJson(answer.body);
@@ -311,8 +320,9 @@ QCoro::Task<> Updater::install(DesktopUpdateManifest manifest)
     const QString &address = manifest.macUniversalUrl;
     const QUrl url(address, QUrl::StrictMode);
     // QUrl lower-cases the scheme it reports, so the text must start with it as written.
-    if (!url.isValid() || url.scheme() != QLatin1String("https") || !address.startsWith(QLatin1String("https:"))
-        || url.host().isEmpty() || manifest.macUniversalSha256.size() != 64)
+    if (!url.isValid() || url.scheme() != QLatin1String("https")
+        || !address.startsWith(QLatin1String("https:")) || url.host().isEmpty()
+        || manifest.macUniversalSha256.size() != 64)
         throw CompanionError::server(notSecureText);
     if (const std::optional<QString> reason = reasonNotToInstall(manifest.version))
         throw CompanionError::server(*reason);
@@ -320,8 +330,8 @@ QCoro::Task<> Updater::install(DesktopUpdateManifest manifest)
     const QPointer<Updater> self(this);
     const QString temporary = m_application.temporaryDirectory();
     auto archive = std::make_unique<ArchiveDownload>(temporary);
-    const ExchangeResult result =
-        co_await exchange(m_http, QNetworkRequest(url), "GET", QByteArray(), *archive, transferIdleTimeout);
+    const ExchangeResult result
+        = co_await exchange(m_http, QNetworkRequest(url), "GET", QByteArray(), *archive, transferIdleTimeout);
     if (!self)
         co_return;
     if (result.status < 200 || result.status > 299)
@@ -350,8 +360,8 @@ QCoro::Task<> Updater::install(DesktopUpdateManifest manifest)
     }
 }
 
-void Updater::unpackAndHandOver(const DesktopUpdateManifest &manifest, const QString &archivePath,
-                                const QString &workFolder)
+void Updater::unpackAndHandOver(
+    const DesktopUpdateManifest &manifest, const QString &archivePath, const QString &workFolder)
 {
     const QString stage = workFolder + QStringLiteral("/stage");
     if (!QDir().mkdir(stage))
@@ -390,7 +400,8 @@ void Updater::launchSwapScript(const QString &stagedApp)
     const QByteArray text = swapScriptText();
     if (script.write(text) != text.size() || !script.commit())
         throw PlatformError(script.errorString());
-    if (!QFile::setPermissions(scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+    if (!QFile::setPermissions(
+            scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
         throw PlatformError(QStringLiteral("%1: izinler ayarlanamadı.").arg(scriptPath));
 
     // The script waits for this lock to go, which only the end of this process releases.
@@ -403,8 +414,8 @@ void Updater::launchSwapScript(const QString &stagedApp)
     // Arguments only, never a command line: no path is ever read by a shell as syntax.
     try {
         m_application.startDetached(QStringLiteral("/bin/sh"),
-                                    {scriptPath, QString::number(m_application.processId()), stagedApp,
-                                     m_application.bundlePath(), QString::number(swapConfirmationSeconds)});
+            {scriptPath, QString::number(m_application.processId()), stagedApp, m_application.bundlePath(),
+                QString::number(swapConfirmationSeconds)});
     } catch (...) {
         ::close(lock);
         m_handOverLock = -1;

@@ -7,9 +7,9 @@
 #include "platform/HttpClient.h"
 #include "update/DesktopUpdateManifest.h"
 
+#include <QCoro/QCoroTask>
 #include <QObject>
 #include <QString>
-#include <QCoro/QCoroTask>
 
 #include <optional>
 
@@ -19,8 +19,8 @@ class Updater : public QObject
 {
     Q_OBJECT
 public:
-    Updater(HttpClient &http, ApplicationHost &application, Settings &settings, Clock &clock, BuildValues build,
-            QObject *parent = nullptr);
+    Updater(HttpClient &http, ApplicationHost &application, Settings &settings, Clock &clock,
+        BuildValues build, QObject *parent = nullptr);
 
     // Who keeps this copy up to date: the user's own folder is this updater's to replace; the store
     // and the package manager update what they installed themselves.
@@ -55,7 +55,8 @@ public:
     QCoro::Task<> install(DesktopUpdateManifest manifest);
 
 private:
-    void unpackAndHandOver(const DesktopUpdateManifest &manifest, const QString &archivePath, const QString &workFolder);
+    void unpackAndHandOver(
+        const DesktopUpdateManifest &manifest, const QString &archivePath, const QString &workFolder);
     void launchSwapScript(const QString &stagedApp);
     void rememberAttempt(const QString &version);
 

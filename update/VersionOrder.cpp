@@ -39,7 +39,7 @@ int compareVersions(const QString &left, const QString &right)
             while (j < right.size() && isAsciiDigit(right[j]))
                 ++j;
             const int order = compareDigitRuns(QStringView(left).mid(runStartLeft, i - runStartLeft),
-                                               QStringView(right).mid(runStartRight, j - runStartRight));
+                QStringView(right).mid(runStartRight, j - runStartRight));
             if (order != 0)
                 return order;
             continue;

@@ -32,7 +32,10 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-QString qs(const std::string &text) { return QString::fromStdString(text); }
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
 // One desktop: its own settings, secrets and folder, on the real clock, started as the program starts.
 struct Desktop {
@@ -41,9 +44,10 @@ struct Desktop {
     {
         fakes.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
         const PlatformServices services{fakes.settings, fakes.secrets, clock, fakes.loginItem, fakes.http,
-                                        fakes.folderChooser, fakes.bookmarks, fakes.workspace, fakes.application,
-                                        fakes.notifier, fakes.wake};
-        model = std::make_unique<AppModel>(services, testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+            fakes.folderChooser, fakes.bookmarks, fakes.workspace, fakes.application, fakes.notifier,
+            fakes.wake};
+        model
+            = std::make_unique<AppModel>(services, testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
         if (push)
             model->enablePush();
         model->start();
@@ -56,7 +60,10 @@ struct Desktop {
     std::vector<std::optional<Steady::time_point>> landed;
 };
 
-double seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Steady::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 void report(const char *name, const std::vector<Steady::time_point> &sent, const Desktop &desktop)
 {
@@ -66,10 +73,11 @@ void report(const char *name, const std::vector<Steady::time_point> &sent, const
             times.push_back(seconds(*desktop.landed[i] - sent[i]));
     std::sort(times.begin(), times.end());
     const auto at = [&](double q) {
-        return times.empty() ? 0.0 : times[std::min(times.size() - 1, size_t(q * double(times.size() - 1) + 0.5))];
+        return times.empty() ? 0.0
+                             : times[std::min(times.size() - 1, size_t(q * double(times.size() - 1) + 0.5))];
     };
-    std::printf("%-10s p50 %6.3f s   p95 %6.3f s   max %6.3f s   (%zu of %zu arrived)\n", name, at(0.5), at(0.95),
-                times.empty() ? 0.0 : times.back(), times.size(), sent.size());
+    std::printf("%-10s p50 %6.3f s   p95 %6.3f s   max %6.3f s   (%zu of %zu arrived)\n", name, at(0.5),
+        at(0.95), times.empty() ? 0.0 : times.back(), times.size(), sent.size());
 }
 
 double p95(const std::vector<Steady::time_point> &sent, const Desktop &desktop)
@@ -108,13 +116,15 @@ int main(int argc, char **argv)
     Desktop poll(cloud, clock, false);
     for (Desktop *desktop : {&push, &poll}) {
         if (!runUntil([&] { return desktop->model->pairing().has_value(); }, std::chrono::seconds(30))) {
-            std::cerr << "no pairing code: " << desktop->model->status().toStdString() << " / " << desktop->model->lastError().value_or(QString()).toStdString() << "\n";
+            std::cerr << "no pairing code: " << desktop->model->status().toStdString() << " / "
+                      << desktop->model->lastError().value_or(QString()).toStdString() << "\n";
             return 1;
         }
         desktop->computerId = cloud.claimPairing(desktop->model->pairing()->code.toStdString()).computerId;
         desktop->landed.assign(size_t(count), std::nullopt);
     }
-    if (!runUntil([&] { return push.model->pushChannel().state() == RealtimeChannel::State::Joined; }, std::chrono::seconds(30))) {
+    if (!runUntil([&] { return push.model->pushChannel().state() == RealtimeChannel::State::Joined; },
+            std::chrono::seconds(30))) {
         std::cerr << "the push channel did not join\n";
         return 1;
     }
@@ -158,8 +168,9 @@ int main(int argc, char **argv)
     phone.join();
     look.stop();
 
-    std::printf("%d documents of 64 KiB at random intervals of 0.1-2 s (seed %u), to both computers at once\n",
-                count, seed);
+    std::printf(
+        "%d documents of 64 KiB at random intervals of 0.1-2 s (seed %u), to both computers at once\n", count,
+        seed);
     report("push", sent, push);
     report("poll only", sent, poll);
     const double pushP95 = p95(sent, push);

@@ -38,7 +38,7 @@ namespace {
 }
 
 pid_t spawn(const std::vector<std::string> &arguments, const std::vector<std::string> &extraEnvironment,
-            const fs::path &log)
+    const fs::path &log)
 {
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e)
@@ -101,7 +101,9 @@ int main(int argc, char **argv)
     // The certificates the loops' build of the program trusts; made here when no loop has run yet.
     const fs::path tls = fs::path(LOOPS_DIR) / "tls";
     if (!fs::exists(tls / "server-key.pem")) {
-        { LocalCloud maker(LocalCloud::Options{.dataDir = (work / "maker").string()}); }
+        {
+            LocalCloud maker(LocalCloud::Options{.dataDir = (work / "maker").string()});
+        }
         fs::create_directories(tls.parent_path());
         fs::rename(work / "maker" / "tls", tls);
     }
@@ -112,7 +114,10 @@ int main(int argc, char **argv)
     const fs::path roots = work / "roots";
     fs::create_directories(roots);
     fs::copy_file(tls / "ca.pem", roots / "local.pem");
-    if (std::system(("openssl x509 -hash -noout -in '" + (tls / "ca.pem").string() + "' > '" + (work / "hash").string() + "'").c_str()) != 0)
+    if (std::system(("openssl x509 -hash -noout -in '" + (tls / "ca.pem").string() + "' > '"
+            + (work / "hash").string() + "'")
+                        .c_str())
+        != 0)
         fail("openssl cannot hash the local authority");
     std::string hash = readAll(work / "hash");
     hash.erase(hash.find_last_not_of(" \n") + 1);
@@ -121,8 +126,9 @@ int main(int argc, char **argv)
         fail("no private mount namespace here (unshare)");
     // unshare and sh each exec the next, so the pid spawned is the program's own.
     const auto withSystemTrust = [&roots](std::vector<std::string> command) {
-        command.insert(command.begin(), {"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "/bin/sh", "-c",
-                                         "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"", roots.string()});
+        command.insert(command.begin(),
+            {"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "/bin/sh", "-c",
+                "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"", roots.string()});
         return command;
     };
 
@@ -138,17 +144,18 @@ int main(int argc, char **argv)
             << "supabaseAnonKey=" << cloud.anonKey() << "\nstartupChoiceInitialized=true\n";
 
         const pid_t program = spawn(withSystemTrust({IDLE_APP, "--background"}),
-                                    {"XDG_CONFIG_HOME=" + (work / "config").string(),
-                                     "XDG_CACHE_HOME=" + (work / "cache").string(), "QT_LOGGING_RULES=*.debug=false"},
-                                    work / "program.log");
-        const pid_t minimal = spawn(withSystemTrust({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health"}), {},
-                                    work / "minimal.log");
+            {"XDG_CONFIG_HOME=" + (work / "config").string(), "XDG_CACHE_HOME=" + (work / "cache").string(),
+                "QT_LOGGING_RULES=*.debug=false"},
+            work / "program.log");
+        const pid_t minimal = spawn(
+            withSystemTrust({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health"}), {}, work / "minimal.log");
 
         // Idle means: the program has listed its queue once, and the yardstick has its answer.
         bool passed = false;
         for (int i = 0; i < 600 && !passed; ++i) {
             for (const LocalCloud::LoggedRequest &request : cloud.requestLog())
-                passed = passed || (request.method == "GET" && request.path.starts_with("/rest/v1/transfer_items"));
+                passed = passed
+                    || (request.method == "GET" && request.path.starts_with("/rest/v1/transfer_items"));
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (!passed)
@@ -159,12 +166,15 @@ int main(int argc, char **argv)
 
         const long programKiB = statusKiB(program, "VmRSS");
         const long minimalKiB = statusKiB(minimal, "VmRSS");
-        std::printf("idle VmRSS: program --background %.1f MiB, minimal Qt https program %.1f MiB, ratio %.2f\n",
-                    double(programKiB) / 1024, double(minimalKiB) / 1024, double(programKiB) / double(minimalKiB));
-        std::printf("threads: program %ld, minimal %ld\n", statusKiB(program, "Threads"), statusKiB(minimal, "Threads"));
+        std::printf(
+            "idle VmRSS: program --background %.1f MiB, minimal Qt https program %.1f MiB, ratio %.2f\n",
+            double(programKiB) / 1024, double(minimalKiB) / 1024, double(programKiB) / double(minimalKiB));
+        std::printf("threads: program %ld, minimal %ld\n", statusKiB(program, "Threads"),
+            statusKiB(minimal, "Threads"));
         if (std::getenv("TARVOLIN_IDLE_KEEP"))
             std::system(("cp /proc/" + std::to_string(program) + "/smaps /tmp/idle-program.smaps; cp /proc/"
-                         + std::to_string(minimal) + "/smaps /tmp/idle-minimal.smaps").c_str());
+                + std::to_string(minimal) + "/smaps /tmp/idle-minimal.smaps")
+                            .c_str());
         for (const pid_t pid : {program, minimal}) {
             kill(pid, SIGTERM);
             int status = 0;

@@ -609,9 +609,9 @@ int faultSoak(Bench &bench, const Options &options)
     // A document link answering 200 with bytes that are no document is refused for an hour, as it
     // should be, and the soak would never see it saved: that kind goes to every other request only,
     // each of which matches exactly one of these prefixes, so its share stays the same.
-    const std::vector<std::pair<std::string, std::string>> everywhereButDocumentLinks{
-        {"/rest/", "*"}, {"/auth/", "*"}, {"/functions/", "*"}, {"/realtime/", "*"},
-        {"/storage/v1/object/sign/", "POST"}, {"/storage/v1/object/expenses", "*"}};
+    const std::vector<std::pair<std::string, std::string>> everywhereButDocumentLinks{{"/rest/", "*"},
+        {"/auth/", "*"}, {"/functions/", "*"}, {"/realtime/", "*"}, {"/storage/v1/object/sign/", "POST"},
+        {"/storage/v1/object/expenses", "*"}};
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         json rule = kinds[i];
         rule["probability"] = each;

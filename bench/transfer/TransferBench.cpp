@@ -8,11 +8,13 @@
 //                                   a name with 100 numbered copies of other sizes
 
 #include "app/AppModel.h"
-#include "transfer/DocumentNaming.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/LocalCloud.h"
+#include "transfer/DocumentNaming.h"
 
 #include <QApplication>
+#include <QCoro/QCoroNetworkReply>
+#include <QCoro/QCoroTask>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,8 +26,6 @@
 #include <QNetworkReply>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
-#include <QCoro/QCoroNetworkReply>
-#include <QCoro/QCoroTask>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,7 +40,10 @@
 
 namespace {
 
-QString qs(const std::string &text) { return QString::fromStdString(text); }
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
 // A field of /proc/self/status or /proc/self/io, in its own unit (kB for memory, bytes for io).
 long long procField(const char *file, const std::string &name)
@@ -79,7 +82,8 @@ struct Setup {
     {
         trustLocalCloud(cloud);
         services.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
-        model = std::make_unique<AppModel>(services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
+        model = std::make_unique<AppModel>(
+            services.services(), testBuildValues(qs(cloud.baseUrl()), qs(cloud.anonKey())));
         QCoro::waitFor(model->syncNow()); // pairs silently
         computerId = cloud.claimPairing(model->pairing()->code.toStdString()).computerId;
         session = QCoro::waitFor(model->sessionKeeper().ensure(model->appliedBackend()));
@@ -99,7 +103,7 @@ struct Setup {
 // correct client can do, and the yardstick for the program. Without, the figure shows what
 // durability itself costs on this disk.
 QCoro::Task<int> minimalPass(QNetworkAccessManager *network, QString base, QString key, QString token,
-                             QString computerId, QString folder, bool durable)
+    QString computerId, QString folder, bool durable)
 {
     auto call = [&](const QString &path, const QByteArray &method, const QByteArray &body) {
         QNetworkRequest request(QUrl(base + path));
@@ -108,20 +112,23 @@ QCoro::Task<int> minimalPass(QNetworkAccessManager *network, QString base, QStri
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         return network->sendCustomRequest(request, method, body);
     };
-    std::unique_ptr<QNetworkReply> listing(call(QStringLiteral("/rest/v1/transfer_items?computer_id=eq.") + computerId
-                                                    + QStringLiteral("&status=eq.pending&select=id,storage_path,"
-                                                                     "original_filename&order=created_at.asc&limit=500"),
-                                                "GET", {}));
+    std::unique_ptr<QNetworkReply> listing(
+        call(QStringLiteral("/rest/v1/transfer_items?computer_id=eq.") + computerId
+                + QStringLiteral("&status=eq.pending&select=id,storage_path,"
+                                 "original_filename&order=created_at.asc&limit=500"),
+            "GET", {}));
     co_await listing.get();
     const QJsonArray items = QJsonDocument::fromJson(listing->readAll()).array();
     for (const QJsonValue &value : items) {
         const QJsonObject item = value.toObject();
         const QString path = item.value(QStringLiteral("storage_path")).toString();
-        std::unique_ptr<QNetworkReply> sign(call(QStringLiteral("/storage/v1/object/sign/expenses/") + path, "POST",
-                                                 R"({"expiresIn":120})"));
+        std::unique_ptr<QNetworkReply> sign(
+            call(QStringLiteral("/storage/v1/object/sign/expenses/") + path, "POST", R"({"expiresIn":120})"));
         co_await sign.get();
-        const QString link = QJsonDocument::fromJson(sign->readAll()).object().value(QStringLiteral("signedURL")).toString();
-        std::unique_ptr<QNetworkReply> fetch(network->get(QNetworkRequest(QUrl(base + QStringLiteral("/storage/v1") + link))));
+        const QString link
+            = QJsonDocument::fromJson(sign->readAll()).object().value(QStringLiteral("signedURL")).toString();
+        std::unique_ptr<QNetworkReply> fetch(
+            network->get(QNetworkRequest(QUrl(base + QStringLiteral("/storage/v1") + link))));
         co_await fetch.get();
         QFile file(QDir(folder).filePath(item.value(QStringLiteral("original_filename")).toString()));
         file.open(QIODevice::WriteOnly);
@@ -134,16 +141,20 @@ QCoro::Task<int> minimalPass(QNetworkAccessManager *network, QString base, QStri
             ::close(dir);
         }
         file.close();
-        const QByteArray ack = QJsonDocument(QJsonObject{{QStringLiteral("status"), QStringLiteral("downloaded")},
-                                                         {QStringLiteral("completed_at"), QStringLiteral("2026-03-01T09:00:00Z")},
-                                                         {QStringLiteral("downloaded_filename"), file.fileName()}})
-                                   .toJson(QJsonDocument::Compact);
-        std::unique_ptr<QNetworkReply> patch(call(QStringLiteral("/rest/v1/transfer_items?id=eq.")
-                                                      + item.value(QStringLiteral("id")).toString(), "PATCH", ack));
+        const QByteArray ack
+            = QJsonDocument(QJsonObject{{QStringLiteral("status"), QStringLiteral("downloaded")},
+                                {QStringLiteral("completed_at"), QStringLiteral("2026-03-01T09:00:00Z")},
+                                {QStringLiteral("downloaded_filename"), file.fileName()}})
+                  .toJson(QJsonDocument::Compact);
+        std::unique_ptr<QNetworkReply> patch(call(
+            QStringLiteral("/rest/v1/transfer_items?id=eq.") + item.value(QStringLiteral("id")).toString(),
+            "PATCH", ack));
         co_await patch.get();
-        const QByteArray cleanup = QJsonDocument(QJsonObject{{QStringLiteral("prefixes"), QJsonArray{path}}})
-                                       .toJson(QJsonDocument::Compact);
-        std::unique_ptr<QNetworkReply> remove(call(QStringLiteral("/storage/v1/object/expenses"), "DELETE", cleanup));
+        const QByteArray cleanup = QJsonDocument(
+            QJsonObject{{QStringLiteral("prefixes"),
+                QJsonArray{path}}}).toJson(QJsonDocument::Compact);
+        std::unique_ptr<QNetworkReply> remove(
+            call(QStringLiteral("/storage/v1/object/expenses"), "DELETE", cleanup));
         co_await remove.get();
     }
     co_return int(items.size());
@@ -177,8 +188,8 @@ int benchPass(int rounds)
     auto enqueue = [&] {
         ++batch;
         for (int i = 0; i < count; ++i)
-            setup.cloud.sendDocument(setup.computerId, "belge-" + std::to_string(batch) + "-" + std::to_string(i) + ".pdf",
-                                     documentOf(size, i));
+            setup.cloud.sendDocument(setup.computerId,
+                "belge-" + std::to_string(batch) + "-" + std::to_string(i) + ".pdf", documentOf(size, i));
     };
 
     QTemporaryDir carefulFolder;
@@ -201,16 +212,16 @@ int benchPass(int rounds)
         [&] {
             QElapsedTimer timer;
             timer.start();
-            const int saved = QCoro::waitFor(minimalPass(&network, base, key, setup.session.accessToken, computerId,
-                                                         carefulFolder.path(), true));
+            const int saved = QCoro::waitFor(minimalPass(
+                &network, base, key, setup.session.accessToken, computerId, carefulFolder.path(), true));
             const double seconds = timer.nsecsElapsed() / 1e9;
             return saved == count ? seconds : -1;
         },
         [&] {
             QElapsedTimer timer;
             timer.start();
-            const int saved = QCoro::waitFor(minimalPass(&network, base, key, setup.session.accessToken, computerId,
-                                                         plainFolder.path(), false));
+            const int saved = QCoro::waitFor(minimalPass(
+                &network, base, key, setup.session.accessToken, computerId, plainFolder.path(), false));
             const double seconds = timer.nsecsElapsed() / 1e9;
             return saved == count ? seconds : -1;
         },
@@ -239,18 +250,20 @@ int benchPass(int rounds)
         ratios[1].push_back(taken[0] / taken[2]);
         std::printf("round %d: program %.1f, careful minimal %.1f, plain minimal %.1f documents/s; "
                     "ratio %.2f (careful), %.2f (plain)\n",
-                    round + 1, count / taken[0], count / taken[1], count / taken[2], ratios[0].back(), ratios[1].back());
+            round + 1, count / taken[0], count / taken[1], count / taken[2], ratios[0].back(),
+            ratios[1].back());
         std::fflush(stdout);
         emptyFolder(setup.folder.path());
         emptyFolder(carefulFolder.path());
         emptyFolder(plainFolder.path());
     }
 
-    std::printf("pass: %d x 256 KiB, median of %d rounds: program %.1f documents/s, careful minimal client "
-                "(fdatasync + folder fsync) %.1f documents/s, plain minimal client (no sync) %.1f documents/s; "
-                "ratio %.2f to the careful client, %.2f to the plain one\n",
-                count, rounds, count / median(seconds[0]), count / median(seconds[1]), count / median(seconds[2]),
-                median(ratios[0]), median(ratios[1]));
+    std::printf(
+        "pass: %d x 256 KiB, median of %d rounds: program %.1f documents/s, careful minimal client "
+        "(fdatasync + folder fsync) %.1f documents/s, plain minimal client (no sync) %.1f documents/s; "
+        "ratio %.2f to the careful client, %.2f to the plain one\n",
+        count, rounds, count / median(seconds[0]), count / median(seconds[1]), count / median(seconds[2]),
+        median(ratios[0]), median(ratios[1]));
     return 0;
 }
 
@@ -272,8 +285,9 @@ int benchLarge()
         std::cerr << "saved " << saved << " bytes of " << size << "\n";
         return 1;
     }
-    std::printf("large: one 512 MiB document: idle RSS %.1f MiB, peak RSS during the pass %.1f MiB, growth %.1f MiB\n",
-                idle / 1024.0, peak / 1024.0, (peak - idle) / 1024.0);
+    std::printf("large: one 512 MiB document: idle RSS %.1f MiB, peak RSS during the pass %.1f MiB, growth "
+                "%.1f MiB\n",
+        idle / 1024.0, peak / 1024.0, (peak - idle) / 1024.0);
     return 0;
 }
 
@@ -289,7 +303,8 @@ int benchCopies()
     for (int n = 2; n <= 100; ++n)
         write(QStringLiteral("fatura_%1.pdf").arg(n), 100 * 1024 + n);
     const QByteArray incoming = QByteArray::fromStdString(documentOf(64 * 1024, 3));
-    const DocumentDigest digest{incoming.size(), QCryptographicHash::hash(incoming, QCryptographicHash::Sha256)};
+    const DocumentDigest digest{
+        incoming.size(), QCryptographicHash::hash(incoming, QCryptographicHash::Sha256)};
 
     const long long before = procField("/proc/self/io", "rchar");
     QElapsedTimer timer;
@@ -300,7 +315,7 @@ int benchCopies()
     // Reading /proc/self/io itself counts towards rchar; measure that alone and take it away.
     const long long probe = procField("/proc/self/io", "rchar") - after;
     std::printf("copies: 100 numbered copies of other sizes: chose %s in %lld us, bytes read %lld\n",
-                qPrintable(QFileInfo(destination.path).fileName()), (long long)micros, after - before - probe);
+        qPrintable(QFileInfo(destination.path).fileName()), (long long)micros, after - before - probe);
     return 0;
 }
 

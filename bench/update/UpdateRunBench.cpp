@@ -15,6 +15,7 @@
 #include "tests/support/LocalCloud.h"
 
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,7 +23,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QCoro/QCoroTask>
 
 #include <algorithm>
 #include <csignal>
@@ -31,7 +31,10 @@
 
 namespace {
 
-QString qs(const std::string &text) { return QString::fromStdString(text); }
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
 QString makeBundle(const QString &parent, const QByteArray &version)
 {
@@ -50,9 +53,9 @@ int runOld(const QString &site, const QString &authority, const QString &bundle)
     TestServices services(QtHttpClient::loadAuthorities(authority));
     LinuxApplicationHost host(bundle + QStringLiteral("/Contents/MacOS"));
     PlatformServices platform = services.services();
-    PlatformServices real{platform.settings, platform.secrets, platform.clock, platform.loginItem, platform.http,
-                          platform.folderChooser, platform.bookmarks, platform.workspace, host, platform.notifier,
-                          platform.wake};
+    PlatformServices real{platform.settings, platform.secrets, platform.clock, platform.loginItem,
+        platform.http, platform.folderChooser, platform.bookmarks, platform.workspace, host,
+        platform.notifier, platform.wake};
     AppModel model(real, testBuildValues({}, {}, site));
     QElapsedTimer clock;
     clock.start();
@@ -105,8 +108,9 @@ int main(int argc, char *argv[])
         const QString release = makeBundle(temp.filePath(QStringLiteral("release")), "1.2.0");
 
         QProcess pack;
-        pack.start(QStringLiteral("bash"), {QStringLiteral(MAKE_UPDATE), release, temp.filePath(QStringLiteral("out")),
-                                            site + QStringLiteral("/downloads/")});
+        pack.start(QStringLiteral("bash"),
+            {QStringLiteral(MAKE_UPDATE), release, temp.filePath(QStringLiteral("out")),
+                site + QStringLiteral("/downloads/")});
         if (!pack.waitForFinished(120000) || pack.exitCode() != 0) {
             std::fprintf(stderr, "packing failed: %s\n", pack.readAllStandardError().constData());
             return 1;
@@ -133,9 +137,10 @@ int main(int argc, char *argv[])
         QProcess old;
         old.setProcessEnvironment(environment);
         old.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("old"), site, qs(cloud.caCertPath()), installed});
+            {QStringLiteral("old"), site, qs(cloud.caCertPath()), installed});
         if (!old.waitForFinished(120000) || old.exitCode() != 0) {
-            std::fprintf(stderr, "the installed program failed: %s\n", old.readAllStandardError().constData());
+            std::fprintf(
+                stderr, "the installed program failed: %s\n", old.readAllStandardError().constData());
             return 1;
         }
         const double handOver = old.readAllStandardOutput().trimmed().toDouble();
@@ -155,7 +160,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "the swap did not finish\n");
             return 1;
         }
-        std::printf("%3d  %11.2f  %12.2f  %11.1f\n", run, handOver, relaunched, double(bytes.size()) / (1 << 20));
+        std::printf(
+            "%3d  %11.2f  %12.2f  %11.1f\n", run, handOver, relaunched, double(bytes.size()) / (1 << 20));
         std::fflush(stdout);
     }
     return 0;

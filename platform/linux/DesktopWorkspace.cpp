@@ -7,7 +7,11 @@
 #include <QFileInfo>
 #include <QHostInfo>
 
-DesktopWorkspace::DesktopWorkspace(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(std::move(bus)) {}
+DesktopWorkspace::DesktopWorkspace(QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+{
+}
 
 void DesktopWorkspace::open(const QUrl &url)
 {
@@ -22,18 +26,19 @@ void DesktopWorkspace::showFile(const QString &path)
         open(folder);
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
     // Encoded, so that a "#" or "%" in a saved name stays part of the name.
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
     // Asynchronous: a file manager started on demand takes its time, and the window must not freeze.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher *finished) {
-        finished->deleteLater();
-        if (finished->isError())
-            open(folder);
-    });
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher *finished) {
+            finished->deleteLater();
+            if (finished->isError())
+                open(folder);
+        });
 }
 
 std::optional<QString> DesktopWorkspace::computerName() const

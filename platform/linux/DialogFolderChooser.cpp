@@ -2,8 +2,8 @@
 
 #include <QFileDialog>
 
-std::optional<QString> DialogFolderChooser::chooseFolder(const QString &title, const QString &confirmText,
-                                                         const QString &startDirectory)
+std::optional<QString> DialogFolderChooser::chooseFolder(
+    const QString &title, const QString &confirmText, const QString &startDirectory)
 {
     QFileDialog dialog(nullptr, title, startDirectory);
     dialog.setFileMode(QFileDialog::Directory);

@@ -6,6 +6,6 @@
 class DialogFolderChooser : public FolderChooser
 {
 public:
-    std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
-                                        const QString &startDirectory) override;
+    std::optional<QString> chooseFolder(
+        const QString &title, const QString &confirmText, const QString &startDirectory) override;
 };

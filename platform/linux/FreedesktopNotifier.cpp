@@ -20,17 +20,22 @@ constexpr int serverDefaultTimeout = -1;
 } // namespace
 
 FreedesktopNotifier::FreedesktopNotifier(QString iconName, QDBusConnection bus, QObject *parent)
-    : QObject(parent), m_iconName(std::move(iconName)), m_bus(std::move(bus))
+    : QObject(parent)
+    , m_iconName(std::move(iconName))
+    , m_bus(std::move(bus))
 {
     if (!m_bus.isConnected())
         return;
     m_bus.connect(service, path, interfaceName, QStringLiteral("ActionInvoked"), this,
-                  SLOT(actionInvoked(uint, QString)));
+        SLOT(actionInvoked(uint, QString)));
     m_bus.connect(service, path, interfaceName, QStringLiteral("NotificationClosed"), this,
-                  SLOT(notificationClosed(uint, uint)));
+        SLOT(notificationClosed(uint, uint)));
 }
 
-QStringList FreedesktopNotifier::actionKeys() { return {defaultAction, openAction}; }
+QStringList FreedesktopNotifier::actionKeys()
+{
+    return {defaultAction, openAction};
+}
 
 void FreedesktopNotifier::notify(const Notification &notification, std::function<void()> onAction)
 {
@@ -38,7 +43,8 @@ void FreedesktopNotifier::notify(const Notification &notification, std::function
         showByFallback(notification, std::move(onAction));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interfaceName, QStringLiteral("Notify"));
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(service, path, interfaceName, QStringLiteral("Notify"));
     // Both keys carry the label: some servers show only the default one, as a click on the body.
     const QStringList actions{defaultAction, notification.actionText, openAction, notification.actionText};
     QVariantMap hints;
@@ -50,15 +56,15 @@ void FreedesktopNotifier::notify(const Notification &notification, std::function
     // Asynchronous: a service that is started on demand, or one that hangs, must not stall the pass.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, notification, onAction = std::move(onAction)](QDBusPendingCallWatcher *finished) mutable {
-                finished->deleteLater();
-                const QDBusPendingReply<uint> reply = *finished;
-                if (reply.isError()) {
-                    showByFallback(notification, std::move(onAction));
-                    return;
-                }
-                m_actions.insert(reply.value(), onAction);
-            });
+        [this, notification, onAction = std::move(onAction)](QDBusPendingCallWatcher *finished) mutable {
+            finished->deleteLater();
+            const QDBusPendingReply<uint> reply = *finished;
+            if (reply.isError()) {
+                showByFallback(notification, std::move(onAction));
+                return;
+            }
+            m_actions.insert(reply.value(), onAction);
+        });
 }
 
 void FreedesktopNotifier::actionInvoked(uint id, const QString &actionKey)

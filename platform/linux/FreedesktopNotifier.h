@@ -15,8 +15,8 @@ class FreedesktopNotifier : public QObject, public Notifier
 public:
     // `iconName` is the program's icon in the icon theme; the bus is the session bus unless a test
     // hands over its own.
-    explicit FreedesktopNotifier(QString iconName, QDBusConnection bus = QDBusConnection::sessionBus(),
-                                 QObject *parent = nullptr);
+    explicit FreedesktopNotifier(
+        QString iconName, QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
 
     // Shows what the service cannot; may be set after construction, null shows nothing.
     void setFallback(Notifier *fallback) { m_fallback = fallback; }

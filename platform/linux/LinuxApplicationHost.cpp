@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QStandardPaths>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
-LinuxApplicationHost::LinuxApplicationHost(QString programFolder) : m_programFolder(std::move(programFolder)) {}
+LinuxApplicationHost::LinuxApplicationHost(QString programFolder)
+    : m_programFolder(std::move(programFolder))
+{
+}
 
 QString LinuxApplicationHost::bundlePath() const
 {
@@ -16,7 +19,8 @@ QString LinuxApplicationHost::bundlePath() const
     const QString macOs = QDir::cleanPath(QDir(m_programFolder).absolutePath());
     const QString contents = QFileInfo(macOs).path();
     QString bundle = QFileInfo(contents).path();
-    if (QFileInfo(macOs).fileName() != QLatin1String("MacOS") || QFileInfo(contents).fileName() != QLatin1String("Contents")
+    if (QFileInfo(macOs).fileName() != QLatin1String("MacOS")
+        || QFileInfo(contents).fileName() != QLatin1String("Contents")
         || QFileInfo(bundle).fileName() != QLatin1String("Tarvolin.app"))
         return {};
     return bundle;

@@ -1,12 +1,13 @@
 #include "platform/linux/LinuxWakeEvents.h"
 
-LinuxWakeEvents::LinuxWakeEvents(QDBusConnection bus, QObject *parent) : QObject(parent)
+LinuxWakeEvents::LinuxWakeEvents(QDBusConnection bus, QObject *parent)
+    : QObject(parent)
 {
     // A missing bus is the normal case in containers and some sessions: nothing to report.
     if (bus.isConnected())
         bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                    QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
-                    SLOT(prepareForSleep(bool)));
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+            SLOT(prepareForSleep(bool)));
 
     if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         return;
@@ -25,8 +26,8 @@ void LinuxWakeEvents::reachabilityChanged(QNetworkInformation::Reachability reac
 {
     // From Unknown is the backend settling at start, not the network coming back.
     const bool returned = reachability == QNetworkInformation::Reachability::Online
-                          && m_reachability != QNetworkInformation::Reachability::Online
-                          && m_reachability != QNetworkInformation::Reachability::Unknown;
+        && m_reachability != QNetworkInformation::Reachability::Online
+        && m_reachability != QNetworkInformation::Reachability::Unknown;
     m_reachability = reachability;
     if (returned)
         fire(Reason::NetworkReturned);

@@ -40,7 +40,8 @@ QString makePrivateFolder(const QString &path)
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return systemError(path, errno);
-    struct stat info {};
+    struct stat info {
+    };
     if (::lstat(native.constData(), &info) != 0)
         return systemError(path, errno);
     // In a shared temporary folder someone else may have made the name first, or put a link there.
@@ -54,7 +55,8 @@ QString makePrivateFolder(const QString &path)
 } // namespace
 
 LocalInstanceGuard::LocalInstanceGuard(QString applicationId, QObject *parent)
-    : QObject(parent), m_applicationId(std::move(applicationId))
+    : QObject(parent)
+    , m_applicationId(std::move(applicationId))
 {
 }
 
@@ -72,7 +74,7 @@ QString LocalInstanceGuard::folderFor(const QString &applicationId)
     if (QDir::isAbsolutePath(runtime))
         candidates << runtime + QLatin1Char('/') + applicationId;
     candidates << QDir::tempPath() + QLatin1Char('/') + applicationId + QLatin1Char('-')
-                      + QString::number(::geteuid());
+            + QString::number(::geteuid());
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (!cache.isEmpty())
         candidates << cache + QLatin1Char('/') + applicationId;
@@ -112,7 +114,8 @@ bool LocalInstanceGuard::claim(const Launch &launch, std::function<void(const La
 bool LocalInstanceGuard::tryLock(const QString &lockPath)
 {
     // Close-on-exec: the update's swap script, and the new program it starts, must not inherit the claim.
-    const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd
+        = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         throw PlatformError(systemError(lockPath, errno));
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -133,8 +136,8 @@ bool LocalInstanceGuard::handOver(const QString &socketPath, const Launch &launc
     if (!socket.waitForConnected(connectMs))
         return false; // no socket, or a killed copy's
     const QJsonObject message{{QStringLiteral("arguments"), QJsonArray::fromStringList(launch.arguments)},
-                              {QStringLiteral("activationToken"), launch.activationToken},
-                              {QStringLiteral("startupId"), launch.startupId}};
+        {QStringLiteral("activationToken"), launch.activationToken},
+        {QStringLiteral("startupId"), launch.startupId}};
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
     if (!socket.waitForBytesWritten(connectMs))
         return false;

@@ -26,4 +26,6 @@ bool PathFolderBookmarks::startAccess(const QString &folderPath)
     return info.isDir() && info.isWritable();
 }
 
-void PathFolderBookmarks::stopAccess(const QString &) {}
+void PathFolderBookmarks::stopAccess(const QString &)
+{
+}

@@ -49,8 +49,8 @@ PortalColourScheme::PortalColourScheme(QObject *parent)
     // QtDBus matches the slot's parameters by type name; unregistered, the connection is refused
     // without a word and a live switch of the desktop's look would never arrive.
     qRegisterMetaType<QDBusVariant>();
-    if (!QDBusConnection::sessionBus().connect(service, path, settingsInterface, QStringLiteral("SettingChanged"),
-            this, SLOT(settingChanged(QString, QString, QDBusVariant))))
+    if (!QDBusConnection::sessionBus().connect(service, path, settingsInterface,
+            QStringLiteral("SettingChanged"), this, SLOT(settingChanged(QString, QString, QDBusVariant))))
         qWarning("The desktop's switches between light and dark cannot be followed.");
 }
 

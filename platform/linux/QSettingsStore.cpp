@@ -2,11 +2,14 @@
 
 QSettingsStore::QSettingsStore()
     : m_settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kavrendal"),
-                 QStringLiteral("Tarvolin"))
+        QStringLiteral("Tarvolin"))
 {
 }
 
-QSettingsStore::QSettingsStore(const QString &filePath) : m_settings(filePath, QSettings::NativeFormat) {}
+QSettingsStore::QSettingsStore(const QString &filePath)
+    : m_settings(filePath, QSettings::NativeFormat)
+{
+}
 
 QVariant QSettingsStore::value(const QString &key) const
 {

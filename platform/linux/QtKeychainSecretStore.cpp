@@ -3,15 +3,14 @@
 #include <qt6keychain/keychain.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QCoro/QCoroSignal>
+#include <QDeadlineTimer>
 
 namespace {
 
 // Jobs live on the heap and delete themselves once finished, so a job that outlives its waiter (a
 // hung store) cleans up after itself whenever it does end.
-template<typename JobType>
-JobType *makeJob(const QString &service, const QString &account)
+template <typename JobType> JobType *makeJob(const QString &service, const QString &account)
 {
     auto *job = new JobType(service);
     job->setAutoDelete(true);
@@ -21,8 +20,7 @@ JobType *makeJob(const QString &service, const QString &account)
 }
 
 // Starts the job and waits for it; false when it failed or did not finish in time.
-template<typename JobType>
-QCoro::Task<bool> run(JobType *job, std::chrono::milliseconds timeout)
+template <typename JobType> QCoro::Task<bool> run(JobType *job, std::chrono::milliseconds timeout)
 {
     QPointer<JobType> guard(job);
     // The waiter is connected before start(): some back ends finish synchronously.
@@ -36,7 +34,11 @@ QCoro::Task<bool> run(JobType *job, std::chrono::milliseconds timeout)
 class Pending
 {
 public:
-    explicit Pending(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
+    explicit Pending(std::shared_ptr<int> count)
+        : m_count(std::move(count))
+    {
+        ++*m_count;
+    }
     ~Pending() { --*m_count; }
     Pending(const Pending &) = delete;
     Pending &operator=(const Pending &) = delete;
@@ -47,7 +49,10 @@ private:
 
 } // namespace
 
-QtKeychainSecretStore::QtKeychainSecretStore(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
+QtKeychainSecretStore::QtKeychainSecretStore(std::chrono::milliseconds timeout)
+    : m_timeout(timeout)
+{
+}
 
 QCoro::Task<> QtKeychainSecretStore::save(QString service, QString account, QByteArray data)
 {

@@ -8,8 +8,8 @@ bool installQtTranslations(QCoreApplication &application)
 {
     // Parented to the application, so it lives exactly as long as the texts it translates.
     auto *translator = new QTranslator(&application);
-    if (!translator->load(QLocale(QLocale::Turkish, QLocale::Turkey), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (!translator->load(QLocale(QLocale::Turkish, QLocale::Turkey), QStringLiteral("qtbase"),
+            QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;
     }

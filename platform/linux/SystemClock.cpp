@@ -1,7 +1,7 @@
 #include "platform/linux/SystemClock.h"
 
-#include <QSocketNotifier>
 #include <QCoro/QCoroSignal>
+#include <QSocketNotifier>
 
 #include <sys/timerfd.h>
 #include <unistd.h>

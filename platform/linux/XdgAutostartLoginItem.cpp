@@ -23,7 +23,10 @@ QString quoteExecArgument(const QString &argument)
 
 } // namespace
 
-XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : m_executable(std::move(executable)) {}
+XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable)
+    : m_executable(std::move(executable))
+{
+}
 
 QString XdgAutostartLoginItem::entryPath()
 {
@@ -37,7 +40,8 @@ void XdgAutostartLoginItem::registerItem()
 {
     const QString path = entryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        throw PlatformError(QStringLiteral("Başlangıç klasörü oluşturulamadı: %1").arg(QFileInfo(path).absolutePath()));
+        throw PlatformError(
+            QStringLiteral("Başlangıç klasörü oluşturulamadı: %1").arg(QFileInfo(path).absolutePath()));
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -57,7 +61,8 @@ void XdgAutostartLoginItem::registerItem()
 
 QString XdgAutostartLoginItem::execLine() const
 {
-    return QStringLiteral("Exec=") + quoteExecArgument(m_executable) + QLatin1Char(' ') + backgroundArgument();
+    return QStringLiteral("Exec=") + quoteExecArgument(m_executable) + QLatin1Char(' ')
+        + backgroundArgument();
 }
 
 bool XdgAutostartLoginItem::renewIfOutdated()

@@ -52,7 +52,8 @@ TEST_F(AppModelTest, StoredValuesAreRestored)
     QTemporaryDir folder;
     services.settings.values.insert(QStringLiteral("manualCloudConfigurationEnabled"), true);
     services.settings.values.insert(QStringLiteral("startupChoiceInitialized"), true);
-    services.settings.values.insert(QString::fromLatin1(AppModel::targetFolderBookmarkKey), folder.path().toUtf8());
+    services.settings.values.insert(
+        QString::fromLatin1(AppModel::targetFolderBookmarkKey), folder.path().toUtf8());
     services.loginItem.enabled = true;
 
     auto model = makeModel();
@@ -67,10 +68,11 @@ TEST_F(AppModelTest, UnusableBookmarkKeepsTheDefaultFolderSilently)
     services.bookmarks.refused.append(refusedFolder.path());
     // Gone, refused by the platform, and of the wrong type: none is a folder to save into.
     for (const QVariant &stored : {QVariant(QByteArray("/no/such/folder/anywhere")),
-                                   QVariant(refusedFolder.path().toUtf8()), QVariant(42)}) {
+             QVariant(refusedFolder.path().toUtf8()), QVariant(42)}) {
         services.settings.values.insert(QString::fromLatin1(AppModel::targetFolderBookmarkKey), stored);
         auto model = makeModel();
-        EXPECT_EQ(model->targetFolder().toLocalFile(), QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider/"));
+        EXPECT_EQ(model->targetFolder().toLocalFile(),
+            QDir::homePath() + QStringLiteral("/Desktop/ROVEZADU/Gider/"));
         EXPECT_FALSE(model->lastError().has_value());
     }
 }
@@ -83,7 +85,8 @@ TEST_F(AppModelTest, LaunchAtLoginFollowsTheRealStateWhenRefused)
     services.loginItem.refuseRegister = true;
     model->setLaunchAtLogin(true);
     EXPECT_FALSE(model->launchAtLogin());
-    EXPECT_EQ(model->lastError(), QStringLiteral("Otomatik başlatma değiştirilemedi: Oturum öğesi reddedildi."));
+    EXPECT_EQ(
+        model->lastError(), QStringLiteral("Otomatik başlatma değiştirilemedi: Oturum öğesi reddedildi."));
 
     // A successful change keeps an earlier error on screen.
     services.loginItem.refuseRegister = false;
@@ -95,7 +98,8 @@ TEST_F(AppModelTest, LaunchAtLoginFollowsTheRealStateWhenRefused)
     services.loginItem.refuseUnregister = true;
     model->setLaunchAtLogin(false);
     EXPECT_TRUE(model->launchAtLogin());
-    EXPECT_EQ(model->lastError(), QStringLiteral("Otomatik başlatma değiştirilemedi: Oturum öğesi kaldırılamadı."));
+    EXPECT_EQ(
+        model->lastError(), QStringLiteral("Otomatik başlatma değiştirilemedi: Oturum öğesi kaldırılamadı."));
 }
 
 // --- Start sequence and repeating task ----------------------------------------------------------

@@ -35,9 +35,10 @@ protected:
         QDir().mkpath(dir.filePath(QStringLiteral("config/Kavrendal")));
         QFile settings(dir.filePath(QStringLiteral("config/Kavrendal/Tarvolin.conf")));
         EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nmanualCloudConfigurationEnabled=true\nsupabaseURL=https://127.0.0.1:9\n"
-                       "supabaseAnonKey=sb_publishable_instance_tests_0123456789abcdef\ntargetFolderBookmark=@ByteArray("
-                       + folder.toUtf8() + ")\n");
+        settings.write(
+            "[General]\nmanualCloudConfigurationEnabled=true\nsupabaseURL=https://127.0.0.1:9\n"
+            "supabaseAnonKey=sb_publishable_instance_tests_0123456789abcdef\ntargetFolderBookmark=@ByteArray("
+            + folder.toUtf8() + ")\n");
     }
     ~InstanceGuardTest() override { qunsetenv("XDG_RUNTIME_DIR"); }
 
@@ -46,7 +47,7 @@ protected:
         auto program = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto &[name, folder] : {std::pair{"HOME", "home"}, {"XDG_CONFIG_HOME", "config"},
-                                           {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}})
+                 {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}})
             env.insert(QString::fromLatin1(name), dir.filePath(QString::fromLatin1(folder)));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("token-7"));
@@ -96,7 +97,8 @@ TEST_F(InstanceGuardTest, ASecondProgramHandsItsLaunchOverAndLeavesBeforeTouchin
     junk.write(QByteArray(70 * 1024, '['));
     EXPECT_TRUE(waitUntil([&] { return junk.state() == QLocalSocket::UnconnectedState; }));
 
-    const std::unique_ptr<QProcess> second = startProgram({QStringLiteral("--background"), QStringLiteral("-x")});
+    const std::unique_ptr<QProcess> second
+        = startProgram({QStringLiteral("--background"), QStringLiteral("-x")});
     ASSERT_TRUE(ends(*second));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0);
@@ -106,7 +108,7 @@ TEST_F(InstanceGuardTest, ASecondProgramHandsItsLaunchOverAndLeavesBeforeTouchin
     // It stopped before the model: no login entry, no settings written.
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("config/autostart"))));
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("config/Kavrendal"))).entryList(QDir::Files),
-              QStringList{QStringLiteral("Tarvolin.conf")});
+        QStringList{QStringLiteral("Tarvolin.conf")});
 }
 
 TEST_F(InstanceGuardTest, AKilledProgramNeverBlocksTheNextStart)
@@ -141,12 +143,14 @@ TEST_F(InstanceGuardTest, WithoutARuntimeFolderAFolderOfTheUsersOwnIsUsed)
     QDir().mkpath(shared);
     ::chmod(QFile::encodeName(shared).constData(), 0777);
     EXPECT_EQ(LocalInstanceGuard::folderFor(desktopId()), shared);
-    struct stat info {};
+    struct stat info {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(shared).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     QDir(shared).removeRecursively();
     QFile::link(dir.path(), shared);
-    EXPECT_EQ(LocalInstanceGuard::folderFor(desktopId()), dir.filePath(QStringLiteral("cache/")) + desktopId());
+    EXPECT_EQ(
+        LocalInstanceGuard::folderFor(desktopId()), dir.filePath(QStringLiteral("cache/")) + desktopId());
 
     qputenv("TMPDIR", previousTmp);
     qputenv("XDG_CACHE_HOME", previousCache);

@@ -26,13 +26,16 @@ public:
         QVariantMap hints;
     };
 
-    explicit FakeNotificationServer(QDBusConnection bus) : m_bus(std::move(bus)) {}
+    explicit FakeNotificationServer(QDBusConnection bus)
+        : m_bus(std::move(bus))
+    {
+    }
 
     // Emits a signal of the service, as the server does when the user acts.
     void emitSignal(const QString &name, const QVariantList &arguments)
     {
         QDBusMessage message = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
-                                                          QStringLiteral("org.freedesktop.Notifications"), name);
+            QStringLiteral("org.freedesktop.Notifications"), name);
         message.setArguments(arguments);
         m_bus.send(message);
     }
@@ -41,7 +44,7 @@ public:
 
 public Q_SLOTS:
     uint Notify(const QString &, uint, const QString &icon, const QString &summary, const QString &body,
-                const QStringList &actions, const QVariantMap &hints, int)
+        const QStringList &actions, const QVariantMap &hints, int)
     {
         calls.append({icon, summary, body, actions, hints});
         return uint(100 + calls.size());
@@ -58,9 +61,9 @@ class ClosedProbe : public QObject
 public:
     explicit ClosedProbe(QDBusConnection bus)
     {
-        bus.connect(QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-                    QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("NotificationClosed"), this,
-                    SLOT(closed(uint, uint)));
+        bus.connect(QStringLiteral("org.freedesktop.Notifications"),
+            QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+            QStringLiteral("NotificationClosed"), this, SLOT(closed(uint, uint)));
     }
     int count = 0;
 public Q_SLOTS:
@@ -75,8 +78,10 @@ protected:
     {
         ASSERT_TRUE(clientConnection.isConnected()) << "run under dbus-run-session";
         ASSERT_TRUE(waitUntil([&] {
-            return !clientConnection.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications"))
-                && !clientConnection.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1"));
+            return !clientConnection.interface()->isServiceRegistered(
+                       QStringLiteral("org.freedesktop.Notifications"))
+                && !clientConnection.interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.FileManager1"));
         }));
     }
     ~FreedesktopNotifierTest() override
@@ -89,13 +94,13 @@ protected:
     void startServer()
     {
         server = std::make_unique<FakeNotificationServer>(serviceConnection);
-        ASSERT_TRUE(serviceConnection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), server.get(),
-                                                     QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(serviceConnection.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), server.get(), QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(serviceConnection.registerService(QStringLiteral("org.freedesktop.Notifications")));
     }
 
     const Notification arrival{QStringLiteral("2 evrak indirildi"), QStringLiteral("fiş.pdf ve 1 evrak daha"),
-                               QStringLiteral("Klasörü Aç")};
+        QStringLiteral("Klasörü Aç")};
     QDBusConnection serviceConnection
         = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("service"));
     QDBusConnection clientConnection
@@ -122,8 +127,9 @@ TEST_F(FreedesktopNotifierTest, TheServiceGetsTheTextAndTheActionAndReportsItsUs
     EXPECT_EQ(call.body, arrival.body);
     EXPECT_EQ(server->calls[1].body, QStringLiteral("&lt;b&gt;fiş&lt;/b&gt; &amp; &lt;img src=x&gt;.pdf"));
     EXPECT_EQ(call.icon, QStringLiteral("tarvolin"));
-    EXPECT_EQ(call.actions, QStringList({QStringLiteral("default"), QStringLiteral("Klasörü Aç"),
-                                         QStringLiteral("open-folder"), QStringLiteral("Klasörü Aç")}));
+    EXPECT_EQ(call.actions,
+        QStringList({QStringLiteral("default"), QStringLiteral("Klasörü Aç"), QStringLiteral("open-folder"),
+            QStringLiteral("Klasörü Aç")}));
     EXPECT_TRUE(call.hints.contains(QStringLiteral("desktop-entry")));
     EXPECT_TRUE(fallback.shown.isEmpty());
 
@@ -189,8 +195,8 @@ TEST_F(FreedesktopNotifierTest, AFileIsShownByTheFileManagerOrElseItsFolderIsOpe
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/home/ayşe/Gider")));
 
     FakeFileManager manager;
-    ASSERT_TRUE(serviceConnection.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
-                                                 QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serviceConnection.registerObject(
+        QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(serviceConnection.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     DesktopWorkspace present(clientConnection);
     present.showFile(file);

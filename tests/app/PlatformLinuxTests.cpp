@@ -2,11 +2,11 @@
 
 #include "core/KeychainStore.h"
 #include "core/Settings.h"
+#include "platform/PlatformError.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/LinuxApplicationHost.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
-#include "platform/PlatformError.h"
 #include "platform/linux/QtKeychainSecretStore.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 
@@ -49,12 +49,13 @@ TEST(SettingsFile, ValuesSurviveARestartAndDamagedOnesReadAsAbsent)
         EXPECT_EQ(settings.value(SettingKeys::lastUpdateCheck), when);
         EXPECT_EQ(settings.value(SettingKeys::officialCloudConfigurationRevision), 7);
     }
-    writeFile(path, "[General]\n"
-                    "manualCloudConfigurationEnabled=maybe\n"
-                    "startupChoiceInitialized=1\n"
-                    "lastUpdateCheck=yesterday\n"
-                    "supabaseURL=@ByteArray(abc)\n"
-                    "targetFolderBookmark=just text\n");
+    writeFile(path,
+        "[General]\n"
+        "manualCloudConfigurationEnabled=maybe\n"
+        "startupChoiceInitialized=1\n"
+        "lastUpdateCheck=yesterday\n"
+        "supabaseURL=@ByteArray(abc)\n"
+        "targetFolderBookmark=just text\n");
     QSettingsStore store(path);
     Settings settings(store);
     EXPECT_FALSE(settings.value(SettingKeys::manualCloudConfigurationEnabled));
@@ -82,7 +83,7 @@ TEST_F(AutostartEntry, IsWrittenRenewedAndRemovedAndARefusalThrows)
 {
     XdgAutostartLoginItem item(QStringLiteral("/opt/Tarvolin \"beta\"/Tarvolin.app/Contents/MacOS/Tarvolin"));
     EXPECT_EQ(XdgAutostartLoginItem::entryPath(),
-              config.path() + QStringLiteral("/autostart/com.kavrendal.tarvolin.desktop"));
+        config.path() + QStringLiteral("/autostart/com.kavrendal.tarvolin.desktop"));
     EXPECT_FALSE(item.isEnabled());
 
     item.registerItem();
@@ -93,7 +94,8 @@ TEST_F(AutostartEntry, IsWrittenRenewedAndRemovedAndARefusalThrows)
     EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(entry.contains("Type=Application\n"));
     // Quotes inside a quoted Exec argument are escaped, and the backslash itself once more.
-    EXPECT_TRUE(entry.contains("Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\" --background\n"))
+    EXPECT_TRUE(entry.contains(
+        "Exec=\"/opt/Tarvolin \\\\\"beta\\\\\"/Tarvolin.app/Contents/MacOS/Tarvolin\" --background\n"))
         << entry.toStdString();
 
     EXPECT_FALSE(item.renewIfOutdated());
@@ -164,9 +166,10 @@ TEST(ApplicationHost, OnlyAProgramInsideTarvolinAppHasAnApplicationFolder)
     EXPECT_EQ(LinuxApplicationHost(bundle + QStringLiteral("/Contents/MacOS")).bundlePath(), bundle);
     EXPECT_EQ(LinuxApplicationHost(bundle + QStringLiteral("/Contents/MacOS/")).bundlePath(), bundle);
     // Two folders up from the package's program is /usr; from a build tree, the user's sources.
-    for (const QString &folder : {QStringLiteral("/usr/lib/tarvolin"), dir.filePath(QStringLiteral("build/ui")),
-                                  dir.filePath(QStringLiteral("Other.app/Contents/MacOS")),
-                                  bundle + QStringLiteral("/MacOS"), QStringLiteral("/")})
+    for (const QString &folder :
+        {QStringLiteral("/usr/lib/tarvolin"), dir.filePath(QStringLiteral("build/ui")),
+            dir.filePath(QStringLiteral("Other.app/Contents/MacOS")), bundle + QStringLiteral("/MacOS"),
+            QStringLiteral("/")})
         EXPECT_EQ(LinuxApplicationHost(folder).bundlePath(), QString()) << folder.toStdString();
 }
 

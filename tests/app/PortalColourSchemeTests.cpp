@@ -2,8 +2,8 @@
 
 #include "platform/linux/PortalColourScheme.h"
 
-#include <QDBusConnection>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QThread>
@@ -30,7 +30,8 @@ TEST(PortalColourScheme, ReadsDarkAndIsSilentWithoutAPortal)
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     EXPECT_EQ(PortalColourScheme().prefersDark(), std::nullopt);
 
-    QDBusConnection portalBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"));
+    QDBusConnection portalBus
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"));
     QThread thread;
     FakePortal portal;
     portal.moveToThread(&thread);
@@ -44,8 +45,8 @@ TEST(PortalColourScheme, ReadsDarkAndIsSilentWithoutAPortal)
     // A switch while the program runs reaches the window.
     std::optional<bool> followed;
     QObject::connect(&scheme, &PortalColourScheme::changed, [&](bool dark) { followed = dark; });
-    QDBusMessage changed = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Settings"),
-        QStringLiteral("SettingChanged"));
+    QDBusMessage changed = QDBusMessage::createSignal(
+        path, QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"));
     changed << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
             << QVariant::fromValue(QDBusVariant(QVariant::fromValue(2u)));
     ASSERT_TRUE(portalBus.send(changed));

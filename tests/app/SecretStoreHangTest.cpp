@@ -30,9 +30,11 @@ TEST(SecretStoreHang, SilentBusEndsAtTheTimeOutWithoutBlocking)
 
     QElapsedTimer elapsed;
     elapsed.start();
-    EXPECT_EQ(QCoro::waitFor(store.load(QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session"))),
-              std::nullopt);
-    QCoro::waitFor(store.save(QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session"), "{}"));
+    EXPECT_EQ(
+        QCoro::waitFor(store.load(QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session"))),
+        std::nullopt);
+    QCoro::waitFor(
+        store.save(QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session"), "{}"));
     EXPECT_LT(elapsed.elapsed(), 10000);
     EXPECT_GE(ticks, 10) << "the event loop stood still while the store hung";
 }

@@ -16,8 +16,14 @@
 struct Cloud {
     static QCoro::Task<> loadOfficial(AppModel &m) { return m.loadOfficialCloudConfiguration(); }
     static QCoro::Task<> prepare(AppModel &m) { return m.prepareConnection(); }
-    static void setPairing(AppModel &m, const PairingResponse &pairing) { m.pairingKeeper().setPairing(pairing); }
-    static QCoro::Task<CloudSession> ensureSession(AppModel &m) { return m.sessionKeeper().ensure(m.appliedBackend()); }
+    static void setPairing(AppModel &m, const PairingResponse &pairing)
+    {
+        m.pairingKeeper().setPairing(pairing);
+    }
+    static QCoro::Task<CloudSession> ensureSession(AppModel &m)
+    {
+        return m.sessionKeeper().ensure(m.appliedBackend());
+    }
 };
 
 // A publishable key of exactly 46 characters, as the real ones are.
@@ -28,16 +34,14 @@ QString messageOf(const std::exception_ptr &error);
 std::optional<CompanionError::Kind> kindOf(const std::exception_ptr &error);
 bool isPlatformError(const std::exception_ptr &error);
 
-template<typename T>
-struct Outcome {
+template <typename T> struct Outcome {
     std::optional<T> value;
     std::exception_ptr error;
     QString message() const { return messageOf(error); }
 };
 
 // QCoro::waitFor never returns when the task throws, so the exception is caught inside a coroutine.
-template<typename T>
-QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
+template <typename T> QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
 {
     Outcome<T> outcome;
     try {
@@ -48,8 +52,7 @@ QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
     co_return outcome;
 }
 
-template<typename T>
-Outcome<T> settle(QCoro::Task<T> task)
+template <typename T> Outcome<T> settle(QCoro::Task<T> task)
 {
     return QCoro::waitFor(capture(std::move(task)));
 }
@@ -58,8 +61,8 @@ Outcome<T> settle(QCoro::Task<T> task)
 inline std::exception_ptr settleVoid(QCoro::Task<> task)
 {
     return settle([](QCoro::Task<> inner) -> QCoro::Task<bool> {
-               co_await std::move(inner);
-               co_return true;
-           }(std::move(task)))
+        co_await std::move(inner);
+        co_return true;
+    }(std::move(task)))
         .error;
 }

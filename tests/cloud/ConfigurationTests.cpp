@@ -14,7 +14,7 @@ const QString otherKey = QStringLiteral("sb_publishable_ZYXWVUTSRQPONMLKJIHGFEDC
 QByteArray document(const QString &url, const QString &key, const QByteArray &revision = "7")
 {
     return "{\"supabaseUrl\":\"" + url.toUtf8() + "\",\"supabaseAnonKey\":\"" + key.toUtf8()
-           + "\",\"revision\":" + revision + ",\"note\":\"ignored\"}";
+        + "\",\"revision\":" + revision + ",\"note\":\"ignored\"}";
 }
 
 TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowerCaseHttps)
@@ -23,7 +23,8 @@ TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowe
     EXPECT_TRUE(isValidCloudConfiguration(url, QString(40, QLatin1Char('k'))));
     EXPECT_FALSE(isValidCloudConfiguration(url, QString(39, QLatin1Char('k'))));
     EXPECT_FALSE(isValidCloudConfiguration(url, QStringLiteral("  ") + QString(38, QLatin1Char('k'))));
-    EXPECT_TRUE(isValidCloudConfiguration(url, QStringLiteral(" \n") + QString(40, QLatin1Char('k')) + QStringLiteral("\t ")));
+    EXPECT_TRUE(isValidCloudConfiguration(
+        url, QStringLiteral(" \n") + QString(40, QLatin1Char('k')) + QStringLiteral("\t ")));
     // "e" with a combining accent is one character to the reader, two code points to the machine.
     QString accented;
     for (int i = 0; i < 40; ++i)
@@ -41,7 +42,8 @@ TEST(CloudConfigurationTest, ValidationCountsPerceivedCharactersAndInsistsOnLowe
 class ConfigurationTest : public ::testing::Test
 {
 protected:
-    ConfigurationTest() : services(WireServer::authorities())
+    ConfigurationTest()
+        : services(WireServer::authorities())
     {
         site.responder = [this](const WireRequest &) { return siteAnswer; };
         makeModel();
@@ -49,20 +51,23 @@ protected:
 
     void makeModel()
     {
-        model = std::make_unique<AppModel>(services.services(),
-                                           testBuildValues(backend.baseUrl(), testKey, site.baseUrl()));
+        model = std::make_unique<AppModel>(
+            services.services(), testBuildValues(backend.baseUrl(), testKey, site.baseUrl()));
     }
 
     // A session the compiled-in backend issued.
     void storeSession()
     {
-        services.secrets.items[{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")}] =
-            CloudSession{QStringLiteral("a"), QStringLiteral("r"), services.clock.current.addSecs(3600),
-                         QStringLiteral("u"), Backend{backend.baseUrl(), testKey}}
-                .toJson();
+        services.secrets.items[{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")}]
+            = CloudSession{QStringLiteral("a"), QStringLiteral("r"), services.clock.current.addSecs(3600),
+                QStringLiteral("u"), Backend{backend.baseUrl(), testKey}}
+                  .toJson();
     }
 
-    bool sessionRemoved() const { return services.secrets.calls.contains(QStringLiteral("remove:cloud-session")); }
+    bool sessionRemoved() const
+    {
+        return services.secrets.calls.contains(QStringLiteral("remove:cloud-session"));
+    }
     QVariant setting(const QString &key) const { return services.settings.values.value(key); }
     void set(const QString &key, const QVariant &value) { services.settings.values.insert(key, value); }
     void load() { ASSERT_FALSE(settleVoid(Cloud::loadOfficial(*model))); }
@@ -91,7 +96,8 @@ TEST_F(ConfigurationTest, AnOfficialDocumentNamingAnotherBackendIsAppliedCachedA
     EXPECT_TRUE(sessionRemoved());
     EXPECT_TRUE(services.secrets.items.empty());
     // Cached as received, before normalisation.
-    EXPECT_EQ(setting(QStringLiteral("cachedOfficialSupabaseURL")).toString(), QStringLiteral("https://other.example.co/"));
+    EXPECT_EQ(setting(QStringLiteral("cachedOfficialSupabaseURL")).toString(),
+        QStringLiteral("https://other.example.co/"));
     EXPECT_EQ(setting(QStringLiteral("cachedOfficialSupabaseAnonKey")).toString(), otherKey);
     EXPECT_EQ(setting(QStringLiteral("officialCloudConfigurationRevision")).toLongLong(), 9);
     EXPECT_EQ(model->status(), preparingSecureText);

@@ -18,16 +18,17 @@ class CloudEndToEndTest : public ::testing::Test
 {
 protected:
     CloudEndToEndTest()
-        : services(QtHttpClient::loadAuthorities(QString::fromStdString(cloud.caCertPath()))),
-          build(testBuildValues(QString::fromStdString(cloud.baseUrl()), QString::fromStdString(cloud.anonKey()),
-                                QString::fromStdString(cloud.siteUrl())))
+        : services(QtHttpClient::loadAuthorities(QString::fromStdString(cloud.caCertPath())))
+        , build(testBuildValues(QString::fromStdString(cloud.baseUrl()),
+              QString::fromStdString(cloud.anonKey()), QString::fromStdString(cloud.siteUrl())))
     {
     }
 
     long count(const std::string &method, const std::string &path)
     {
         const auto log = cloud.requestLog();
-        return std::count_if(log.begin(), log.end(), [&](const auto &r) { return r.method == method && r.path == path; });
+        return std::count_if(
+            log.begin(), log.end(), [&](const auto &r) { return r.method == method && r.path == path; });
     }
 
     LocalCloud cloud;
@@ -76,9 +77,10 @@ TEST_F(CloudEndToEndTest, ManualSettingsKeepTheComputerAcrossRestartsEvenForAnOl
 {
     services.settings.values.insert(QStringLiteral("manualCloudConfigurationEnabled"), true);
     services.settings.values.insert(QStringLiteral("supabaseURL"), QString::fromStdString(cloud.baseUrl()));
-    services.settings.values.insert(QStringLiteral("supabaseAnonKey"), QString::fromStdString(cloud.anonKey()));
-    const BuildValues elsewhere = testBuildValues(QStringLiteral("https://compiled.invalid"), testKey,
-                                                  QString::fromStdString(cloud.siteUrl()));
+    services.settings.values.insert(
+        QStringLiteral("supabaseAnonKey"), QString::fromStdString(cloud.anonKey()));
+    const BuildValues elsewhere = testBuildValues(
+        QStringLiteral("https://compiled.invalid"), testKey, QString::fromStdString(cloud.siteUrl()));
     const auto lifetime = [&] {
         AppModel model(services.services(), elsewhere);
         EXPECT_FALSE(settleVoid(Cloud::loadOfficial(model)));
@@ -100,15 +102,16 @@ TEST_F(CloudEndToEndTest, ManualSettingsKeepTheComputerAcrossRestartsEvenForAnOl
     EXPECT_EQ(lifetime(), computer);
     EXPECT_EQ(lifetime(), computer);
     EXPECT_EQ(count("POST", "/auth/v1/signup"), 1);
-    EXPECT_EQ(QJsonDocument::fromJson(services.secrets.items[item]).object().value(QStringLiteral("issuerURL")),
-              QString::fromStdString(cloud.baseUrl()));
+    EXPECT_EQ(
+        QJsonDocument::fromJson(services.secrets.items[item]).object().value(QStringLiteral("issuerURL")),
+        QString::fromStdString(cloud.baseUrl()));
 }
 
 TEST_F(CloudEndToEndTest, NoTokenReachesAHostOtherThanItsIssuer)
 {
     WireServer other;
     TestServices both(QtHttpClient::loadAuthorities(QString::fromStdString(cloud.caCertPath()))
-                      + WireServer::authorities());
+        + WireServer::authorities());
     QTemporaryDir folder;
     both.settings.values.insert(QStringLiteral("targetFolderBookmark"), folder.path().toUtf8());
     AppModel model(both.services(), build);

@@ -18,7 +18,10 @@ namespace {
 class RecordingHttpClient : public HttpClient
 {
 public:
-    explicit RecordingHttpClient(HttpClient &inner) : m_inner(inner) {}
+    explicit RecordingHttpClient(HttpClient &inner)
+        : m_inner(inner)
+    {
+    }
 
     QNetworkReply *send(QNetworkRequest request, const QByteArray &method, const QByteArray &body) override
     {
@@ -39,11 +42,16 @@ private:
 class RequestTest : public ::testing::Test
 {
 protected:
-    RequestTest() : inner(WireServer::authorities()), http(inner), client(http), backend{server.baseUrl(), testKey} {}
+    RequestTest()
+        : inner(WireServer::authorities())
+        , http(inner)
+        , client(http)
+        , backend{server.baseUrl(), testKey}
+    {
+    }
 
     Outcome<QByteArray> send(QString path, QByteArray method, std::optional<QByteArray> body = std::nullopt,
-                             std::optional<QString> token = std::nullopt,
-                             std::optional<QString> prefer = std::nullopt)
+        std::optional<QString> token = std::nullopt, std::optional<QString> prefer = std::nullopt)
     {
         return settle(client.request(backend, path, method, body, token, prefer));
     }
@@ -58,8 +66,8 @@ protected:
 TEST_F(RequestTest, SendsKeyTypeTokenAndPreferenceInThatOrderAndOnlyWhenGiven)
 {
     const auto outcome = send(QStringLiteral("/rest/v1/transfer_items?id=eq.7"), "PATCH",
-                              QByteArray(R"({"status":"downloaded"})"), QStringLiteral("tok-123"),
-                              QStringLiteral("return=minimal"));
+        QByteArray(R"({"status":"downloaded"})"), QStringLiteral("tok-123"),
+        QStringLiteral("return=minimal"));
     ASSERT_FALSE(outcome.error) << outcome.message().toStdString();
     ASSERT_EQ(server.requests.size(), 1);
     const WireRequest &sent = server.requests.first();
@@ -80,7 +88,7 @@ TEST_F(RequestTest, SendsKeyTypeTokenAndPreferenceInThatOrderAndOnlyWhenGiven)
     ASSERT_EQ(http.sent.size(), 1);
     EXPECT_EQ(http.sent.first().transferTimeout(), 20000);
     EXPECT_EQ(http.sent.first().attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
-              QNetworkRequest::SameOriginRedirectPolicy);
+        QNetworkRequest::SameOriginRedirectPolicy);
 
     // Without body and token: still the content type, and no authorisation or preference.
     ASSERT_FALSE(send(QStringLiteral("/rest/v1/transfer_items?select=id"), "GET").error);
@@ -104,19 +112,23 @@ TEST_F(RequestTest, AnswersBecomeTheirBodyOrTheBackendsMessageOrTheGenericText)
         {WireServer::http(204, {}), QByteArray(), {}},
         {WireServer::http(299, "<html>ok</html>", "text/html"), QByteArray("<html>ok</html>"), {}},
         {WireServer::http(401, R"({"message":"INVALID API KEY"})"), std::nullopt,
-         QStringLiteral("Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.")},
-        {WireServer::http(403, R"({"message":"Invalid API key"})"), std::nullopt, QStringLiteral("Invalid API key")},
+            QStringLiteral(
+                "Tarvolin bağlantı ayarı güncel değil. İnternet bağlantınızı kontrol edip tekrar deneyin.")},
+        {WireServer::http(403, R"({"message":"Invalid API key"})"), std::nullopt,
+            QStringLiteral("Invalid API key")},
         {WireServer::http(400, R"({"error_description":"Refresh Token Not Found","error":"invalid_grant"})"),
-         std::nullopt, QStringLiteral("Refresh Token Not Found")},
-        {WireServer::http(500, R"({"message":42,"error":"boom"})"), std::nullopt, QStringLiteral("Sunucu hatası (500).")},
+            std::nullopt, QStringLiteral("Refresh Token Not Found")},
+        {WireServer::http(500, R"({"message":42,"error":"boom"})"), std::nullopt,
+            QStringLiteral("Sunucu hatası (500).")},
         {WireServer::http(502, "<html><body>Bad Gateway</body></html>", "text/html"), std::nullopt,
-         QStringLiteral("Sunucu hatası (502).")},
+            QStringLiteral("Sunucu hatası (502).")},
     };
     for (const auto &row : rows) {
         server.answerWith(row.answer);
         const auto outcome = send(QStringLiteral("/x"), "GET");
         EXPECT_EQ(outcome.value, row.body) << outcome.message().toStdString();
-        EXPECT_EQ(kindOf(outcome.error), row.body ? std::nullopt : std::optional(CompanionError::Kind::Server));
+        EXPECT_EQ(
+            kindOf(outcome.error), row.body ? std::nullopt : std::optional(CompanionError::Kind::Server));
         EXPECT_EQ(outcome.message(), row.message);
     }
     EXPECT_EQ(server.requests.size(), std::size(rows)); // never retried
@@ -130,11 +142,13 @@ TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
         QString url, key, path;
         Kind kind;
     } rows[] = {
-        {QStringLiteral("http://127.0.0.1:1"), testKey, QStringLiteral("/auth/v1/signup"), Kind::MissingConfiguration},
+        {QStringLiteral("http://127.0.0.1:1"), testKey, QStringLiteral("/auth/v1/signup"),
+            Kind::MissingConfiguration},
         {base, QStringLiteral("   \n"), QStringLiteral("/x"), Kind::MissingConfiguration},
         {base, testKey, QStringLiteral("/a path with spaces"), Kind::InvalidURL},
         // A key with a line break inside would smuggle a header of its own.
-        {base, testKey + QStringLiteral("\r\nX-Injected: 1"), QStringLiteral("/x"), Kind::MissingConfiguration},
+        {base, testKey + QStringLiteral("\r\nX-Injected: 1"), QStringLiteral("/x"),
+            Kind::MissingConfiguration},
     };
     for (const auto &row : rows) {
         backend = Backend{row.url, row.key};
@@ -154,7 +168,10 @@ TEST_F(RequestTest, RefusesBeforeSendingWhenNotConfiguredOrTheAddressIsNoURL)
 class RefusingSink : public ReplySink
 {
 public:
-    explicit RefusingSink(qint64 limit) : limit(limit) {}
+    explicit RefusingSink(qint64 limit)
+        : limit(limit)
+    {
+    }
     void write(QByteArrayView bytes) override
     {
         received += bytes.size();
@@ -196,18 +213,19 @@ TEST_F(RequestTest, BrokenPeersAndTransportsFailWithThePlatformsDescriptionOrAsI
     EXPECT_TRUE(isPlatformError(outcome.error)) << outcome.message().toStdString();
 
     for (const QByteArray &answer : {QByteArray("SSH-2.0-OpenSSH_9.2\r\n"),
-                                     WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'))}) {
+             WireServer::http(200, QByteArray(maxAnswerBytes + 1024 * 1024, 'x'))}) {
         server.answerWith(answer);
         outcome = send(QStringLiteral("/x"), "GET");
-        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse) << outcome.message().toStdString();
+        EXPECT_EQ(kindOf(outcome.error), CompanionError::Kind::InvalidResponse)
+            << outcome.message().toStdString();
     }
 }
 
 TEST_F(RequestTest, ASinkThatRefusesStopsTheTransferWithItsError)
 {
     const auto fetch = [&](RefusingSink &sink) {
-        return settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))), "GET", {},
-                               sink, std::chrono::seconds(20)));
+        return settle(exchange(http, QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/doc"))), "GET",
+            {}, sink, std::chrono::seconds(20)));
     };
     server.answerWith(WireServer::http(200, QByteArray(8 << 20, 'x')));
     for (const qint64 limit : {qint64(0), qint64(1 << 20), qint64((8 << 20) - 1)}) {

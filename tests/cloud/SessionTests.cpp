@@ -9,24 +9,25 @@
 
 namespace {
 
-const std::pair<QString, QString> sessionItem{QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")};
+const std::pair<QString, QString> sessionItem{
+    QStringLiteral("com.kavrendal.giderler"), QStringLiteral("cloud-session")};
 
 QByteArray authAnswer(const QString &access, const QString &refresh = QStringLiteral("refresh-1"),
-                      const QByteArray &expiresIn = "3600")
+    const QByteArray &expiresIn = "3600")
 {
     return "{\"access_token\":\"" + access.toUtf8() + "\",\"refresh_token\":\"" + refresh.toUtf8()
-           + "\",\"expires_in\":" + expiresIn + ",\"token_type\":\"bearer\",\"user\":{\"id\":\"user-1\"}}";
+        + "\",\"expires_in\":" + expiresIn + ",\"token_type\":\"bearer\",\"user\":{\"id\":\"user-1\"}}";
 }
 
 class SessionTest : public ::testing::Test
 {
 protected:
     SessionTest()
-        : http(WireServer::authorities()),
-          client(http),
-          keychain(secrets),
-          keeper(client, keychain, clock),
-          backend{server.baseUrl(), testKey}
+        : http(WireServer::authorities())
+        , client(http)
+        , keychain(secrets)
+        , keeper(client, keychain, clock)
+        , backend{server.baseUrl(), testKey}
     {
         server.responder = [this](const WireRequest &request) {
             if (request.target == "/auth/v1/signup") {
@@ -41,8 +42,9 @@ protected:
 
     void storeSession(const QDateTime &expiresAt, const QString &access = QStringLiteral("stored"))
     {
-        secrets.items[sessionItem] =
-            CloudSession{access, QStringLiteral("stored-refresh"), expiresAt, QStringLiteral("user-0")}.toJson();
+        secrets.items[sessionItem]
+            = CloudSession{access, QStringLiteral("stored-refresh"), expiresAt, QStringLiteral("user-0")}
+                  .toJson();
     }
 
     std::optional<CloudSession> storedSession() const
@@ -63,13 +65,14 @@ protected:
     SessionKeeper keeper;
     Backend backend;
     int signups = 0;
-    QByteArray refreshAnswer = WireServer::http(200, authAnswer(QStringLiteral("refreshed"), QStringLiteral("refresh-2")));
+    QByteArray refreshAnswer
+        = WireServer::http(200, authAnswer(QStringLiteral("refreshed"), QStringLiteral("refresh-2")));
 };
 
 TEST(CloudSessionRecordTest, StoresExpiryAsSecondsSince2001AndReadsBackStrictly)
 {
     const CloudSession session{QStringLiteral("a"), QStringLiteral("r"),
-                               QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC), QStringLiteral("u")};
+        QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC), QStringLiteral("u")};
     const QJsonObject stored = QJsonDocument::fromJson(session.toJson()).object();
     EXPECT_EQ(stored.size(), 4);
     EXPECT_DOUBLE_EQ(stored.value(QLatin1String("expiresAt")).toDouble(), 1.5);
@@ -79,7 +82,8 @@ TEST(CloudSessionRecordTest, StoresExpiryAsSecondsSince2001AndReadsBackStrictly)
 
 TEST_F(SessionTest, AMalformedSignUpAnswerStoresNothingAndAFractionalLifetimeCounts)
 {
-    server.answerWith(WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\"")));
+    server.answerWith(
+        WireServer::http(200, authAnswer(QStringLiteral("a"), QStringLiteral("r"), "\"3600\"")));
     EXPECT_EQ(kindOf(settle(ensure()).error), CompanionError::Kind::InvalidResponse);
     EXPECT_TRUE(secrets.items.empty());
 
@@ -114,9 +118,9 @@ TEST_F(SessionTest, ASessionIsReusedOnlyWhileItLastsMoreThanNinetySeconds)
 TEST_F(SessionTest, AFailedRefreshLeadsSilentlyToASignUpWhoseErrorTheCallerGets)
 {
     for (const QByteArray &refusal :
-         {WireServer::http(400, R"({"error_description":"Invalid Refresh Token"})"),
-          WireServer::http(200, R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})"),
-          WireServer::http(200, "not json")}) {
+        {WireServer::http(400, R"({"error_description":"Invalid Refresh Token"})"),
+            WireServer::http(200, R"({"access_token":"a","refresh_token":"r","expires_in":3600,"user":{}})"),
+            WireServer::http(200, "not json")}) {
         refreshAnswer = refusal;
         keeper.discard();
         storeSession(now().addSecs(10));
@@ -181,7 +185,8 @@ TEST_F(SessionTest, AChangeOfBackendDropsTheSessionAndAnAnswerStillOnItsWay)
     keeper.discard();
     ASSERT_FALSE(QCoro::waitFor(std::move(pending)).error);
     EXPECT_FALSE(storedSession());
-    EXPECT_EQ(settle(ensure()).value->accessToken, QStringLiteral("signup-3")); // the dropped one is not reused
+    EXPECT_EQ(
+        settle(ensure()).value->accessToken, QStringLiteral("signup-3")); // the dropped one is not reused
 }
 
 } // namespace

@@ -23,19 +23,19 @@ const TestCertificate &testCertificate()
         const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-                      QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                     "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
-                                     "-addext basicConstraints=critical,CA:TRUE")
-                              .split(u' ')
-                          + QStringList{QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
+            QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                           "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                           "-addext basicConstraints=critical,CA:TRUE")
+                    .split(u' ')
+                + QStringList{QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
             throw std::runtime_error("openssl could not make the test certificate");
         QFile certFile(certPath);
         QFile keyFile(keyPath);
         if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
             throw std::runtime_error("test certificate unreadable");
-        return TestCertificate{QSslCertificate(certFile.readAll(), QSsl::Pem),
-                               QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem)};
+        return TestCertificate{
+            QSslCertificate(certFile.readAll(), QSsl::Pem), QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem)};
     }();
     return made;
 }
@@ -110,7 +110,7 @@ QList<QSslCertificate> WireServer::authorities()
 }
 
 QByteArray WireServer::http(int status, const QByteArray &body, const QByteArray &contentType,
-                            const QList<QPair<QByteArray, QByteArray>> &extraHeaders)
+    const QList<QPair<QByteArray, QByteArray>> &extraHeaders)
 {
     QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
     answer += "Content-Type: " + contentType + "\r\n";

@@ -38,8 +38,8 @@ public:
 
     // A complete HTTP/1.1 answer.
     static QByteArray http(int status, const QByteArray &body,
-                           const QByteArray &contentType = "application/json",
-                           const QList<QPair<QByteArray, QByteArray>> &extraHeaders = {});
+        const QByteArray &contentType = "application/json",
+        const QList<QPair<QByteArray, QByteArray>> &extraHeaders = {});
 
     void answerWith(const QByteArray &bytes)
     {

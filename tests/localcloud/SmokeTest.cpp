@@ -15,8 +15,8 @@ TEST(LocalCloudSmoke, PairsSendsSignsAcknowledgesAndKeepsItsStateOverARestart)
     LocalCloud cloud;
     const auto call = [&](const std::string &method, const std::string &path, const std::string &body,
                           const std::string &token = {}) {
-        std::multimap<std::string, std::string> headers{{"apikey", cloud.anonKey()},
-            {"Content-Type", "application/json"}};
+        std::multimap<std::string, std::string> headers{
+            {"apikey", cloud.anonKey()}, {"Content-Type", "application/json"}};
         if (!token.empty())
             headers.emplace("Authorization", "Bearer " + token);
         const auto response = cloud.request(method, path, body, headers);
@@ -49,7 +49,8 @@ TEST(LocalCloudSmoke, PairsSendsSignsAcknowledgesAndKeepsItsStateOverARestart)
     const std::string storagePath = listing[0].at("storage_path");
     EXPECT_EQ(listing[0].at("original_filename"), "fis-1.pdf");
 
-    const json sign = call("POST", "/storage/v1/object/sign/expenses/" + storagePath, R"({"expiresIn":60})", token);
+    const json sign
+        = call("POST", "/storage/v1/object/sign/expenses/" + storagePath, R"({"expiresIn":60})", token);
     const auto download = cloud.request("GET", "/storage/v1" + sign.at("signedURL").get<std::string>());
     EXPECT_EQ(download.body, "%PDF-1.4 from the phone");
 

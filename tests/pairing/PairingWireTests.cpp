@@ -39,11 +39,14 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
 {
     QStringList statuses;
     QList<bool> busy;
-    QObject::connect(model.get(), &AppModel::statusChanged, model.get(), [&] { statuses.append(model->status()); });
-    QObject::connect(model.get(), &AppModel::isWorkingChanged, model.get(), [&] { busy.append(model->isWorking()); });
+    QObject::connect(
+        model.get(), &AppModel::statusChanged, model.get(), [&] { statuses.append(model->status()); });
+    QObject::connect(
+        model.get(), &AppModel::isWorkingChanged, model.get(), [&] { busy.append(model->isWorking()); });
 
     QCoro::waitFor(model->refreshPairing());
-    EXPECT_EQ(statuses, QStringList({QStringLiteral("QR kod hazırlanıyor…"), QStringLiteral("QR kod hazır")}));
+    EXPECT_EQ(
+        statuses, QStringList({QStringLiteral("QR kod hazırlanıyor…"), QStringLiteral("QR kod hazır")}));
     EXPECT_EQ(busy, QList<bool>({true, false}));
     EXPECT_FALSE(model->lastError());
     ASSERT_TRUE(model->pairing());
@@ -58,11 +61,11 @@ TEST_F(PairingWireTest, UserRenewalShowsItsProgressAndSendsTheFixedName)
              {3, 3, false}, {4, 4, true}, {10, 4, true}, {5, 5, false}, {6, 6, true}})
         EXPECT_EQ(qGray(qr.pixel(column * 9 + 4, row * 9 + 4)) < 128, dark) << column << "," << row;
     EXPECT_EQ(lastPairingBody(),
-              QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Linux")},
-                           {QStringLiteral("targetFolderName"), QDir(folder.path()).dirName()}}));
+        QJsonObject({{QStringLiteral("computerName"), QStringLiteral("Tarvolin Masaüstü · Linux")},
+            {QStringLiteral("targetFolderName"), QDir(folder.path()).dirName()}}));
     // The code on screen is one the phone can claim.
     EXPECT_EQ(cloud.claimPairing(model->pairing()->code.toStdString()).computerId,
-              model->pairing()->computerId.toStdString());
+        model->pairing()->computerId.toStdString());
 }
 
 TEST_F(PairingWireTest, SilentPairingSendsTheComputersNameOrTheFallback)

@@ -70,8 +70,8 @@ void FakeLoginItem::unregisterItem()
     enabled = false;
 }
 
-std::optional<QString> FakeFolderChooser::chooseFolder(const QString &title, const QString &confirmText,
-                                                       const QString &startDirectory)
+std::optional<QString> FakeFolderChooser::chooseFolder(
+    const QString &title, const QString &confirmText, const QString &startDirectory)
 {
     calls.append({title, confirmText, startDirectory});
     if (answers.empty())
@@ -119,7 +119,7 @@ void FakeFolderBookmarks::stopAccess(const QString &folderPath)
 BuildValues testBuildValues(const QString &supabaseURL, const QString &anonKey, const QString &siteOrigin)
 {
     return BuildValues{supabaseURL, anonKey, siteOrigin, QStringLiteral("https://store.example/tarvolin"),
-                       BuildValues::compiledIn().version};
+        BuildValues::compiledIn().version};
 }
 
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)

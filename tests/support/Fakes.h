@@ -38,7 +38,7 @@ public:
     QCoro::Task<> remove(QString service, QString account) override;
 
     std::map<std::pair<QString, QString>, QByteArray> items;
-    QStringList calls;                                 // "save:account", "load:account", "remove:account"
+    QStringList calls; // "save:account", "load:account", "remove:account"
 };
 
 // A gate that one coroutine waits on until something opens it.
@@ -88,8 +88,8 @@ public:
 class FakeFolderChooser : public FolderChooser
 {
 public:
-    std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
-                                        const QString &startDirectory) override;
+    std::optional<QString> chooseFolder(
+        const QString &title, const QString &confirmText, const QString &startDirectory) override;
 
     std::deque<std::optional<QString>> answers; // nothing left: cancelled
     struct Call {
@@ -107,11 +107,11 @@ public:
     bool startAccess(const QString &folderPath) override;
     void stopAccess(const QString &folderPath) override;
 
-    QStringList refused;      // folders whose access is refused
+    QStringList refused; // folders whose access is refused
     bool refuseCreate = false;
     bool reportStale = false;
-    QStringList accessed;     // folders with access held now
-    QStringList log;          // "start:path", "stop:path", "create:path"
+    QStringList accessed; // folders with access held now
+    QStringList log; // "start:path", "stop:path", "create:path"
 };
 
 class FakeWorkspace : public Workspace
@@ -166,17 +166,20 @@ public:
 class FakeWakeEvents : public WakeEvents
 {
 public:
-    void setHandler(std::function<void(Reason)>) override {}
+    void setHandler(std::function<void(Reason)>) override { }
 };
 
 // Owns one of every fake, plus a real HTTP client (tests talk to loopback servers at the wire).
 struct TestServices {
-    explicit TestServices(QList<QSslCertificate> authorities = {}) : http(std::move(authorities)) {}
+    explicit TestServices(QList<QSslCertificate> authorities = {})
+        : http(std::move(authorities))
+    {
+    }
 
     PlatformServices services()
     {
-        return PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks, workspace,
-                                application, notifier, realWake ? *realWake : wake};
+        return PlatformServices{settings, secrets, clock, loginItem, http, folderChooser, bookmarks,
+            workspace, application, notifier, realWake ? *realWake : wake};
     }
 
     MemorySettingsStore settings;
@@ -196,7 +199,7 @@ struct TestServices {
 // Build values for tests: empty backend values (nothing compiled in) and a site that is never reached
 // unless a test points it at a server.
 BuildValues testBuildValues(const QString &supabaseURL = {}, const QString &anonKey = {},
-                            const QString &siteOrigin = QStringLiteral("https://127.0.0.1:9"));
+    const QString &siteOrigin = QStringLiteral("https://127.0.0.1:9"));
 
 // Runs the Qt event loop until the predicate holds or the time-out passes; returns the predicate.
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);

@@ -288,8 +288,8 @@ std::vector<LocalCloud::LoggedRequest> LocalCloud::requestLog()
 {
     std::vector<LoggedRequest> out;
     for (const json &j : parse(checked("GET", "/_admin/log", {}))) {
-        out.push_back(LoggedRequest{
-            j.at("method"), j.at("path"), j.at("headers").get<std::map<std::string, std::string>>(), j.at("body")});
+        out.push_back(LoggedRequest{j.at("method"), j.at("path"),
+            j.at("headers").get<std::map<std::string, std::string>>(), j.at("body")});
     }
     return out;
 }
@@ -316,7 +316,8 @@ LocalCloud::Realtime LocalCloud::realtime()
     for (const json &joined : j.at("joined"))
         out.joinedComputers.push_back(joined.at("computerId"));
     const auto text = [](const json &event, const char *name) {
-        return event.contains(name) && event[name].is_string() ? event[name].get<std::string>() : std::string();
+        return event.contains(name) && event[name].is_string() ? event[name].get<std::string>()
+                                                               : std::string();
     };
     for (const json &event : j.at("events")) {
         RealtimeEvent entry{text(event, "direction"), text(event, "topic"), text(event, "event"),

@@ -22,7 +22,8 @@ TEST_F(ArrivalNotificationTest, APassThatSavedDocumentsSaysHowManyAndNamesTheFir
     ASSERT_EQ(shown().size(), 1);
     EXPECT_EQ(shown()[0].actionText, QStringLiteral("Göster"));
     services.notifier.actions.front()();
-    EXPECT_EQ(services.workspace.shownFiles, QStringList{QDir(folder.path()).filePath(QStringLiteral("Fiş 1.pdf"))});
+    EXPECT_EQ(services.workspace.shownFiles,
+        QStringList{QDir(folder.path()).filePath(QStringLiteral("Fiş 1.pdf"))});
 
     // The saved names, not the phone's: a placeholder in a name is text, not a place for the count.
     cloud.sendDocument(computer, "klasör/%2 fiş.pdf", testPdf.toStdString() + "2");

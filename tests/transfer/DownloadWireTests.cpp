@@ -73,7 +73,7 @@ TEST_F(DownloadTest, SignsEscapedPathsFetchesWithoutCredentialsAndAcknowledgesIn
         const QJsonObject acknowledgement = jsonOf(log[2].body);
         EXPECT_EQ(acknowledgement.value(QStringLiteral("status")).toString(), QStringLiteral("downloaded"));
         EXPECT_EQ(acknowledgement.value(QStringLiteral("completed_at")).toString(),
-                  QStringLiteral("2026-03-01T09:00:00Z"));
+            QStringLiteral("2026-03-01T09:00:00Z"));
         EXPECT_EQ(acknowledgement.value(QStringLiteral("downloaded_filename")).toString(), qs(c.name));
 
         EXPECT_EQ(log[3].method, "DELETE");
@@ -109,11 +109,11 @@ TEST_F(DownloadTest, SigningAnswersDecideTheLinkAndOnlyWebLinksAreFetched)
     };
     const std::vector<Case> cases = {
         {R"({"signedURL":null,"signedUrl":"/object/sign/expenses/abc/fatura.pdf"})",
-         QStringLiteral("Sunucudan geçersiz yanıt alındı."), ""},
+            QStringLiteral("Sunucudan geçersiz yanıt alındı."), ""},
         {R"({"signedUrl":"/object/sign/expenses/yok.pdf?token=t"})", downloadFailed,
-         signPrefix + "yok.pdf?token=t"},
+            signPrefix + "yok.pdf?token=t"},
         {R"({"signedURL":")" + cloud.baseUrl() + R"(/storage/v1/object/sign/expenses/mutlak.pdf?token=u"})",
-         downloadFailed, signPrefix + "mutlak.pdf?token=u"},
+            downloadFailed, signPrefix + "mutlak.pdf?token=u"},
         {R"({"signedURL":"file:///etc/hostname"})", downloadFailed, ""},
         {R"({"signedURL":"ftp://127.0.0.1/x.pdf"})", downloadFailed, ""},
         {R"(["/object/sign/expenses/x"])", QStringLiteral("Sunucudan geçersiz yanıt alındı."), ""},
@@ -142,7 +142,8 @@ TEST_F(DownloadTest, SigningAnswersDecideTheLinkAndOnlyWebLinksAreFetched)
 TEST_F(DownloadTest, FailedFetchesLeaveNothingBehind)
 {
     const auto row = enqueue("abc/rapor.pdf", "rapor.pdf", testPdf + QByteArray(256 * 1024, 'x'));
-    cloud.injectFault({LocalCloud::FaultKind::Status, signPrefix, "GET", 404, R"({"message":"Object not found"})"});
+    cloud.injectFault(
+        {LocalCloud::FaultKind::Status, signPrefix, "GET", 404, R"({"message":"Object not found"})"});
     EXPECT_EQ(download(itemOf(row)), downloadFailed);
 
     cloud.injectFault({LocalCloud::FaultKind::Truncate, signPrefix, "GET"});

@@ -58,7 +58,8 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     write(inTarget(QStringLiteral("aynı.pdf")), same);
     write(inTarget(QStringLiteral("başka.pdf")), testPdf + "theirs");
     const QStringList before = entries(target);
-    struct stat sameBefore {};
+    struct stat sameBefore {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(inTarget(QStringLiteral("aynı.pdf"))).constData(), &sameBefore), 0);
 
     const std::string longTurkish = QStringLiteral("ş").repeated(500).toStdString();
@@ -92,16 +93,22 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
         {"c\rr.pdf", QStringLiteral("c_r.pdf")},
         {"t\tab.pdf", QStringLiteral("t_ab.pdf")},
         {"\x1b[31mkırmızı.pdf", QStringLiteral("_[31mkırmızı.pdf")},
-        {"d\x7f" "el.pdf", QStringLiteral("d_el.pdf")},
+        {"d\x7f"
+         "el.pdf",
+            QStringLiteral("d_el.pdf")},
         {"n\u0085el.pdf", QStringLiteral("n_el.pdf")},
-        {"\x01" "bir.pdf", QStringLiteral("_bir.pdf")},
+        {"\x01"
+         "bir.pdf",
+            QStringLiteral("_bir.pdf")},
         {"fatura\u202Efdp.exe", QStringLiteral("fatura_fdp.exe"), false},
         {"\u202Dsol.pdf", QStringLiteral("_sol.pdf")},
         {"iz\u2066ole\u2069.pdf", QStringLiteral("iz_ole_.pdf")},
         {"rlm\u200F.pdf", QStringLiteral("rlm_.pdf")},
         {"alm\u061C.jpg", QStringLiteral("alm_.jpg"), false},
         {"lrm\u200E.jpg", QStringLiteral("lrm_.jpg"), false},
-        {"b\uFEFF" "om.pdf", QStringLiteral("b_om.pdf")},
+        {"b\uFEFF"
+         "om.pdf",
+            QStringLiteral("b_om.pdf")},
         // Percent-escapes are text, never decoded, whatever they would decode to.
         {"%C3%28.pdf", QStringLiteral("%C3%28.pdf")},
         {"%FF%FE.pdf", QStringLiteral("%FF%FE.pdf")},
@@ -138,15 +145,19 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     };
 
     QList<std::string> ids;
-    const auto bytesOf = [&](qsizetype i) { return (cases[i].pdf ? testPdf : testJpeg) + QByteArray::number(i); };
+    const auto bytesOf
+        = [&](qsizetype i) { return (cases[i].pdf ? testPdf : testJpeg) + QByteArray::number(i); };
     for (qsizetype i = 0; i < cases.size(); ++i) {
         const QDateTime created(QDate(2026, 1, 1), QTime(10, 0).addSecs(int(i)), Qt::UTC);
-        ids.append(cloud.enqueueRaw({computer, "u/" + std::to_string(i) + ".bin", cases[i].name,
-                                     bytesOf(i).toStdString(), {}, created.toString(Qt::ISODate).toStdString()})
+        ids.append(cloud
+                       .enqueueRaw({computer, "u/" + std::to_string(i) + ".bin", cases[i].name,
+                           bytesOf(i).toStdString(), {}, created.toString(Qt::ISODate).toStdString()})
                        .id);
     }
-    const std::string repeatId = cloud.enqueueRaw({computer, "u/same.bin", "aynı.pdf", same.toStdString(), {},
-                                                   "2026-01-01T11:00:00Z"}).id;
+    const std::string repeatId = cloud
+                                     .enqueueRaw({computer, "u/same.bin", "aynı.pdf", same.toStdString(), {},
+                                         "2026-01-01T11:00:00Z"})
+                                     .id;
     services.clock.current = services.clock.current.addSecs(3600);
     sync();
 
@@ -170,7 +181,8 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     const mode_t mask = ::umask(022);
     ::umask(mask);
     for (const QString &name : entries(target)) {
-        struct stat info {};
+        struct stat info {
+        };
         if (!before.contains(name) && ::lstat(QFile::encodeName(inTarget(name)).constData(), &info) == 0) {
             EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << name.toStdString();
         }
@@ -180,7 +192,8 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
 
     // The identical document is recognised, not written again.
     EXPECT_EQ(rowWithId(repeatId).downloadedFilename.value_or(""), "aynı.pdf");
-    struct stat sameAfter {};
+    struct stat sameAfter {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(inTarget(QStringLiteral("aynı.pdf"))).constData(), &sameAfter), 0);
     EXPECT_EQ(sameAfter.st_ino, sameBefore.st_ino);
     EXPECT_EQ(sameAfter.st_mtim.tv_nsec, sameBefore.st_mtim.tv_nsec);
@@ -189,13 +202,15 @@ TEST_F(HostileNameTest, EveryHostileNameIsSavedInsideTheFolderOrRefused)
     EXPECT_EQ(entries(root.path()), QStringList({QStringLiteral("outside"), QStringLiteral("target")}));
     EXPECT_EQ(entries(root.filePath(QStringLiteral("outside"))), QStringList({QStringLiteral("gizli.pdf")}));
     EXPECT_EQ(contents(outside(QStringLiteral("gizli.pdf"))), secret);
-    EXPECT_EQ(QFileInfo(inTarget(QStringLiteral("bağ.pdf"))).symLinkTarget(), outside(QStringLiteral("gizli.pdf")));
+    EXPECT_EQ(
+        QFileInfo(inTarget(QStringLiteral("bağ.pdf"))).symLinkTarget(), outside(QStringLiteral("gizli.pdf")));
     EXPECT_TRUE(entries(inTarget(QStringLiteral("klasör.pdf"))).isEmpty());
     EXPECT_EQ(contents(inTarget(QStringLiteral("başka.pdf"))), testPdf + "theirs");
 
     // The refusals are shown, naming the first.
     EXPECT_EQ(model->status(), QStringLiteral("2 evrak kaydedilemedi"));
-    EXPECT_EQ(model->lastError(), QStringLiteral("2 evrak kaydedilemedi. İlki “sahte.pdf”: dosya PDF ya da JPEG değil."));
+    EXPECT_EQ(model->lastError(),
+        QStringLiteral("2 evrak kaydedilemedi. İlki “sahte.pdf”: dosya PDF ya da JPEG değil."));
 }
 
 TEST_F(HostileNameTest, AFolderSwappedForALinkBetweenPassesReplacesNothingWhereItLeads)

@@ -74,12 +74,14 @@ TEST(Destination, DifferentDocumentsAreNumberedAndRepeatsAreRecognised)
 TEST(SignedLinks, PlainHttpIsFollowedOnlyOnThisMachine)
 {
     const QString backend = QStringLiteral("https://abc.example.co");
-    for (const char *link : {"https://cdn.example.com/x.pdf", "http://127.0.0.1:5400/x.pdf", "http://localhost/x.pdf",
-                             "http://[::1]/x.pdf", "/object/sign/expenses/x.pdf"})
+    for (const char *link : {"https://cdn.example.com/x.pdf", "http://127.0.0.1:5400/x.pdf",
+             "http://localhost/x.pdf", "http://[::1]/x.pdf", "/object/sign/expenses/x.pdf"})
         EXPECT_NO_THROW(downloadAddress(QString::fromLatin1(link), backend)) << link;
-    for (const char *link : {"http://cdn.example.com/x.pdf", "http://10.0.0.1/x.pdf", "http://127.0.0.1.example.com/x.pdf"})
+    for (const char *link :
+        {"http://cdn.example.com/x.pdf", "http://10.0.0.1/x.pdf", "http://127.0.0.1.example.com/x.pdf"})
         EXPECT_THROW(downloadAddress(QString::fromLatin1(link), backend), CompanionError) << link;
-    EXPECT_THROW(downloadAddress(QStringLiteral("/object/x.pdf"), QStringLiteral("http://abc.example.co")), CompanionError);
+    EXPECT_THROW(downloadAddress(QStringLiteral("/object/x.pdf"), QStringLiteral("http://abc.example.co")),
+        CompanionError);
 }
 
 } // namespace

@@ -29,7 +29,8 @@ protected:
 
     bool joinedAs(const std::string &computer)
     {
-        return state() == State::Joined && cloud.realtime().joinedComputers == std::vector<std::string>{computer};
+        return state() == State::Joined
+            && cloud.realtime().joinedComputers == std::vector<std::string>{computer};
     }
 
     // No pass running and none asked for.
@@ -60,7 +61,7 @@ protected:
     std::string pairAndJoin()
     {
         QObject::connect(&WireAccess::push(*model), &RealtimeChannel::stateChanged, model.get(),
-                         [this](State now) { attempts += now == State::Connecting ? 1 : 0; });
+            [this](State now) { attempts += now == State::Connecting ? 1 : 0; });
         model->enablePush();
         const std::string computer = pairPhone();
         EXPECT_TRUE(waitUntil([&] { return joinedAs(computer); }));
@@ -86,18 +87,21 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
 
     const auto upgrades = events("upgrade");
     ASSERT_EQ(upgrades.size(), 1u);
-    EXPECT_EQ(upgrades[0].target, std::string(LocalCloud::realtimePath) + "?apikey=" + cloud.anonKey() + "&vsn=1.0.0");
+    EXPECT_EQ(upgrades[0].target,
+        std::string(LocalCloud::realtimePath) + "?apikey=" + cloud.anonKey() + "&vsn=1.0.0");
     EXPECT_EQ(upgrades[0].status, 101);
     const auto joins = events("in", "phx_join");
     ASSERT_EQ(joins.size(), 1u);
     EXPECT_EQ(joins[0].topic, "realtime:transfer_items:" + computer);
     const QJsonObject join = jsonOf(joins[0].payload);
     EXPECT_EQ(join.value(QStringLiteral("access_token")).toString(), session.accessToken);
-    const QJsonArray changes = join.value(QStringLiteral("config")).toObject().value(QStringLiteral("postgres_changes")).toArray();
-    EXPECT_EQ(changes, QJsonArray({QJsonObject{{QStringLiteral("event"), QStringLiteral("INSERT")},
-                                               {QStringLiteral("schema"), QStringLiteral("public")},
-                                               {QStringLiteral("table"), QStringLiteral("transfer_items")},
-                                               {QStringLiteral("filter"), qs("computer_id=eq." + computer)}}}));
+    const QJsonArray changes
+        = join.value(QStringLiteral("config")).toObject().value(QStringLiteral("postgres_changes")).toArray();
+    EXPECT_EQ(changes,
+        QJsonArray({QJsonObject{{QStringLiteral("event"), QStringLiteral("INSERT")},
+            {QStringLiteral("schema"), QStringLiteral("public")},
+            {QStringLiteral("table"), QStringLiteral("transfer_items")},
+            {QStringLiteral("filter"), qs("computer_id=eq." + computer)}}}));
     // The join may have missed rows queued before it: it asks for a pass.
     EXPECT_GE(listings(), 1u);
 
@@ -105,7 +109,8 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     services.clock.release();
     ASSERT_TRUE(waitUntil([&] { return !events("in", "heartbeat").empty(); }));
     EXPECT_EQ(events("in", "heartbeat")[0].topic, "phoenix");
-    EXPECT_NE(std::find(services.clock.sleeps.begin(), services.clock.sleeps.end(), 25000ms), services.clock.sleeps.end());
+    EXPECT_NE(std::find(services.clock.sleeps.begin(), services.clock.sleeps.end(), 25000ms),
+        services.clock.sleeps.end());
     EXPECT_EQ(state(), State::Joined);
 
     // A renewed session hands its token to the joined channel; nothing reconnects.
@@ -130,12 +135,14 @@ TEST_F(PushTest, JoinsBeatsHandsOverTheRenewedTokenAndRejoinsForAnotherComputer)
     model->setSupabaseURL(qs(other.baseUrl()));
     model->setAnonKey(qs(other.anonKey()));
     model->saveCloudSettings();
-    ASSERT_TRUE(waitUntil([&] { return cloud.realtime().open == 0 && !other.realtime().joinedComputers.empty(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return cloud.realtime().open == 0 && !other.realtime().joinedComputers.empty(); }));
     const auto leaves = events("in", "phx_leave");
     ASSERT_EQ(leaves.size(), 1u);
     EXPECT_EQ(leaves[0].topic, "realtime:transfer_items:" + computer);
     ASSERT_TRUE(model->pairing());
-    EXPECT_EQ(other.realtime().joinedComputers, std::vector<std::string>{model->pairing()->computerId.toStdString()});
+    EXPECT_EQ(other.realtime().joinedComputers,
+        std::vector<std::string>{model->pairing()->computerId.toStdString()});
     EXPECT_NE(model->pairing()->computerId.toStdString(), computer);
 }
 
@@ -147,7 +154,8 @@ TEST_F(PushTest, ChangesDuringAPassGiveExactlyOneMorePassASecondAfterIt)
         return waitUntil([&] { return events("out", "postgres_changes").size() == count; });
     };
     // The join's own pass began less than a second ago on the clock: the push waits for it.
-    cloud.injectFault({LocalCloud::FaultKind::Delay, "/rest/v1/transfer_items?", "GET", 0, {}, "application/json", 1500});
+    cloud.injectFault(
+        {LocalCloud::FaultKind::Delay, "/rest/v1/transfer_items?", "GET", 0, {}, "application/json", 1500});
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
     ASSERT_TRUE(pushed(1));
     ASSERT_TRUE(waitUntil([&] { return WireAccess::passRequested(*model); }));
@@ -186,9 +194,10 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     services.clock.sleeps.clear();
     // A dropped socket, two upgrades the server cannot take (a 5xx is worth retrying), then a join
     // answered with more than the channel takes in one message.
-    cloud.injectFault({LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 503, {}, "application/json", 0, 2});
+    cloud.injectFault(
+        {LocalCloud::FaultKind::Status, LocalCloud::realtimePath, "GET", 503, {}, "application/json", 0, 2});
     cloud.injectFault({LocalCloud::FaultKind::Malformed, LocalCloud::realtimePath, "phx_join", 200,
-                       std::string(2 * RealtimeChannel::largestMessage, 'x')});
+        std::string(2 * RealtimeChannel::largestMessage, 'x')});
     cloud.dropRealtime();
     for (int attempt = 0; attempt < 4; ++attempt)
         retryNow();
@@ -222,7 +231,8 @@ TEST_F(PushTest, DropsAndSilenceReconnectWithGrowingBackOff)
     services.clock.release();
     ASSERT_TRUE(waitUntil([&] { return events("in", "heartbeat").size() == 2; }));
     cloud.sendDocument(computer, "sonra.pdf", testPdf.toStdString());
-    ASSERT_TRUE(waitUntil([&] { return entries() == QStringList{QStringLiteral("sonra.pdf")} && settled(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return entries() == QStringList{QStringLiteral("sonra.pdf")} && settled(); }));
     services.clock.sleeps.clear();
     cloud.dropRealtime();
     retryNow();
@@ -276,7 +286,10 @@ LocalCloud::Options systemTrustOptions()
 class SystemTrustTest : public PushTest
 {
 protected:
-    SystemTrustTest() : PushTest(systemTrustOptions(), false) {}
+    SystemTrustTest()
+        : PushTest(systemTrustOptions(), false)
+    {
+    }
 };
 
 TEST_F(SystemTrustTest, RequestsAndTheChannelBothTrustTheSystemsAuthorities)

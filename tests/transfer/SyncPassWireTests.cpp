@@ -14,10 +14,10 @@ protected:
     // Records every status line and pending count as the views would see them.
     void record()
     {
-        QObject::connect(model.get(), &AppModel::statusChanged, model.get(),
-                         [this] { statuses.append(model->status()); });
+        QObject::connect(
+            model.get(), &AppModel::statusChanged, model.get(), [this] { statuses.append(model->status()); });
         QObject::connect(model.get(), &AppModel::pendingCountChanged, model.get(),
-                         [this] { pending.append(model->pendingCount()); });
+            [this] { pending.append(model->pendingCount()); });
     }
 
     std::vector<std::string> signedPaths()
@@ -52,15 +52,17 @@ TEST_F(SyncPassTest, OnePassSavesEveryWaitingDocumentOldestFirst)
     services.clock.current = services.clock.current.addSecs(3600);
     sync();
 
-    EXPECT_EQ(statuses, QStringList({QStringLiteral("1/3 evrak indiriliyor…"), QStringLiteral("2/3 evrak indiriliyor…"),
-                                     QStringLiteral("3/3 evrak indiriliyor…"), QStringLiteral("Tüm evraklar indirildi")}));
+    EXPECT_EQ(statuses,
+        QStringList({QStringLiteral("1/3 evrak indiriliyor…"), QStringLiteral("2/3 evrak indiriliyor…"),
+            QStringLiteral("3/3 evrak indiriliyor…"), QStringLiteral("Tüm evraklar indirildi")}));
     EXPECT_EQ(pending, QList<int>({3, 2, 1, 0}));
     EXPECT_EQ(model->downloadedToday(), 3);
     EXPECT_EQ(model->lastSync(), services.clock.now());
     EXPECT_FALSE(model->lastError());
     EXPECT_FALSE(model->isWorking());
-    EXPECT_EQ(entries(), QStringList({QStringLiteral("Fiş 1.pdf"), QStringLiteral("klasör_ekran.jpg"),
-                                      QStringLiteral("makbuz.jpg")}));
+    EXPECT_EQ(entries(),
+        QStringList(
+            {QStringLiteral("Fiş 1.pdf"), QStringLiteral("klasör_ekran.jpg"), QStringLiteral("makbuz.jpg")}));
     for (const auto &row : cloud.rows())
         EXPECT_EQ(row.status, "downloaded");
     EXPECT_TRUE(cloud.objects().empty());
@@ -68,9 +70,10 @@ TEST_F(SyncPassTest, OnePassSavesEveryWaitingDocumentOldestFirst)
     // The listing asks for this computer's pending rows only, oldest first.
     const auto listings = requestsTo("GET", "/rest/v1/transfer_items");
     ASSERT_FALSE(listings.empty());
-    EXPECT_EQ(listings.back().path, "/rest/v1/transfer_items?computer_id=eq." + computer
-                                        + "&status=eq.pending&select=id,storage_path,original_filename"
-                                          "&order=created_at.asc,id.asc&limit=500");
+    EXPECT_EQ(listings.back().path,
+        "/rest/v1/transfer_items?computer_id=eq." + computer
+            + "&status=eq.pending&select=id,storage_path,original_filename"
+              "&order=created_at.asc,id.asc&limit=500");
 }
 
 TEST_F(SyncPassTest, AFailingBackendEndsThePassAndTheDocumentIsTriedFirstNextTime)
@@ -79,8 +82,8 @@ TEST_F(SyncPassTest, AFailingBackendEndsThePassAndTheDocumentIsTriedFirstNextTim
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
     const auto second = cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
     cloud.sendDocument(computer, "uc.pdf", testPdf.toStdString() + "3");
-    cloud.injectFault({LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + second.storagePath, "POST",
-                       500, R"({"message":"boom"})"});
+    cloud.injectFault({LocalCloud::FaultKind::Status,
+        "/storage/v1/object/sign/expenses/" + second.storagePath, "POST", 500, R"({"message":"boom"})"});
 
     sync();
     EXPECT_EQ(model->downloadedToday(), 1);
@@ -122,8 +125,9 @@ TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndFetchedAgainOnlyAfterAnHour)
     cloud.sendDocument(computer, "bir.pdf", testPdf.toStdString());
     cloud.sendDocument(computer, "iki.pdf", testPdf.toStdString() + "2");
     // The storage's answer for an object that is not there.
-    LocalCloud::Fault missing{LocalCloud::FaultKind::Status, "/storage/v1/object/sign/expenses/" + gone.storagePath,
-                              "POST", 400, R"({"statusCode":"404","error":"not_found","message":"Object not found"})"};
+    LocalCloud::Fault missing{LocalCloud::FaultKind::Status,
+        "/storage/v1/object/sign/expenses/" + gone.storagePath, "POST", 400,
+        R"({"statusCode":"404","error":"not_found","message":"Object not found"})"};
     missing.times = 2;
     cloud.injectFault(missing);
 
@@ -132,7 +136,8 @@ TEST_F(SyncPassTest, ARefusedDocumentIsPassedOverAndFetchedAgainOnlyAfterAnHour)
         EXPECT_EQ(entries(), QStringList({QStringLiteral("bir.pdf"), QStringLiteral("iki.pdf")}));
         EXPECT_EQ(model->pendingCount(), 2);
         EXPECT_EQ(model->status(), QStringLiteral("2 evrak kaydedilemedi"));
-        EXPECT_EQ(model->lastError(), QStringLiteral("2 evrak kaydedilemedi. İlki “foto.png”: dosya PDF ya da JPEG değil."));
+        EXPECT_EQ(model->lastError(),
+            QStringLiteral("2 evrak kaydedilemedi. İlki “foto.png”: dosya PDF ya da JPEG değil."));
     }
     EXPECT_EQ(model->downloadedToday(), 2);
     EXPECT_EQ(rowWithId(photo.id).status, "pending");
@@ -170,14 +175,15 @@ TEST_F(SyncPassTest, AFailingLinkEndsOnlyItsOwnDocument)
     const std::vector<Case> cases = {
         {{LocalCloud::FaultKind::Endless, {}, "GET"}, QStringLiteral("dosya 256 MB sınırını aşıyor."), true},
         {trickle, QStringLiteral("bağlantı çok yavaş."), false},
-        {{LocalCloud::FaultKind::Status, {}, "GET", 200, "GIF89a not a receipt"}, QStringLiteral("dosya PDF ya da JPEG değil."),
-         true},
+        {{LocalCloud::FaultKind::Status, {}, "GET", 200, "GIF89a not a receipt"},
+            QStringLiteral("dosya PDF ya da JPEG değil."), true},
         {{LocalCloud::FaultKind::Status, {}, "GET", 503, R"({"message":"Service Unavailable"})"},
-         QStringLiteral("dosya buluttan indirilemedi."), false},
+            QStringLiteral("dosya buluttan indirilemedi."), false},
     };
     // The clock runs 100 times faster than the passes, so a trickle is judged within a second.
     QTimer fast;
-    QObject::connect(&fast, &QTimer::timeout, [this] { services.clock.current = services.clock.current.addMSecs(10000); });
+    QObject::connect(
+        &fast, &QTimer::timeout, [this] { services.clock.current = services.clock.current.addMSecs(10000); });
     fast.start(100);
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case &c = cases[i];
@@ -210,7 +216,8 @@ TEST_F(SyncPassTest, RowsLeftPendingNeverHideNewerOnes)
     const std::string computer = pairPhone();
     // A full listing of rows whose objects are gone, then one good document.
     for (int i = 0; i < 500; ++i)
-        cloud.enqueueRaw({computer, "gone/" + std::to_string(i), "kayip.pdf", {}, {}, "2026-01-01T10:00:00Z"});
+        cloud.enqueueRaw(
+            {computer, "gone/" + std::to_string(i), "kayip.pdf", {}, {}, "2026-01-01T10:00:00Z"});
     const auto newest = cloud.sendDocument(computer, "yeni.pdf", testPdf.toStdString());
     cloud.clearLog();
     sync();
@@ -219,7 +226,8 @@ TEST_F(SyncPassTest, RowsLeftPendingNeverHideNewerOnes)
     ASSERT_EQ(listings.size(), 2u);
     EXPECT_EQ(listings[1].path.substr(listings[1].path.size() - 11), "&offset=500");
     EXPECT_EQ(model->pendingCount(), 500);
-    EXPECT_EQ(model->lastError(), QStringLiteral("500 evrak kaydedilemedi. İlki “kayip.pdf”: dosya bulutta bulunamadı."));
+    EXPECT_EQ(model->lastError(),
+        QStringLiteral("500 evrak kaydedilemedi. İlki “kayip.pdf”: dosya bulutta bulunamadı."));
 }
 
 // A cloud copy whose removal failed after its row was marked downloaded is no longer offered by any

@@ -17,7 +17,10 @@ class TargetFolderTest : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(root.isValid()); }
 
-    std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(services.services(), testBuildValues()); }
+    std::unique_ptr<AppModel> makeModel()
+    {
+        return std::make_unique<AppModel>(services.services(), testBuildValues());
+    }
     // A start prepares the folder, asking for one if none is held; the loop it launches is not wanted.
     void startAndStop(AppModel &model)
     {

@@ -19,15 +19,17 @@ const QString logindName = QStringLiteral("org.freedesktop.login1");
 class StandInLogind
 {
 public:
-    StandInLogind() : m_bus(QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("logind"))) {}
+    StandInLogind()
+        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("logind")))
+    {
+    }
     ~StandInLogind() { QDBusConnection::disconnectFromBus(QStringLiteral("logind")); }
 
     bool claimName() { return m_bus.registerService(logindName); }
     void prepareForSleep(bool goingToSleep)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-            QStringLiteral("PrepareForSleep"));
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
         signal << goingToSleep;
         m_bus.send(signal);
     }
@@ -58,13 +60,15 @@ protected:
 
 TEST_F(WakeTest, ADocumentQueuedDuringASleepIsInTheFolderRightAfterTheResume)
 {
-    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS")) << "run under tests/app/with-system-bus.sh";
+    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS"))
+        << "run under tests/app/with-system-bus.sh";
     ASSERT_TRUE(logind.claimName());
     model->enablePush();
 
     // The program as it runs: started, paired, one pass done, the loop asleep until its next turn.
     model->start();
-    ASSERT_TRUE(waitUntil([&] { return loopSleeps() == 1 && push() == State::Joined && !model->isWorking(); }, 30000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return loopSleeps() == 1 && push() == State::Joined && !model->isWorking(); }, 30000));
     ASSERT_TRUE(model->pairing());
     cloud.claimPairing(model->pairing()->code.toStdString());
 

@@ -8,12 +8,12 @@
 #include "tests/support/Fakes.h"
 #include "tests/support/LocalCloud.h"
 
+#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QCoro/QCoroTask>
 #include <gtest/gtest.h>
 
 struct WireAccess {
@@ -24,7 +24,10 @@ struct WireAccess {
         const Inbox::Pass pass{model.appliedBackend(), std::move(session), computerId, model.folder().path()};
         co_await model.inbox().download(pass, std::move(item));
     }
-    static QCoro::Task<CloudSession> session(AppModel &model) { return model.sessionKeeper().ensure(model.appliedBackend()); }
+    static QCoro::Task<CloudSession> session(AppModel &model)
+    {
+        return model.sessionKeeper().ensure(model.appliedBackend());
+    }
     static QCoro::Task<> silentPairing(AppModel &model, CloudSession session)
     {
         return model.pass().pairSilently(model.appliedBackend(), std::move(session));
@@ -47,9 +50,15 @@ inline QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<> task)
 }
 
 // Readable failure output for the texts compared here.
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
-inline QString qs(const std::string &text) { return QString::fromStdString(text); }
+inline QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 inline QJsonObject jsonOf(const std::string &body)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
@@ -61,11 +70,15 @@ const QByteArray testJpeg = QByteArrayLiteral("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00 
 class WireTest : public ::testing::Test
 {
 protected:
-    WireTest() : WireTest({}, true) {}
+    WireTest()
+        : WireTest({}, true)
+    {
+    }
     // `trustCloud`: the program trusts the cloud's authority as a test build's extra one.
     WireTest(LocalCloud::Options options, bool trustCloud)
-        : cloud(std::move(options)),
-          services(trustCloud ? QtHttpClient::loadAuthorities(qs(cloud.caCertPath())) : QList<QSslCertificate>())
+        : cloud(std::move(options))
+        , services(
+              trustCloud ? QtHttpClient::loadAuthorities(qs(cloud.caCertPath())) : QList<QSslCertificate>())
     {
     }
 

@@ -19,7 +19,8 @@ TEST(CloudSettingsSheet, KeystrokesWriteTheModelCancelStoresNothingAndSavingStor
     f.model->setShowingCloudSettings(true);
     auto sheet = [&] { return view.cloudSettingsSheet(); };
     auto field = [&](const char *name) { return sheet()->findChild<QLineEdit *>(QString::fromLatin1(name)); };
-    auto button = [&](const char *name) { return sheet()->findChild<QPushButton *>(QString::fromLatin1(name)); };
+    auto button
+        = [&](const char *name) { return sheet()->findChild<QPushButton *>(QString::fromLatin1(name)); };
     ASSERT_NE(sheet(), nullptr);
 
     EXPECT_FALSE(button("saveButton")->isEnabled());
@@ -54,7 +55,7 @@ TEST(CloudSettingsSheet, KeystrokesWriteTheModelCancelStoresNothingAndSavingStor
     button("saveButton")->click();
     EXPECT_EQ(sheet(), nullptr);
     EXPECT_EQ(f.services.settings.values.value(QStringLiteral("supabaseURL")).toString(),
-              QStringLiteral("https://abc.supabase.co"));
+        QStringLiteral("https://abc.supabase.co"));
     EXPECT_EQ(f.services.settings.values.value(QStringLiteral("supabaseAnonKey")).toString(), QString());
 }
 

@@ -16,8 +16,7 @@
 
 namespace {
 
-template<typename T = QWidget>
-T *part(QWidget &view, const char *name)
+template <typename T = QWidget> T *part(QWidget &view, const char *name)
 {
     T *widget = view.findChild<T *>(QString::fromLatin1(name));
     EXPECT_NE(widget, nullptr) << name;
@@ -91,10 +90,11 @@ TEST(ContentView, PairingCardPicksTheFirstPanelThatApplies)
         bool configured, qr, error;
         const char *panel;
     };
-    const Case cases[] = {
-        {true, true, true, "qrPanel"}, {false, false, true, "errorBox"}, {true, false, false, "placeholderBox"}};
+    const Case cases[] = {{true, true, true, "qrPanel"}, {false, false, true, "errorBox"},
+        {true, false, false, "placeholderBox"}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "configured " << c.configured << " qr " << c.qr << " error " << c.error);
+        SCOPED_TRACE(
+            testing::Message() << "configured " << c.configured << " qr " << c.qr << " error " << c.error);
         UiFixture f(c.configured);
         ContentView view(*f.model);
         if (c.qr)
@@ -112,8 +112,9 @@ TEST(ContentView, CodeCountsLastCheckAndErrorFollowTheModel)
     ContentView view(*f.model);
     const QImage qr = checkerImage();
     Ui::setQrImage(*f.model, qr);
-    Ui::setPairing(*f.model, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"),
-                                             QStringLiteral("482913"), QStringLiteral("soon"), QStringLiteral("qr")});
+    Ui::setPairing(*f.model,
+        PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+            QStringLiteral("soon"), QStringLiteral("qr")});
     EXPECT_EQ(textOf(view, "codeLine"), QStringLiteral("Tek kullanımlık kod: 482913"));
     EXPECT_EQ(part<PixelImageView>(view, "qrImage")->image(), qr);
 

@@ -20,7 +20,8 @@ namespace {
 class Scene : public ::testing::Test
 {
 protected:
-    explicit Scene(bool configured = true) : f(configured)
+    explicit Scene(bool configured = true)
+        : f(configured)
     {
         scene = std::make_unique<ApplicationScene>(
             *f.model, ApplicationScene::Options{[] {}, [this] { return trayAvailable; }});
@@ -111,7 +112,8 @@ TEST(SceneLifecycle, ClosingTheWindowLeavesTheRepeatingTaskRunning)
     EXPECT_FALSE(scene.mainWindow()->isVisible());
     EXPECT_TRUE(f.model->isRunning());
     f.services.clock.release();
-    ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeps.size() == 2 && f.services.clock.sleeping == 1; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return f.services.clock.sleeps.size() == 2 && f.services.clock.sleeping == 1; }));
 
     // Back from the tray, the window shows the current state at once and the model is not restarted.
     Ui::setStatus(*f.model, QStringLiteral("Tüm evraklar indirildi"));
@@ -126,8 +128,8 @@ TEST(SceneLifecycle, ALoginStartWorksWithoutAWindowAndTheTrayMayComeLate)
 {
     UiFixture f(/*configured=*/true, /*startable=*/true);
     bool trayAvailable = false;
-    ApplicationScene scene(*f.model, ApplicationScene::Options{[] {}, [&] { return trayAvailable; },
-                                                                std::chrono::milliseconds(1)});
+    ApplicationScene scene(*f.model,
+        ApplicationScene::Options{[] {}, [&] { return trayAvailable; }, std::chrono::milliseconds(1)});
     scene.launch(/*background=*/true);
     // The model runs its passes with no window built, and nothing holds its notifications back.
     ASSERT_TRUE(waitUntil([&] { return f.services.clock.sleeping == 1; }));
@@ -168,7 +170,8 @@ TEST_F(Scene, AHiddenWindowComesBackForTheCloudSettingsAndWithoutATrayClosingOnl
 TEST(SceneQuit, EveryWayOutEndsTheEventLoopWithoutATray)
 {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-    for (const QString &way : {QStringLiteral("applicationMenu"), QStringLiteral("trayMenu"), QStringLiteral("update")})
+    for (const QString &way :
+        {QStringLiteral("applicationMenu"), QStringLiteral("trayMenu"), QStringLiteral("update")})
         for (const bool windowShown : {true, false}) {
             if (way == QStringLiteral("applicationMenu") && !windowShown)
                 continue; // the window is built when first shown, and its menu with it
@@ -185,7 +188,8 @@ TEST(SceneQuit, EveryWayOutEndsTheEventLoopWithoutATray)
             if (way == QStringLiteral("trayMenu"))
                 quit = scene.trayMenu()->menu()->findChild<QAction *>(QStringLiteral("quit"));
             else if (way == QStringLiteral("applicationMenu"))
-                quit = scene.mainWindow()->menuBar()->findChild<QMenu *>()->findChild<QAction *>(QStringLiteral("quit"));
+                quit = scene.mainWindow()->menuBar()->findChild<QMenu *>()->findChild<QAction *>(
+                    QStringLiteral("quit"));
             QTimer::singleShot(0, [&] { quit ? quit->trigger() : host.quit(); });
             QTimer stuck; // only so that a failure does not hang the suite
             stuck.callOnTimeout([] { QCoreApplication::exit(1); });

@@ -36,8 +36,9 @@ QImage render(MainWindow &window, const QString &name)
 
 void showCode(AppModel &m)
 {
-    Ui::setPairing(m, PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
-                                      QStringLiteral("soon"), QStringLiteral("qr")});
+    Ui::setPairing(m,
+        PairingResponse{QStringLiteral("pc-1"), QStringLiteral("Mac"), QStringLiteral("482913"),
+            QStringLiteral("soon"), QStringLiteral("qr")});
     Ui::setQrImage(m, Ui::makeQRCode(QStringLiteral("tarvolin://pair?code=482913")));
 }
 
@@ -63,13 +64,15 @@ struct State {
 };
 
 const State states[] = {
-    {"not-configured", false, [](AppModel &m) { Ui::setStatus(m, QStringLiteral("Bulut ayarları bekleniyor")); }},
+    {"not-configured", false,
+        [](AppModel &m) { Ui::setStatus(m, QStringLiteral("Bulut ayarları bekleniyor")); }},
     {"waiting-for-code", true, [](AppModel &m) { Ui::setStatus(m, QStringLiteral("QR kod hazırlanıyor…")); }},
     {"code-shown", true, [](AppModel &m) { Ui::setStatus(m, QStringLiteral("QR kod hazır")), showCode(m); }},
     {"error-shown", true,
         [](AppModel &m) {
             Ui::setStatus(m, QStringLiteral("Bağlantı bekleniyor"));
-            Ui::setLastError(m, QStringLiteral("Sunucuya bağlanılamadı. İnternet bağlantınızı kontrol edin."));
+            Ui::setLastError(
+                m, QStringLiteral("Sunucuya bağlanılamadı. İnternet bağlantınızı kontrol edin."));
         }},
     {"after-a-pass", true,
         [](AppModel &m) {
@@ -149,7 +152,8 @@ TEST(Screenshots, TrayIconVariantsShowOnTheirPanels)
             shown[error].fill(background);
             QPainter(&shown[error]).drawPixmap(0, 0, TrayIcon::pixmap({panel, error}, 22));
             save(shown[error],
-                 QString::fromLatin1(dark ? "tray-dark" : "tray-light") + QLatin1String(error ? "-error" : ""));
+                QString::fromLatin1(dark ? "tray-dark" : "tray-light")
+                    + QLatin1String(error ? "-error" : ""));
         }
         EXPECT_NE(shown[false], shown[true]) << "the error badge";
     }

@@ -15,7 +15,10 @@
 struct Ui {
     static void setStatus(AppModel &m, const QString &s) { m.setStatus(s); }
     static void setLastError(AppModel &m, const std::optional<QString> &e) { m.setLastError(e); }
-    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p) { m.pairingKeeper().setPairing(p); }
+    static void setPairing(AppModel &m, const std::optional<PairingResponse> &p)
+    {
+        m.pairingKeeper().setPairing(p);
+    }
     static void setQrImage(AppModel &m, const QImage &image) { m.pairingKeeper().setQrImage(image); }
     static QImage makeQRCode(const QString &text) { return ::makeQRCode(text); }
     static void setPendingCount(AppModel &m, int n) { m.pass().setPendingCount(n); }
@@ -24,9 +27,15 @@ struct Ui {
     // Holds isWorking true for as long as the returned object lives.
     static std::shared_ptr<void> busy(AppModel &m) { return std::make_shared<SyncPass::Busy>(m.pass()); }
     // The pass reporting its progress, as the inbox does while it downloads.
-    static void reportDownloading(AppModel &m, int number, int count) { Q_EMIT m.inbox().downloading(number, count); }
+    static void reportDownloading(AppModel &m, int number, int count)
+    {
+        Q_EMIT m.inbox().downloading(number, count);
+    }
     // The inbox telling of a document it saved, as a pass does.
-    static void reportSaved(AppModel &m, const QString &path) { Q_EMIT m.inbox().saved(QFileInfo(path).fileName(), path); }
+    static void reportSaved(AppModel &m, const QString &path)
+    {
+        Q_EMIT m.inbox().saved(QFileInfo(path).fileName(), path);
+    }
     // Whether the views say the user is looking at the count now.
     static bool countInView(AppModel &m) { return m.pass().isCountInView(); }
     // Makes start() a no-op, so showing a window does not set off the start sequence.
@@ -46,10 +55,10 @@ public:
         // A remembered folder inside the temporary directory: the start never asks for one, and
         // opening the folder never touches the real home.
         folder = dir.path() + QStringLiteral("/Gider");
-        services.settings.values.insert(QString::fromLatin1(AppModel::targetFolderBookmarkKey), folder.toUtf8());
+        services.settings.values.insert(
+            QString::fromLatin1(AppModel::targetFolderBookmarkKey), folder.toUtf8());
         QDir().mkpath(folder);
-        model = std::make_unique<AppModel>(
-            services.services(),
+        model = std::make_unique<AppModel>(services.services(),
             configured ? testBuildValues(configuredURL, configuredKey) : testBuildValues());
         if (!startable)
             Ui::markStarted(*model);

@@ -47,10 +47,11 @@ struct Sandbox {
     void expectNothingOutside() const
     {
         EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-                  QStringList({QStringLiteral("outside"), QStringLiteral("staging"), QStringLiteral("update.zip")}));
-        EXPECT_EQ(QDir(root + QStringLiteral("/outside")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                                    | QDir::NoDotAndDotDot),
-                  QStringList({QStringLiteral("kept")}));
+            QStringList(
+                {QStringLiteral("outside"), QStringLiteral("staging"), QStringLiteral("update.zip")}));
+        EXPECT_EQ(QDir(root + QStringLiteral("/outside"))
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList({QStringLiteral("kept")}));
         EXPECT_EQ(readFile(root + QStringLiteral("/outside/kept")), QByteArrayLiteral("kept"));
     }
     // Disk used by regular files in staging; fails on anything special, privileged or leading out.
@@ -58,12 +59,14 @@ struct Sandbox {
     {
         qint64 total = 0;
         QDirIterator it(staging, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
+            QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            struct stat info {};
+            struct stat info {
+            };
             EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
-            EXPECT_TRUE(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode)) << path.toStdString();
+            EXPECT_TRUE(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode))
+                << path.toStdString();
             EXPECT_EQ(info.st_mode & (S_ISUID | S_ISGID), 0u) << path.toStdString();
             if (S_ISLNK(info.st_mode)) {
                 const QString target = QFileInfo(path).canonicalFilePath();
@@ -99,13 +102,15 @@ TEST(HostileArchive, EveryShapeIsRefusedOrUnpackedHarmlessly)
         {"symlink out", {program, {"Tarvolin.app/out", 0120777, "../../outside"}}, true},
         {"absolute symlink", {program, {"Tarvolin.app/etc", 0120777, "/etc"}}, true},
         {"symlink named with a trailing dot", {program, {"Tarvolin.app/.", 0120777, "../outside"}}, true},
-        {"top folder is a link", {{"x/Contents/MacOS/Tarvolin", 0100755, "#!/bin/sh\n"}, {"Tarvolin.app", 0120777, "x"}},
-         true},
-        {"symlink to a neighbour of the top folder", {program, {"Tarvolin.app/Contents/n", 0120777, "../../x"}}, true},
+        {"top folder is a link",
+            {{"x/Contents/MacOS/Tarvolin", 0100755, "#!/bin/sh\n"}, {"Tarvolin.app", 0120777, "x"}}, true},
+        {"symlink to a neighbour of the top folder",
+            {program, {"Tarvolin.app/Contents/n", 0120777, "../../x"}}, true},
         {"symlink climbing through another",
-         {program, {"Tarvolin.app/up", 0120777, ".."}, {"Tarvolin.app/up2", 0120777, "up/.."}}, true},
+            {program, {"Tarvolin.app/up", 0120777, ".."}, {"Tarvolin.app/up2", 0120777, "up/.."}}, true},
         {"write through a symlink",
-         {program, {"Tarvolin.app/in", 0120777, "Contents"}, {"Tarvolin.app/in/through", 0100644, "x"}}, true},
+            {program, {"Tarvolin.app/in", 0120777, "Contents"}, {"Tarvolin.app/in/through", 0100644, "x"}},
+            true},
         {"fifo (read as a plain file)", {program, {"Tarvolin.app/pipe", 0010644, {}}}, false},
         {"character device", {program, {"Tarvolin.app/tty", 0020666, {}}}, true},
         {"block device", {program, {"Tarvolin.app/disk", 0060666, {}}}, true},
@@ -115,7 +120,8 @@ TEST(HostileArchive, EveryShapeIsRefusedOrUnpackedHarmlessly)
         {"damaged entry", {program, {"Tarvolin.app/bad", 0100644, "0123456789", false, 5}}, true},
         {"zip bomb", {program, {"Tarvolin.app/bomb", 0100644, zeros, true}}, true},
         {"bomb in moderate pieces",
-         {program, {"Tarvolin.app/b1", 0100644, forty, true}, {"Tarvolin.app/b2", 0100644, forty, true}}, true},
+            {program, {"Tarvolin.app/b1", 0100644, forty, true}, {"Tarvolin.app/b2", 0100644, forty, true}},
+            true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -126,7 +132,8 @@ TEST(HostileArchive, EveryShapeIsRefusedOrUnpackedHarmlessly)
         EXPECT_LE(box.stagedBytes(), qint64(64) << 20);
         EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/tarvolin-hostile-escaped")));
         if (!row.refused) {
-            EXPECT_TRUE(QFileInfo(box.staging + QStringLiteral("/Tarvolin.app/Contents/MacOS/Tarvolin")).isExecutable());
+            EXPECT_TRUE(QFileInfo(box.staging + QStringLiteral("/Tarvolin.app/Contents/MacOS/Tarvolin"))
+                            .isExecutable());
         }
     }
 }
@@ -135,7 +142,8 @@ TEST(HostileArchive, AnEntryLargerThanTheRoomLeftIsRefused)
 {
     Sandbox box;
     // The file-size limit stands in for a full disk: writes past it fail as they would with no room.
-    struct rlimit saved {};
+    struct rlimit saved {
+    };
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;

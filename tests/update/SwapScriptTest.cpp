@@ -63,7 +63,7 @@ struct SwapBench {
     void start(QProcess &process, qint64 pid, int seconds) const
     {
         process.start(QStringLiteral("/bin/sh"),
-                      {script, QString::number(pid), staged, target, QString::number(seconds)});
+            {script, QString::number(pid), staged, target, QString::number(seconds)});
     }
 };
 
@@ -71,7 +71,8 @@ struct SwapBench {
 qint64 startHolder(QProcess &holder, const QString &target)
 {
     holder.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), QStringLiteral("exec 9<\"$0\"; /usr/bin/flock 9; echo; exec /bin/sleep 60"), target});
+        {QStringLiteral("-c"), QStringLiteral("exec 9<\"$0\"; /usr/bin/flock 9; echo; exec /bin/sleep 60"),
+            target});
     holder.waitForReadyRead(5000); // locked
     return holder.processId();
 }
@@ -80,13 +81,16 @@ qint64 startHolder(QProcess &holder, const QString &target)
 qint64 startZombie(QProcess &parent, const QString &target)
 {
     parent.start(QStringLiteral("/usr/bin/perl"),
-                 {QStringLiteral("-e"), QStringLiteral("$|=1; my $p = fork; if (!$p) { open my $f, '<', $ARGV[0]; "
-                                                       "flock $f, 2; exit 0 } print qq($p\\n); sleep 60"),
-                  target});
+        {QStringLiteral("-e"),
+            QStringLiteral("$|=1; my $p = fork; if (!$p) { open my $f, '<', $ARGV[0]; "
+                           "flock $f, 2; exit 0 } print qq($p\\n); sleep 60"),
+            target});
     if (!parent.waitForReadyRead(5000))
         return 0;
     const qint64 pid = parent.readAll().trimmed().toLongLong();
-    return waitUntil([&] { return isGone(pid) && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }) ? pid : 0;
+    return waitUntil([&] { return isGone(pid) && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); })
+        ? pid
+        : 0;
 }
 
 TEST(SwapScript, EveryOutcomeLeavesAWorkingProgramRunningAndNothingBehind)
@@ -139,7 +143,8 @@ TEST(SwapScript, EveryOutcomeLeavesAWorkingProgramRunningAndNothingBehind)
         if (row.old == Old::running) {
             QThread::msleep(1300);
             EXPECT_EQ(swap.state(), QProcess::Running); // still waiting for the program to end
-            EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.0\n"));
+            EXPECT_EQ(
+                readFile(bench.target + QStringLiteral("/Contents/version")), QByteArrayLiteral("1.0\n"));
             old.kill();
         }
         ASSERT_TRUE(swap.waitForFinished(20000));
@@ -150,10 +155,11 @@ TEST(SwapScript, EveryOutcomeLeavesAWorkingProgramRunningAndNothingBehind)
         EXPECT_EQ(swap.exitCode(), row.exitCode) << swap.readAllStandardError().toStdString();
         EXPECT_EQ(readFile(bench.target + QStringLiteral("/Contents/version")), row.version);
         EXPECT_TRUE(QFileInfo(bench.target + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
-        EXPECT_TRUE(waitUntil([&] { return readFile(bench.log) == row.started; })) << readFile(bench.log).toStdString();
-        for (const QString &gone : {bench.target + QStringLiteral(".new"), bench.target + QStringLiteral(".old"),
-                                    bench.target + QStringLiteral("/junk"),
-                                    bench.target + QLatin1Char('/') + swapStartedMarker(), bench.work, bench.script})
+        EXPECT_TRUE(waitUntil([&] { return readFile(bench.log) == row.started; }))
+            << readFile(bench.log).toStdString();
+        for (const QString &gone : {bench.target + QStringLiteral(".new"),
+                 bench.target + QStringLiteral(".old"), bench.target + QStringLiteral("/junk"),
+                 bench.target + QLatin1Char('/') + swapStartedMarker(), bench.work, bench.script})
             EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
     }
 }

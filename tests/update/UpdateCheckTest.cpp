@@ -1,9 +1,9 @@
 #include "tests/update/UpdateTestSupport.h"
 
+#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QCoro/QCoroTask>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,8 @@ TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem
 {
     for (const bool store : {true, false}) {
         for (const bool silent : {false, true}) {
-            SCOPED_TRACE(testing::Message() << (store ? "store" : "package") << (silent ? ", silent" : ", loud"));
+            SCOPED_TRACE(
+                testing::Message() << (store ? "store" : "package") << (silent ? ", silent" : ", loud"));
             UpdateFixture f;
             // Newer than what runs: only the owner's marker stands between it and an install.
             f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("9.0"));
@@ -38,14 +39,15 @@ TEST(UpdateCheck, StoreAndPackageInstallationsLeaveUpdatesToWhoeverInstalledThem
             check(f, silent);
 
             EXPECT_EQ(f.model->updateStatus(),
-                      store ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
-                            : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
+                store ? QStringLiteral("Güncellemeler Mac App Store tarafından otomatik yüklenir")
+                      : QStringLiteral("Güncellemeler paket yöneticisi tarafından yüklenir"));
             EXPECT_FALSE(f.services.settings.writes.contains(lastCheckKey));
             EXPECT_TRUE(f.requests().isEmpty());
             EXPECT_TRUE(f.services.application.started.isEmpty());
             EXPECT_EQ(f.model->lastError(), std::nullopt);
             if (store && !silent)
-                EXPECT_EQ(f.services.workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://store.example/tarvolin"))});
+                EXPECT_EQ(f.services.workspace.opened,
+                    QList<QUrl>{QUrl(QStringLiteral("https://store.example/tarvolin"))});
             else
                 EXPECT_TRUE(f.services.workspace.opened.isEmpty());
         }
@@ -69,7 +71,8 @@ TEST(UpdateCheck, UpToDateShowsTheInstalledVersionAndRecordsTheCheck)
     QFile::remove(f.installed + QStringLiteral("/Contents/version"));
     f.publish(rawZip(bundleEntries("#!/bin/sh\n")), QStringLiteral("1.0.9"));
     check(f, false);
-    EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Tarvolin güncel · ") + BuildValues::compiledIn().version);
+    EXPECT_EQ(
+        f.model->updateStatus(), QStringLiteral("Tarvolin güncel · ") + BuildValues::compiledIn().version);
     EXPECT_TRUE(f.services.application.started.isEmpty());
 }
 
@@ -80,7 +83,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
     const QList<std::tuple<int, QByteArray, QString>> rows = {
         {404, "{}", invalid},
         {200, R"({"version":"9.0","macUniversalUrl":"https://127.0.0.1/x.zip"})",
-         QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.")},
+            QStringLiteral("Güncelleme bilgisi doğru biçimde olmadığından okunamadı.")},
     };
     for (const auto &[status, body, reason] : rows) {
         for (const bool silent : {false, true}) {
@@ -99,7 +102,7 @@ TEST(UpdateCheck, LoudFailuresShowTheirReasonAndSilentOnesNothing)
             EXPECT_EQ(f.model->updateStatus(), statusBefore);
             EXPECT_EQ(f.requests(), QStringList{manifestPath}); // nothing downloaded
             EXPECT_EQ(f.model->lastError(),
-                      silent ? std::nullopt : std::optional(QStringLiteral("Güncelleme denetlenemedi: ") + reason));
+                silent ? std::nullopt : std::optional(QStringLiteral("Güncelleme denetlenemedi: ") + reason));
             EXPECT_EQ(errorChanges.count(), silent ? 0 : 1);
         }
     }

@@ -51,7 +51,8 @@ TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
     const QString script = arguments[0];
     EXPECT_EQ(QFileInfo(script).path(), f.temporary);
     EXPECT_EQ(readFile(script), swapScriptText());
-    struct stat info {};
+    struct stat info {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(script).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
     EXPECT_EQ(arguments[1], QStringLiteral("4242"));
@@ -64,9 +65,10 @@ TEST(UpdateInstall, VerifiedArchiveIsStagedAndHandedToTheSwapScript)
     EXPECT_EQ(readFile(workFolder + QStringLiteral("/update.zip")), archive);
     EXPECT_TRUE(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin")).isExecutable());
     EXPECT_EQ(QFileInfo(arguments[2] + QStringLiteral("/Contents/MacOS/current")).symLinkTarget(),
-              arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin"));
+        arguments[2] + QStringLiteral("/Contents/MacOS/Tarvolin"));
     // The download went into the working folder whole; no partial file remains beside it.
-    EXPECT_EQ(QDir(f.temporary).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(script).fileName()});
+    EXPECT_EQ(
+        QDir(f.temporary).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(script).fileName()});
 }
 
 TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
@@ -75,9 +77,12 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
     const DesktopUpdateManifest good = f.publish(rawZip(bundleEntries("#!/bin/sh\n")));
     const QString digest = good.macUniversalSha256;
     auto at = [&](QString url) { return DesktopUpdateManifest{good.version, std::move(url), digest}; };
-    auto digested = [&](QString sha) { return DesktopUpdateManifest{good.version, good.macUniversalUrl, std::move(sha)}; };
+    auto digested = [&](QString sha) {
+        return DesktopUpdateManifest{good.version, good.macUniversalUrl, std::move(sha)};
+    };
     // Sparse: served as zeros without taking the room.
-    const QString huge = QString::fromStdString(f.cloud.dataDir()) + QStringLiteral("/site-overlay/downloads/huge.zip");
+    const QString huge
+        = QString::fromStdString(f.cloud.dataDir()) + QStringLiteral("/site-overlay/downloads/huge.zip");
     QDir().mkpath(QFileInfo(huge).path());
     QFile hugeFile(huge);
     ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize((qint64(512) << 20) + 1));
@@ -95,10 +100,10 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
         QString bundle;
     };
     const QList<Row> rows = {
-        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("http:"))), notSecure,
-         false, f.installed},
-        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"))), notSecure,
-         false, f.installed},
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("http:"))),
+            notSecure, false, f.installed},
+        {at(QString(good.macUniversalUrl).replace(QStringLiteral("https:"), QStringLiteral("HTTPS:"))),
+            notSecure, false, f.installed},
         {at(QStringLiteral("https://")), notSecure, false, f.installed},
         {at(QStringLiteral("Tarvolin.zip")), notSecure, false, f.installed},
         {digested(digest.left(63)), notSecure, false, f.installed},
@@ -106,9 +111,9 @@ TEST(UpdateInstall, RefusedOffersFetchNothingUnsafeAndLeaveNothingBehind)
         {good, notSelf, false, buildTree},
         {digested(sha256Hex("something else")), unverified, true, f.installed},
         {at(f.site + QStringLiteral("/downloads/gone.zip")), QStringLiteral("Güncelleme indirilemedi."), true,
-         f.installed},
+            f.installed},
         {{good.version, f.site + QStringLiteral("/downloads/huge.zip"), QString(64, QLatin1Char('0'))},
-         QStringLiteral("Güncelleme paketi çok büyük."), true, f.installed},
+            QStringLiteral("Güncelleme paketi çok büyük."), true, f.installed},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE((row.manifest.macUniversalUrl + u' ' + row.manifest.macUniversalSha256).toStdString());
@@ -141,7 +146,7 @@ TEST(UpdateInstall, UnsafeOrIncompleteArchivesAreRefusedAfterUnpacking)
         {"no program", rawZip(noProgram), incomplete},
         {"program is a folder", rawZip(programIsFolder), incomplete},
         {"another version inside", rawZip(bundleEntries(program, "Tarvolin.app", "1.3.0")),
-         QStringLiteral("Güncelleme paketinin sürümü uyuşmuyor.")},
+            QStringLiteral("Güncelleme paketinin sürümü uyuşmuyor.")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -163,7 +168,8 @@ TEST(UpdateInstall, AFolderThatCannotBeReplacedIsToldBeforeAnythingIsFetched)
 
         QCoro::waitFor(f.model->checkForUpdates(true));
 
-        EXPECT_EQ(f.model->updateStatus(), QStringLiteral("Güncelleme kurulamıyor: uygulama klasörü değiştirilemiyor."));
+        EXPECT_EQ(f.model->updateStatus(),
+            QStringLiteral("Güncelleme kurulamıyor: uygulama klasörü değiştirilemiyor."));
         EXPECT_EQ(f.requests(), QStringList{QStringLiteral("/updates/macos.json")});
         expectNothingLeft(f);
     }
@@ -177,7 +183,8 @@ TEST(UpdateInstall, AVersionThatFailedIsNotTriedAgainForADay)
     UpdateFixture f;
     f.publish(rawZip(bundleEntries("#!/bin/sh\n", "Tarvolin.app", "1.1.9")));
     QCoro::waitFor(f.model->checkForUpdates(false));
-    EXPECT_EQ(f.model->lastError(), QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketinin sürümü uyuşmuyor."));
+    EXPECT_EQ(f.model->lastError(),
+        QStringLiteral("Güncelleme denetlenemedi: Güncelleme paketinin sürümü uyuşmuyor."));
     QCoro::waitFor(f.model->checkForUpdates(true));
     EXPECT_EQ(f.model->updateStatus(), notAgain);
     EXPECT_EQ(downloads(f), 1);
@@ -205,7 +212,7 @@ TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
         QDir().mkpath(work + QStringLiteral("/stage"));
         const QString log = f.temp.filePath(QStringLiteral("started"));
         const QString staged = makeBundle(work + QStringLiteral("/stage"), QStringLiteral("1.2.0\n"),
-                                          "#!/bin/sh\necho $$ >> '" + QFile::encodeName(log) + "'\nexec /bin/sleep 60\n");
+            "#!/bin/sh\necho $$ >> '" + QFile::encodeName(log) + "'\nexec /bin/sleep 60\n");
         const QString script = f.temp.filePath(QStringLiteral("swap.sh"));
         writeFile(script, swapScriptText());
         QProcess swap;
@@ -247,7 +254,9 @@ TEST(UpdateInstall, AStartAfterASwapConfirmsItOrFinishesWhatItLeft)
 
 TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts)
 {
-    if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v zip >/dev/null")}) != 0)
+    if (QProcess::execute(
+            QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v zip >/dev/null")})
+        != 0)
         GTEST_SKIP() << "the zip command is not installed (tools/install-deps.sh installs it)";
 
     UpdateFixture f;
@@ -258,8 +267,9 @@ TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts
     const QString out = f.temp.filePath(QStringLiteral("out"));
 
     QProcess packer;
-    packer.start(QStringLiteral("bash"), {QStringLiteral(TARVOLIN_SOURCE_DIR "/tools/package/make-update.sh"), bundle,
-                                          out, f.site + QStringLiteral("/downloads/")});
+    packer.start(QStringLiteral("bash"),
+        {QStringLiteral(TARVOLIN_SOURCE_DIR "/tools/package/make-update.sh"), bundle, out,
+            f.site + QStringLiteral("/downloads/")});
     ASSERT_TRUE(packer.waitForFinished(30000));
     ASSERT_EQ(packer.exitCode(), 0) << packer.readAllStandardError().toStdString();
 
@@ -268,7 +278,8 @@ TEST(UpdateInstall, PackagingScriptProducesAnArchiveAndManifestTheUpdaterAccepts
     ASSERT_TRUE(manifest.has_value()) << manifestJson.toStdString();
     EXPECT_EQ(manifest->version, QStringLiteral("1.3.0"));
     EXPECT_EQ(manifest->macUniversalUrl, f.site + QStringLiteral("/downloads/Tarvolin-1.3.0.zip"));
-    f.put(QStringLiteral("/downloads/Tarvolin-1.3.0.zip"), readFile(out + QStringLiteral("/Tarvolin-1.3.0.zip")));
+    f.put(QStringLiteral("/downloads/Tarvolin-1.3.0.zip"),
+        readFile(out + QStringLiteral("/Tarvolin-1.3.0.zip")));
     f.put(QStringLiteral("/updates/macos.json"), manifestJson);
 
     QCoro::waitFor(f.model->checkForUpdates(false));

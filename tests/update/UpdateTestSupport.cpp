@@ -1,11 +1,10 @@
 #include "tests/update/UpdateTestSupport.h"
 
+#include <QCoro/QCoroTask>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoro/QCoroTask>
-
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,9 @@ bool setImmutable(const QString &path, bool on)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
     int flags = 0;
     const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-        && ::ioctl(fd, FS_IOC_SETFLAGS, (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, &flags)) == 0;
+        && ::ioctl(
+               fd, FS_IOC_SETFLAGS, (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, &flags))
+            == 0;
     if (fd >= 0)
         ::close(fd);
     return done;
@@ -51,7 +52,8 @@ quint32 crc32Of(const QByteArray &data)
 
 } // namespace
 
-PinnedFolder::PinnedFolder(const QString &path) : path(path)
+PinnedFolder::PinnedFolder(const QString &path)
+    : path(path)
 {
     immutable = ::geteuid() == 0;
     pinned = immutable ? setImmutable(path, true) : ::chmod(QFile::encodeName(path).constData(), 0555) == 0;
@@ -60,7 +62,8 @@ PinnedFolder::PinnedFolder(const QString &path) : path(path)
 PinnedFolder::~PinnedFolder()
 {
     if (pinned)
-        immutable ? (void)setImmutable(path, false) : (void)::chmod(QFile::encodeName(path).constData(), 0755);
+        immutable ? (void)setImmutable(path, false)
+                  : (void)::chmod(QFile::encodeName(path).constData(), 0755);
 }
 
 QByteArray rawZip(const QList<RawEntry> &entries)
@@ -68,23 +71,26 @@ QByteArray rawZip(const QList<RawEntry> &entries)
     QByteArray out;
     QByteArray central;
     auto put16 = [](QByteArray &to, quint16 v) { to.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto put32 = [&](QByteArray &to, quint32 v) { put16(to, quint16(v & 0xFFFF)); put16(to, quint16(v >> 16)); };
+    auto put32 = [&](QByteArray &to, quint32 v) {
+        put16(to, quint16(v & 0xFFFF));
+        put16(to, quint16(v >> 16));
+    };
     for (const RawEntry &e : entries) {
         const QByteArray stored = e.deflate ? qCompress(e.data, 9).mid(6).chopped(4) : e.data;
         const quint32 crc = crc32Of(e.data);
         const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
         const quint32 packed = e.deflate ? quint32(stored.size()) : size;
         auto common = [&](QByteArray &to) {
-            put16(to, 20);                  // version needed
-            put16(to, 0x0800);              // UTF-8 names
-            put16(to, e.deflate ? 8 : 0);   // method
-            put16(to, 0);                   // time
-            put16(to, 0x21);                // date: 1980-01-01
+            put16(to, 20); // version needed
+            put16(to, 0x0800); // UTF-8 names
+            put16(to, e.deflate ? 8 : 0); // method
+            put16(to, 0); // time
+            put16(to, 0x21); // date: 1980-01-01
             put32(to, crc);
             put32(to, packed);
             put32(to, size);
             put16(to, quint16(e.name.size()));
-            put16(to, 0);                   // extra
+            put16(to, 0); // extra
         };
         const quint32 offset = quint32(out.size());
         put32(out, 0x04034b50);
@@ -92,11 +98,11 @@ QByteArray rawZip(const QList<RawEntry> &entries)
         out.append(e.name).append(stored);
 
         put32(central, 0x02014b50);
-        put16(central, 3 << 8 | 20);        // made on Unix: the mode is in the external attributes
+        put16(central, 3 << 8 | 20); // made on Unix: the mode is in the external attributes
         common(central);
-        put16(central, 0);                  // comment
-        put16(central, 0);                  // disk
-        put16(central, 0);                  // internal attributes
+        put16(central, 0); // comment
+        put16(central, 0); // disk
+        put16(central, 0); // internal attributes
         put32(central, e.mode << 16);
         put32(central, offset);
         central.append(e.name);
@@ -104,7 +110,7 @@ QByteArray rawZip(const QList<RawEntry> &entries)
     const quint32 centralOffset = quint32(out.size());
     out.append(central);
     put32(out, 0x06054b50);
-    put32(out, 0);                          // disk numbers
+    put32(out, 0); // disk numbers
     put16(out, quint16(entries.size()));
     put16(out, quint16(entries.size()));
     put32(out, quint32(central.size()));
@@ -128,9 +134,9 @@ QString makeBundle(const QString &parent, const std::optional<QString> &version,
 {
     const QString bundle = parent + QStringLiteral("/Tarvolin.app");
     writeFile(bundle + QStringLiteral("/Contents/MacOS/Tarvolin"),
-              program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program,
-              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-                  | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        program.isEmpty() ? QByteArrayLiteral("#!/bin/sh\nexit 0\n") : program,
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+            | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
     if (version)
         writeFile(bundle + QStringLiteral("/Contents/version"), version->toUtf8());
     return bundle;
@@ -162,8 +168,8 @@ QStringList workFolders(const QString &folder)
 }
 
 UpdateFixture::UpdateFixture()
-    : site(QString::fromStdString(cloud.siteUrl())),
-      services(QSslCertificate::fromPath(QString::fromStdString(cloud.caCertPath())))
+    : site(QString::fromStdString(cloud.siteUrl()))
+    , services(QSslCertificate::fromPath(QString::fromStdString(cloud.caCertPath())))
 {
     QDir().mkpath(temp.filePath(QStringLiteral("installed")));
     installed = makeBundle(temp.filePath(QStringLiteral("installed")), QStringLiteral("1.1.2\n"));

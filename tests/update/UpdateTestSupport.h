@@ -27,8 +27,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
 // type in its mode, names such as "../x" or "/x", and sizes other than the truth.
 struct RawEntry {
     QByteArray name;
-    quint32 mode = 0100644;      // file type and permission bits, as unzip reads them
-    QByteArray data{};           // contents, or a link's target
+    quint32 mode = 0100644; // file type and permission bits, as unzip reads them
+    QByteArray data{}; // contents, or a link's target
     bool deflate = false;
     std::optional<quint32> declaredSize{}; // none: the true size
 };
@@ -36,10 +36,11 @@ struct RawEntry {
 QByteArray rawZip(const QList<RawEntry> &entries);
 // A complete application folder of `version` whose program is `program`, optionally under another
 // top folder name.
-QList<RawEntry> bundleEntries(const QByteArray &program, const QByteArray &top = "Tarvolin.app",
-                              const QByteArray &version = "1.2.0");
+QList<RawEntry> bundleEntries(
+    const QByteArray &program, const QByteArray &top = "Tarvolin.app", const QByteArray &version = "1.2.0");
 // Creates <parent>/Tarvolin.app with the version file (if any) and an executable shell program.
-QString makeBundle(const QString &parent, const std::optional<QString> &version, const QByteArray &program = {});
+QString makeBundle(
+    const QString &parent, const std::optional<QString> &version, const QByteArray &program = {});
 QString sha256Hex(const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 // Writes the file whole, making its folder; throws when it cannot.
@@ -62,17 +63,18 @@ struct UpdateFixture {
     UpdateFixture();
 
     LocalCloud cloud;
-    QString site;              // the web site's origin
-    QTemporaryDir temp;        // holds the installed folder and the program's temporary directory
+    QString site; // the web site's origin
+    QTemporaryDir temp; // holds the installed folder and the program's temporary directory
     TestServices services;
-    QString installed;         // .../installed/Tarvolin.app, version 1.1.2
-    QString temporary;         // the program's temporary directory
+    QString installed; // .../installed/Tarvolin.app, version 1.1.2
+    QString temporary; // the program's temporary directory
     std::unique_ptr<AppModel> model;
 
     void put(const QString &path, const QByteArray &bytes);
-    QStringList requests();    // paths the web site was asked for, in order
+    QStringList requests(); // paths the web site was asked for, in order
     // Publishes the archive and a manifest naming it; returns the manifest.
-    DesktopUpdateManifest publish(const QByteArray &archive, const QString &version = QStringLiteral("1.2.0"));
+    DesktopUpdateManifest publish(
+        const QByteArray &archive, const QString &version = QStringLiteral("1.2.0"));
     void putManifest(const DesktopUpdateManifest &manifest);
     // Offers the manifest to a loud check a day after the last one (a failed version waits that long)
     // and returns why nothing was handed over, or nothing when it was.

@@ -77,8 +77,10 @@ FaultRule faultFromJson(const nlohmann::json &input)
     if (rule.kind == FaultRule::Kind::Malformed || streams)
         rule.status = 200;
     rule.status = field<int>(input, "status", rule.status);
-    rule.body = field<std::string>(
-        input, "body", rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2" : streams ? "%PDF-1.7\n" : "");
+    rule.body = field<std::string>(input, "body",
+        rule.kind == FaultRule::Kind::Malformed ? "{\"unterminated\": [1, 2"
+            : streams                           ? "%PDF-1.7\n"
+                                                : "");
     if (streams && rule.contentType == "application/json" && !input.contains("contentType"))
         rule.contentType = "application/octet-stream";
     rule.contentType = field<std::string>(input, "contentType", rule.contentType);

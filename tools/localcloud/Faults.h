@@ -21,7 +21,8 @@ struct FaultRule {
         Truncate, // send the real answer's headers, then only part of its body, then close
         Silent, // never answer (a push event: no reply, no push); an HTTP request is dropped
         Endless, // answer `status` (200 unless given) with `body`, then filler bytes without end
-        Trickle, // answer `status` (200 unless given) with `body` repeated, one byte per `intervalMs`, without end
+        Trickle, // answer `status` (200 unless given) with `body` repeated, one byte per `intervalMs`,
+                 // without end
     };
     Kind kind = Kind::Status;
     std::string method = "*"; // or an exact method

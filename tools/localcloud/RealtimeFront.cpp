@@ -66,10 +66,14 @@ RealtimeFront::RealtimeFront(Server &server, int internalPort)
     , sockets_(QStringLiteral("localcloud"), QWebSocketServer::NonSecureMode)
 {
     server_.onRowAdded = [this](const json &row) {
-        QMetaObject::invokeMethod(&context_, [this, row] { push(row); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &context_, [this, row] { push(row); }, Qt::QueuedConnection);
     };
     server_.describeRealtime = [this] { return describe(); };
-    server_.dropRealtime = [this] { QMetaObject::invokeMethod(&context_, [this] { dropAll(); }, Qt::QueuedConnection); };
+    server_.dropRealtime = [this] {
+        QMetaObject::invokeMethod(
+            &context_, [this] { dropAll(); }, Qt::QueuedConnection);
+    };
 
     QObject::connect(&sockets_, &QWebSocketServer::newConnection, &context_, [this] {
         while (sockets_.hasPendingConnections())
@@ -99,8 +103,8 @@ int RealtimeFront::listen(int port)
         throw std::runtime_error("the push front could not load the certificate");
     tls_.setSslConfiguration(tls);
     if (!tls_.listen(QHostAddress::LocalHost, static_cast<quint16>(port)))
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": "
-            + tls_.errorString().toStdString());
+        throw std::runtime_error(
+            "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + tls_.errorString().toStdString());
     return tls_.serverPort();
 }
 
@@ -196,7 +200,10 @@ void RealtimeFront::upgrade(QSslSocket *socket, const std::string &target)
     }
     const bool refused = fault->kind == FaultRule::Kind::Status || fault->kind == FaultRule::Kind::Malformed;
     record({{"direction", "upgrade"}, {"target", target}, {"status", refused ? fault->status : 0},
-        {"fault", fault->kind == FaultRule::Kind::Delay ? "delay" : refused ? "status" : "drop or silent"}});
+        {"fault",
+            fault->kind == FaultRule::Kind::Delay ? "delay"
+                : refused                         ? "status"
+                                                  : "drop or silent"}});
     const auto act = [this, socket = QPointer<QSslSocket>(socket), target, rule = *fault] {
         if (!socket)
             return;
@@ -226,7 +233,8 @@ void RealtimeFront::upgrade(QSslSocket *socket, const std::string &target)
 
 void RealtimeFront::answerUpgrade(QSslSocket *socket, const std::string &target)
 {
-    const QUrlQuery query(QString::fromStdString(target.substr(std::min(target.size(), target.find('?') + 1))));
+    const QUrlQuery query(
+        QString::fromStdString(target.substr(std::min(target.size(), target.find('?') + 1))));
     const std::string key = query.queryItemValue(QStringLiteral("apikey"), QUrl::FullyDecoded).toStdString();
     if (!server_.isApiKey(key)) {
         record({{"direction", "upgrade"}, {"target", target}, {"status", 401}});
@@ -263,7 +271,8 @@ void RealtimeFront::onMessage(QWebSocket *socket, const QString &frame)
         return;
     }
     record({{"direction", "in"}, {"topic", orNull(message, "topic")}, {"event", orNull(message, "event")},
-        {"payload", orNull(message, "payload")}, {"ref", orNull(message, "ref")}, {"join_ref", orNull(message, "join_ref")}});
+        {"payload", orNull(message, "payload")}, {"ref", orNull(message, "ref")},
+        {"join_ref", orNull(message, "join_ref")}});
     const std::optional<FaultRule> fault = server_.faults().take(text(message, "event"), path);
     if (!fault) {
         handle(socket, message);
@@ -318,8 +327,9 @@ void RealtimeFront::handle(QWebSocket *socket, const json &message)
             // The service closes a channel whose token it cannot accept; the client must join again.
             f->computerId.clear();
             publishFollowers();
-            send(socket, {{"topic", topic}, {"event", "phx_close"}, {"payload", {{"reason", "invalid token"}}},
-                {"ref", nullptr}, {"join_ref", f->joinRef}});
+            send(socket,
+                {{"topic", topic}, {"event", "phx_close"}, {"payload", {{"reason", "invalid token"}}},
+                    {"ref", nullptr}, {"join_ref", f->joinRef}});
         }
     } else if (event == "phx_leave" && onJoinedTopic) {
         f->computerId.clear();
@@ -338,7 +348,9 @@ void RealtimeFront::join(Follower &follower, const json &message)
     const json changes = config.is_object() ? orNull(config, "postgres_changes") : json();
     const std::optional<std::string> user
         = server_.userForToken(payload.is_object() ? text(payload, "access_token") : std::string());
-    const auto refuse = [&](const std::string &reason) { reply(socket, message, "error", {{"reason", reason}}); };
+    const auto refuse = [&](const std::string &reason) {
+        reply(socket, message, "error", {{"reason", reason}});
+    };
     if (!user) {
         refuse("invalid access token");
         return;
@@ -350,10 +362,11 @@ void RealtimeFront::join(Follower &follower, const json &message)
     const json &change = changes[0];
     const std::string filter = text(change, "filter");
     const std::string prefix = "computer_id=eq.";
-    const std::string computerId = filter.rfind(prefix, 0) == 0 ? filter.substr(prefix.size()) : std::string();
+    const std::string computerId
+        = filter.rfind(prefix, 0) == 0 ? filter.substr(prefix.size()) : std::string();
     const std::string kind = text(change, "event");
-    if ((kind != "INSERT" && kind != "*") || text(change, "schema") != "public" || text(change, "table") != "transfer_items"
-        || computerId.empty()) {
+    if ((kind != "INSERT" && kind != "*") || text(change, "schema") != "public"
+        || text(change, "table") != "transfer_items" || computerId.empty()) {
         refuse("only INSERT on public.transfer_items filtered by computer_id=eq.<id> is served");
         return;
     }
@@ -382,9 +395,10 @@ void RealtimeFront::send(QWebSocket *socket, const json &message)
 
 void RealtimeFront::reply(QWebSocket *socket, const json &message, const std::string &status, json response)
 {
-    send(socket, {{"topic", orNull(message, "topic")}, {"event", "phx_reply"},
-        {"payload", {{"status", status}, {"response", std::move(response)}}}, {"ref", orNull(message, "ref")},
-        {"join_ref", orNull(message, "join_ref")}});
+    send(socket,
+        {{"topic", orNull(message, "topic")}, {"event", "phx_reply"},
+            {"payload", {{"status", status}, {"response", std::move(response)}}},
+            {"ref", orNull(message, "ref")}, {"join_ref", orNull(message, "join_ref")}});
 }
 
 void RealtimeFront::push(const json &row)
@@ -403,8 +417,9 @@ void RealtimeFront::push(const json &row)
             {"payload",
                 {{"ids", json::array({1})},
                     {"data",
-                        {{"schema", "public"}, {"table", "transfer_items"}, {"commit_timestamp", orNull(row, "created_at")},
-                            {"eventType", "INSERT"}, {"type", "INSERT"}, {"record", row}, {"errors", nullptr}}}}},
+                        {{"schema", "public"}, {"table", "transfer_items"},
+                            {"commit_timestamp", orNull(row, "created_at")}, {"eventType", "INSERT"},
+                            {"type", "INSERT"}, {"record", row}, {"errors", nullptr}}}}},
             {"ref", nullptr}, {"join_ref", f->joinRef}};
         const std::optional<FaultRule> fault = server_.faults().take("postgres_changes", path);
         if (!fault) {
