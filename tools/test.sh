@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
+# Formatting drift fails the run before anything is built, naming the files.
+bash tools/format.sh --check
 
 if [ "${SANITIZE:-0}" = 1 ]; then
     dir=build-asan
