@@ -32,7 +32,6 @@
 #include <QThreadPool>
 
 #include <cstdio>
-#include <malloc.h>
 #include <optional>
 
 int main(int argc, char *argv[])
@@ -111,12 +110,6 @@ int main(int argc, char *argv[])
     notifier.setFallback(&*trayMessages);
     // The login entry starts the program with this: it works in the tray without opening the window.
     scene->launch(launch.arguments.contains(XdgAutostartLoginItem::backgroundArgument()));
-    // A pass leaves freed heap the allocator keeps for later; the program then idles for minutes, so
-    // hand it back to the system each time one ends.
-    QObject::connect(&model, &AppModel::isWorkingChanged, &model, [&model] {
-        if (!model.isWorking())
-            malloc_trim(0);
-    });
     const int result = app.exec();
 
     // Leaving: no more launches, no more passes, and the window and the icon gone at once. A document
