@@ -7,8 +7,9 @@
 #include <QObject>
 
 // Resumes as logind announces them on the system bus (PrepareForSleep with false), and the network
-// as Qt's reachability backend sees it come back online. Without a system bus, logind or a
-// reachability backend the corresponding moment just never comes.
+// as NetworkManager reports it connected to the internet again. Where NetworkManager is not on the bus,
+// Qt's reachability backend stands in for it. Without a system bus, logind or either source the
+// corresponding moment just never comes.
 class LinuxWakeEvents : public QObject, public WakeEvents
 {
     Q_OBJECT
@@ -20,8 +21,10 @@ public:
 
 private Q_SLOTS:
     void prepareForSleep(bool goingToSleep);
+    void networkManagerStateChanged(uint state);
 
 private:
+    void followReachability();
     void reachabilityChanged(QNetworkInformation::Reachability reachability);
     void fire(Reason reason);
 

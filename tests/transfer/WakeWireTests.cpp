@@ -1,5 +1,6 @@
-// Catching up at a resume: logind (a stand-in on a private system bus) says the computer woke, and a
-// document queued while it slept is fetched at once, not at the next poll or push.
+// Catching up at a resume and at the network's return: logind and NetworkManager (stand-ins on a
+// private system bus) say the computer woke or is online again, and a document queued meanwhile is
+// fetched at once, not at the next poll or push.
 
 #include "platform/linux/LinuxWakeEvents.h"
 #include "tests/transfer/WireSupport.h"
@@ -13,32 +14,57 @@
 namespace {
 
 using State = RealtimeChannel::State;
-const QString logindName = QStringLiteral("org.freedesktop.login1");
 
-// logind, as far as the program listens to it: the signal before and after each sleep.
-class StandInLogind
+// logind and NetworkManager, as far as the program listens to them: the signal before and after each
+// sleep, and the network's state as it changes. Their names are taken before the program looks.
+class StandInSystem
 {
 public:
-    StandInLogind()
-        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("logind")))
+    StandInSystem()
+        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("stand-in")))
     {
+        claimed = m_bus.registerService(QStringLiteral("org.freedesktop.login1"))
+            && m_bus.registerService(QStringLiteral("org.freedesktop.NetworkManager"));
     }
-    ~StandInLogind() { QDBusConnection::disconnectFromBus(QStringLiteral("logind")); }
+    ~StandInSystem() { QDBusConnection::disconnectFromBus(QStringLiteral("stand-in")); }
 
-    bool claimName() { return m_bus.registerService(logindName); }
     void prepareForSleep(bool goingToSleep)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
-        signal << goingToSleep;
+        send(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
+            QStringLiteral("PrepareForSleep"), goingToSleep);
+    }
+    void networkState(uint state)
+    {
+        send(QStringLiteral("/org/freedesktop/NetworkManager"),
+            QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("StateChanged"), state);
+    }
+
+    bool claimed = false;
+
+private:
+    void send(const QString &path, const QString &interface, const QString &name, const QVariant &argument)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
+        signal << argument;
         m_bus.send(signal);
     }
 
-private:
     QDBusConnection m_bus;
 };
 
-class WakeTest : public WireTest
+struct Moment {
+    const char *name;
+    void (*before)(StandInSystem &); // the computer sleeps, or the network goes
+    void (*after)(StandInSystem &); // it wakes, or the network is back
+};
+const Moment moments[] = {
+    {"resume", [](StandInSystem &system) { system.prepareForSleep(true); },
+        [](StandInSystem &system) { system.prepareForSleep(false); }},
+    {"network_return", [](StandInSystem &system) { system.networkState(20); },
+        [](StandInSystem &system) { system.networkState(70); }},
+};
+
+class WakeTest : public WireTest, public ::testing::WithParamInterface<Moment>
 {
 protected:
     WakeTest() { services.realWake = &wake; }
@@ -54,15 +80,15 @@ protected:
         return opened;
     }
 
-    StandInLogind logind;
+    StandInSystem system;
     LinuxWakeEvents wake;
 };
 
-TEST_F(WakeTest, ADocumentQueuedDuringASleepIsInTheFolderRightAfterTheResume)
+TEST_P(WakeTest, ADocumentQueuedMeanwhileIsInTheFolderRightAfterTheWake)
 {
     ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS"))
         << "run under tests/app/with-system-bus.sh";
-    ASSERT_TRUE(logind.claimName());
+    ASSERT_TRUE(system.claimed);
     model->enablePush();
 
     // The program as it runs: started, paired, one pass done, the loop asleep until its next turn.
@@ -72,24 +98,28 @@ TEST_F(WakeTest, ADocumentQueuedDuringASleepIsInTheFolderRightAfterTheResume)
     ASSERT_TRUE(model->pairing());
     cloud.claimPairing(model->pairing()->code.toStdString());
 
-    // The socket dies with the sleep and its retry waits; the phone sends meanwhile.
-    logind.prepareForSleep(true);
+    // The socket dies with the sleep or the network, and its retry waits; the phone sends meanwhile.
+    const Moment &moment = GetParam();
+    moment.before(system);
     cloud.dropRealtime();
     ASSERT_TRUE(waitUntil([&] { return push() == State::Waiting; }));
     cloud.sendDocument(model->pairing()->computerId.toStdString(), "Gece Fişi.pdf", testPdf.toStdString());
     const int opened = socketsOpened();
     services.clock.current = services.clock.current.addSecs(3600); // the night the computer slept
 
-    QElapsedTimer sinceResume;
-    sinceResume.start();
-    logind.prepareForSleep(false);
+    QElapsedTimer sinceWake;
+    sinceWake.start();
+    moment.after(system);
     ASSERT_TRUE(waitUntil([&] { return !QDir(folder.path()).entryList(QDir::Files).isEmpty(); }, 20000));
-    std::cout << "resume to folder: " << double(sinceResume.elapsed()) / 1000 << " s" << std::endl;
+    std::cout << moment.name << " to folder: " << double(sinceWake.elapsed()) / 1000 << " s" << std::endl;
 
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList(QStringLiteral("Gece Fişi.pdf")));
-    EXPECT_EQ(loopSleeps(), 1) << "the loop's own turn never came: the resume brought the document";
+    EXPECT_EQ(loopSleeps(), 1) << "the loop's own turn never came: the wake brought the document";
     EXPECT_TRUE(waitUntil([&] { return push() == State::Joined; }));
     EXPECT_GT(socketsOpened(), opened) << "the push socket is opened anew at once, not after its back-off";
 }
+
+INSTANTIATE_TEST_SUITE_P(Moments, WakeTest, ::testing::ValuesIn(moments),
+    [](const ::testing::TestParamInfo<Moment> &info) { return std::string(info.param.name); });
 
 } // namespace
