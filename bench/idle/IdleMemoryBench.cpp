@@ -4,10 +4,14 @@
 // done and both have idled, their resident sizes (VmRSS) are read and the ratio printed.
 // Both run as users run them, trusting the system's authorities and no other: each sees a private
 // /etc/ssl/certs (a user and mount namespace, unshare(1)) holding the local cloud's authority alone.
-// What still differs from a user's start: the display (offscreen by default), no session bus unless
-// the caller has one (so no secret store, no portal, no notifications), and the build type.
+// Both share one private bus as their session and system bus, on which stand-ins for logind and
+// NetworkManager say the computer is awake and online, as on a desktop. What still differs from a
+// user's start: the display (offscreen by default), no secret service, portal, notification server or
+// tray host on the bus, and the build type.
 //
-//   tarvolin_idle_memory [--idle SECONDS]   (TARVOLIN_IDLE_KEEP=1: both smaps copied to /tmp/idle-*.smaps)
+//   tarvolin_idle_memory [--idle SECONDS]
+//   TARVOLIN_IDLE_KEEP=1: both smaps copied to /tmp/idle-*.smaps
+//   TARVOLIN_IDLE_WRAP="heaptrack" (or any command): the program is started under it, for its figures
 #include "LocalCloud.h"
 
 #include <fcntl.h>
@@ -21,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,8 +36,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::vector<pid_t> children; // ended when the bench gives up
+
 [[noreturn]] void fail(const std::string &message)
 {
+    for (const pid_t child : children)
+        kill(child, SIGTERM);
     std::cerr << "tarvolin_idle_memory: " << message << std::endl;
     std::exit(2);
 }
@@ -63,6 +72,7 @@ pid_t spawn(const std::vector<std::string> &arguments, const std::vector<std::st
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
         fail("cannot start " + arguments[0]);
     posix_spawn_file_actions_destroy(&actions);
+    children.push_back(pid);
     return pid;
 }
 
@@ -81,6 +91,17 @@ std::string readAll(const fs::path &path)
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+std::string threadNames(pid_t pid)
+{
+    std::string names;
+    for (const fs::directory_entry &task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::string name = readAll(task.path() / "comm");
+        name.erase(name.find_last_not_of('\n') + 1);
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
 }
 
 } // namespace
@@ -132,6 +153,27 @@ int main(int argc, char **argv)
         return command;
     };
 
+    // The bus: a private daemon, its address on the first line it prints.
+    const pid_t bus
+        = spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, work / "bus.log");
+    std::string busAddress;
+    for (int i = 0; i < 100 && busAddress.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::string printed = readAll(work / "bus.log");
+        if (printed.find('\n') != std::string::npos)
+            busAddress = printed.substr(0, printed.find('\n'));
+    }
+    if (busAddress.empty())
+        fail("the private bus did not start; see " + (work / "bus.log").string());
+    const std::vector<std::string> desktop{
+        "DBUS_SESSION_BUS_ADDRESS=" + busAddress, "DBUS_SYSTEM_BUS_ADDRESS=" + busAddress};
+    const pid_t system = spawn({STAND_IN_SYSTEM}, desktop, work / "system.log");
+    for (int i = 0; i < 100 && readAll(work / "system.log").find("ready") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (readAll(work / "system.log").find("ready") == std::string::npos)
+        fail("the stand-in system services did not start; see " + (work / "system.log").string());
+    std::vector<std::string> programEnvironment = desktop;
+
     int result = 0;
     {
         LocalCloud cloud(LocalCloud::Options{.dataDir = (work / "cloud").string()});
@@ -143,12 +185,19 @@ int main(int argc, char **argv)
             << "manualCloudConfigurationEnabled=true\nsupabaseURL=" << cloud.baseUrl() << "\n"
             << "supabaseAnonKey=" << cloud.anonKey() << "\nstartupChoiceInitialized=true\n";
 
-        const pid_t program = spawn(withSystemTrust({IDLE_APP, "--background"}),
+        std::vector<std::string> programCommand{IDLE_APP, "--background"};
+        if (const char *wrap = std::getenv("TARVOLIN_IDLE_WRAP")) {
+            std::istringstream words(wrap);
+            std::vector<std::string> wrapper{std::istream_iterator<std::string>(words), {}};
+            programCommand.insert(programCommand.begin(), wrapper.begin(), wrapper.end());
+        }
+        programEnvironment.insert(programEnvironment.end(),
             {"XDG_CONFIG_HOME=" + (work / "config").string(), "XDG_CACHE_HOME=" + (work / "cache").string(),
-                "QT_LOGGING_RULES=*.debug=false"},
-            work / "program.log");
-        const pid_t minimal = spawn(
-            withSystemTrust({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health"}), {}, work / "minimal.log");
+                "QT_LOGGING_RULES=*.debug=false"});
+        const pid_t program
+            = spawn(withSystemTrust(programCommand), programEnvironment, work / "program.log");
+        const pid_t minimal = spawn(withSystemTrust({MINIMAL_APP, cloud.baseUrl() + "/auth/v1/health"}),
+            desktop, work / "minimal.log");
 
         // Idle means: the program has listed its queue once, and the yardstick has its answer.
         bool passed = false;
@@ -169,8 +218,8 @@ int main(int argc, char **argv)
         std::printf(
             "idle VmRSS: program --background %.1f MiB, minimal Qt https program %.1f MiB, ratio %.2f\n",
             double(programKiB) / 1024, double(minimalKiB) / 1024, double(programKiB) / double(minimalKiB));
-        std::printf("threads: program %ld, minimal %ld\n", statusKiB(program, "Threads"),
-            statusKiB(minimal, "Threads"));
+        std::printf("threads: program %ld (%s), minimal %ld (%s)\n", statusKiB(program, "Threads"),
+            threadNames(program).c_str(), statusKiB(minimal, "Threads"), threadNames(minimal).c_str());
         if (std::getenv("TARVOLIN_IDLE_KEEP"))
             std::system(("cp /proc/" + std::to_string(program) + "/smaps /tmp/idle-program.smaps; cp /proc/"
                 + std::to_string(minimal) + "/smaps /tmp/idle-minimal.smaps")
@@ -180,6 +229,10 @@ int main(int argc, char **argv)
             int status = 0;
             waitpid(pid, &status, 0);
         }
+    }
+    for (const pid_t pid : {system, bus}) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
     }
     fs::remove_all(work);
     return result;
