@@ -56,7 +56,7 @@ void ApplicationScene::showTrayIconWhenAvailable()
     if (m_tray->icon()->isVisible() || !m_options.trayAvailable())
         return;
     m_trayWatch.stop();
-    m_tray->icon()->show();
+    m_tray->show();
 }
 
 void ApplicationScene::setDarkLook(bool dark)

@@ -95,10 +95,17 @@ void TrayMenu::refresh()
         m_notifications->setChecked(m_model.notificationsEnabled());
     }
 
-    const TrayIcon::Look look{
+    m_look = TrayIcon::Look{
         TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()), m_model.lastError().has_value()};
-    if (look == m_look)
-        return;
-    m_look = look;
-    m_icon->setIcon(TrayIcon::icon(look));
+    if (m_shown && m_look != m_drawnLook) {
+        m_drawnLook = m_look;
+        m_icon->setIcon(TrayIcon::icon(*m_look));
+    }
+}
+
+void TrayMenu::show()
+{
+    m_shown = true;
+    refresh();
+    m_icon->show();
 }

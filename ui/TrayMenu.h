@@ -31,8 +31,10 @@ public:
 
     QMenu *menu() const { return m_menu; }
     QSystemTrayIcon *icon() const { return m_icon; }
-    // The look of the icon shown now.
+    // The look the icon has, or will have once it is shown.
     TrayIcon::Look look() const { return m_look.value_or(TrayIcon::Look{}); }
+    // Puts the icon in the tray, drawn in its current look.
+    void show();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -46,5 +48,9 @@ private:
     QAction *m_statusLine;
     QAction *m_notifications;
     QSystemTrayIcon *m_icon;
-    std::optional<TrayIcon::Look> m_look; // nothing until the first icon is set
+    std::optional<TrayIcon::Look> m_look; // nothing until the first refresh
+    // Drawing the icon pulls in the painting code and its buffers; with no tray host to show it (the
+    // usual case on some desktops) a tray program would carry them for nothing.
+    bool m_shown = false;
+    std::optional<TrayIcon::Look> m_drawnLook;
 };

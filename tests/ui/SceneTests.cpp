@@ -40,6 +40,7 @@ protected:
 TEST_F(Scene, TrayFollowsTheProgressAndTheErrorOfThePass)
 {
     TrayMenu *tray = scene->trayMenu();
+    tray->show(); // as the scene does once a tray host is there
     Ui::reportDownloading(*f.model, 2, 5);
     EXPECT_EQ(trayAction("statusLine")->text(), QStringLiteral("2/5 evrak indiriliyor…"));
     EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Tarvolin Masaüstü\n2/5 evrak indiriliyor…"));
@@ -136,9 +137,12 @@ TEST(SceneLifecycle, ALoginStartWorksWithoutAWindowAndTheTrayMayComeLate)
     EXPECT_EQ(scene.mainWindow(), nullptr);
     EXPECT_FALSE(Ui::countInView(*f.model));
     EXPECT_FALSE(scene.trayMenu()->icon()->isVisible()) << "no tray host yet";
+    EXPECT_TRUE(scene.trayMenu()->icon()->icon().isNull()) << "nothing drawn for a tray that is not there";
 
     trayAvailable = true;
     ASSERT_TRUE(waitUntil([&] { return scene.trayMenu()->icon()->isVisible(); }));
+    EXPECT_EQ(scene.trayMenu()->icon()->icon().pixmap(22).toImage(),
+        TrayIcon::pixmap(scene.trayMenu()->look(), 22).toImage());
 
     // The way back (tray, or a second launch) builds the window.
     scene.openMainWindow();
