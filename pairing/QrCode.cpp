@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int moduleScale = 9;
 // The blank margin scanners need around the code, in modules.
 constexpr int quietZoneModules = 4;
 // The size at which the views show the code, whatever the number of modules.
@@ -38,10 +37,8 @@ QImage makeQRCode(const QString &text)
                 row[x + quietZoneModules] = 0;
         }
     }
-    QImage scaled
-        = image.scaled(side * moduleScale, side * moduleScale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    if (scaled.isNull())
-        return {};
-    scaled.setDevicePixelRatio(scaled.width() / displaySize);
-    return scaled;
+    // The views scale it as they draw it: a code drawn large here would be a tenth of a MiB held for as
+    // long as the code stands, and the scaling code with it.
+    image.setDevicePixelRatio(side / displaySize);
+    return image;
 }
