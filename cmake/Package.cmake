@@ -15,10 +15,12 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kavrendal <destek@kavrendal.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The libraries the program links come from dpkg-shlibdeps; what Qt loads at run time (the display
-# plugins, the SVG icon reader) it cannot see.
+# The libraries the program links come from dpkg-shlibdeps; what is loaded at run time it cannot see:
+# Qt's display plugins and SVG icon reader, and libarchive, which the updater loads only to unpack an
+# update. The packaged copy leaves its updates to the package manager, but the same binary unpacks
+# without the marker, and the package has always pulled libarchive in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libarchive13")
 # Turkish texts in Qt's own dialogs; a secret service keeps the session across starts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring")

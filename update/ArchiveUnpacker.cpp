@@ -6,8 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+// For the types and constants only: the functions are looked up at run time.
 #include <archive.h>
 #include <archive_entry.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <memory>
@@ -22,12 +25,84 @@ const QString openFailedText = QStringLiteral("Güncelleme paketi açılamadı."
     throw CompanionError::server(openFailedText);
 }
 
-struct ReaderDeleter {
-    void operator()(archive *a) const { archive_read_free(a); }
+// Every libarchive function the unpacker calls. Each pointer's type is the header's own declaration,
+// so a call cannot disagree with the library about its signature.
+#define TARVOLIN_ARCHIVE_FUNCTIONS(F)                                                                        \
+    F(archive_read_new)                                                                                      \
+    F(archive_read_free)                                                                                     \
+    F(archive_read_support_format_zip)                                                                       \
+    F(archive_read_open_filename)                                                                            \
+    F(archive_read_next_header)                                                                              \
+    F(archive_read_data_block)                                                                               \
+    F(archive_write_disk_new)                                                                                \
+    F(archive_write_disk_set_options)                                                                        \
+    F(archive_write_header)                                                                                  \
+    F(archive_write_data_block)                                                                              \
+    F(archive_write_finish_entry)                                                                            \
+    F(archive_write_close)                                                                                   \
+    F(archive_write_free)                                                                                    \
+    F(archive_entry_pathname)                                                                                \
+    F(archive_entry_pathname_utf8)                                                                           \
+    F(archive_entry_copy_pathname)                                                                           \
+    F(archive_entry_hardlink)                                                                                \
+    F(archive_entry_hardlink_utf8)                                                                           \
+    F(archive_entry_copy_hardlink)                                                                           \
+    F(archive_entry_symlink)                                                                                 \
+    F(archive_entry_symlink_utf8)                                                                            \
+    F(archive_entry_filetype)                                                                                \
+    F(archive_entry_size)                                                                                    \
+    F(archive_entry_size_is_set)
+
+// libarchive and what it pulls in (an XML parser, a crypto library, compressors) would stay resident
+// through the hours the program idles in the tray, for an unpack that runs only when an update
+// arrives. So it is loaded for each unpack and let go after it: a refused update leaves the program
+// running, and it should not idle on with the library.
+class ArchiveLibrary
+{
+public:
+    explicit ArchiveLibrary(const QString &file)
+        : m_handle(::dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL))
+    {
+        if (!m_handle)
+            unusable(::dlerror());
+#define TARVOLIN_RESOLVE(name) resolve(name, #name);
+        TARVOLIN_ARCHIVE_FUNCTIONS(TARVOLIN_RESOLVE)
+#undef TARVOLIN_RESOLVE
+    }
+    ~ArchiveLibrary()
+    {
+        ::dlclose(m_handle);
+    }
+    ArchiveLibrary(const ArchiveLibrary &) = delete;
+    ArchiveLibrary &operator=(const ArchiveLibrary &) = delete;
+
+    // The argument names the member being declared; parentheses would make it an expression.
+    // NOLINTNEXTLINE(bugprone-macro-parentheses)
+#define TARVOLIN_POINTER(name) decltype(&::name) name = nullptr;
+    TARVOLIN_ARCHIVE_FUNCTIONS(TARVOLIN_POINTER)
+#undef TARVOLIN_POINTER
+
+private:
+    template <typename Function> void resolve(Function &pointer, const char *name)
+    {
+        pointer = reinterpret_cast<Function>(::dlsym(m_handle, name));
+        if (!pointer)
+            unusable(::dlerror());
+    }
+    // Without the library no update can be unpacked; the user sees the usual message, the log why.
+    [[noreturn]] void unusable(const char *reason)
+    {
+        qWarning("The update cannot be unpacked: %s", reason ? reason : "libarchive is unusable");
+        if (m_handle)
+            ::dlclose(m_handle);
+        refuse();
+    }
+
+    void *m_handle;
 };
-struct WriterDeleter {
-    void operator()(archive *a) const { archive_write_free(a); }
-};
+#undef TARVOLIN_ARCHIVE_FUNCTIONS
+
+using ArchiveHandle = std::unique_ptr<archive, int (*)(archive *)>;
 
 QString entryText(const char *utf8, const char *native)
 {
@@ -84,13 +159,14 @@ constexpr qint64 minimumBudget = qint64(64) << 20;
 
 // Copies one entry's bytes, never more than it declared nor more than the archive's budget. A damaged
 // entry (a bad checksum is only a warning to libarchive) is refused like any other.
-void copyData(archive *reader, archive *writer, std::optional<qint64> declared, qint64 &budget)
+void copyData(const ArchiveLibrary &lib, archive *reader, archive *writer, std::optional<qint64> declared,
+    qint64 &budget)
 {
     const void *block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
     for (;;) {
-        const int status = archive_read_data_block(reader, &block, &size, &offset);
+        const int status = lib.archive_read_data_block(reader, &block, &size, &offset);
         if (status == ARCHIVE_EOF)
             return;
         if (status != ARCHIVE_OK)
@@ -99,14 +175,15 @@ void copyData(archive *reader, archive *writer, std::optional<qint64> declared, 
         if ((declared && end > *declared) || qint64(size) > budget)
             refuse();
         budget -= qint64(size);
-        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
+        if (lib.archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
             refuse();
     }
 }
 
 } // namespace
 
-void unpackUpdateArchive(const QString &archivePath, const QString &destination)
+void unpackUpdateArchive(
+    const QString &archivePath, const QString &destination, const QString &archiveLibrary)
 {
     // libarchive resolves names against the working directory; every entry therefore gets an absolute
     // name under the destination's real path (no link in it, or the symlink guard would refuse it).
@@ -114,15 +191,16 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
     if (root.isEmpty())
         refuse();
 
-    std::unique_ptr<archive, ReaderDeleter> reader(archive_read_new());
-    std::unique_ptr<archive, WriterDeleter> writer(archive_write_disk_new());
+    const ArchiveLibrary lib(archiveLibrary);
+    ArchiveHandle reader(lib.archive_read_new(), lib.archive_read_free);
+    ArchiveHandle writer(lib.archive_write_disk_new(), lib.archive_write_free);
     if (!reader || !writer)
         refuse();
-    archive_read_support_format_zip(reader.get());
+    lib.archive_read_support_format_zip(reader.get());
     // Our own checks above replace the absolute-path guard, which would refuse the rebased names.
-    archive_write_disk_set_options(writer.get(),
+    lib.archive_write_disk_set_options(writer.get(),
         ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-    if (archive_read_open_filename(
+    if (lib.archive_read_open_filename(
             reader.get(), QFile::encodeName(archivePath).constData(), size_t(64) * 1024)
         != ARCHIVE_OK)
         refuse();
@@ -130,33 +208,34 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
 
     for (;;) {
         archive_entry *entry = nullptr;
-        const int status = archive_read_next_header(reader.get(), &entry);
+        const int status = lib.archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
             break;
         if (status < ARCHIVE_WARN)
             refuse();
 
-        const std::optional<QString> contained
-            = containedName(entryText(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry)));
+        const std::optional<QString> contained = containedName(
+            entryText(lib.archive_entry_pathname_utf8(entry), lib.archive_entry_pathname(entry)));
         if (!contained)
             refuse();
         const QString &name = *contained;
 
-        const QString hardlink = entryText(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry));
+        const QString hardlink
+            = entryText(lib.archive_entry_hardlink_utf8(entry), lib.archive_entry_hardlink(entry));
         if (!hardlink.isEmpty()) {
             const std::optional<QString> linked = containedName(hardlink);
             if (!linked)
                 refuse();
-            archive_entry_copy_hardlink(
+            lib.archive_entry_copy_hardlink(
                 entry, QFile::encodeName(root + QLatin1Char('/') + *linked).constData());
         } else {
-            switch (archive_entry_filetype(entry)) {
+            switch (lib.archive_entry_filetype(entry)) {
             case AE_IFREG:
             case AE_IFDIR:
                 break;
             case AE_IFLNK:
-                if (!isContainedLinkTarget(
-                        name, entryText(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry))))
+                if (!isContainedLinkTarget(name,
+                        entryText(lib.archive_entry_symlink_utf8(entry), lib.archive_entry_symlink(entry))))
                     refuse();
                 break;
             default:
@@ -164,21 +243,21 @@ void unpackUpdateArchive(const QString &archivePath, const QString &destination)
             }
         }
 
-        archive_entry_copy_pathname(entry, QFile::encodeName(root + QLatin1Char('/') + name).constData());
+        lib.archive_entry_copy_pathname(entry, QFile::encodeName(root + QLatin1Char('/') + name).constData());
         // A warning (say, a time that could not be set) is no reason to refuse the update.
-        if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
+        if (lib.archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             refuse();
-        const std::optional<qint64> declared = archive_entry_size_is_set(entry)
-            ? std::optional<qint64>(archive_entry_size(entry))
+        const std::optional<qint64> declared = lib.archive_entry_size_is_set(entry)
+            ? std::optional<qint64>(lib.archive_entry_size(entry))
             : std::nullopt;
         if (declared && *declared > budget)
             refuse();
         if (!declared || *declared > 0)
-            copyData(reader.get(), writer.get(), declared, budget);
-        if (archive_write_finish_entry(writer.get()) < ARCHIVE_WARN)
+            copyData(lib, reader.get(), writer.get(), declared, budget);
+        if (lib.archive_write_finish_entry(writer.get()) < ARCHIVE_WARN)
             refuse();
     }
     // Folder times are applied when the writer closes.
-    if (archive_write_close(writer.get()) < ARCHIVE_WARN)
+    if (lib.archive_write_close(writer.get()) < ARCHIVE_WARN)
         refuse();
 }

@@ -8,5 +8,7 @@
 // would unpack to far more than their own size (a zip bomb) are refused; set-uid and set-gid bits are never
 // restored. Throws CompanionError::server("Güncelleme paketi açılamadı.") when the archive is unreadable or
 // anything in it is refused; entries before the failing one stay written, so the caller discards the
-// folder.
-void unpackUpdateArchive(const QString &archivePath, const QString &destination);
+// folder. libarchive is loaded from `archiveLibrary` for the unpack alone; when it cannot be loaded,
+// the same error is thrown before anything is written and the reason logged.
+void unpackUpdateArchive(const QString &archivePath, const QString &destination,
+    const QString &archiveLibrary = QStringLiteral("libarchive.so.13"));

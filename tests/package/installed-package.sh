@@ -23,6 +23,7 @@ cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.lo
 deb=$(ls "$work"/out/tarvolin_*_*.deb)
 echo "package $(basename "$deb")"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6core6' || fail "no computed dependencies: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -qw 'libarchive13' || fail "no dependency on the unpacker's library: $(dpkg-deb -f "$deb" Depends)"
 
 root=$work/root
 dpkg -x "$deb" "$root"

@@ -157,4 +157,23 @@ TEST(HostileArchive, AnEntryLargerThanTheRoomLeftIsRefused)
     box.expectNothingOutside();
 }
 
+TEST(HostileArchive, WithoutAUsableArchiveLibraryNothingIsUnpacked)
+{
+    // A missing file, and a library that lacks the functions.
+    for (const QString &library :
+        {QStringLiteral("/nonexistent/libarchive.so.13"), QStringLiteral("libc.so.6")}) {
+        SCOPED_TRACE(library.toStdString());
+        Sandbox box;
+        writeFile(box.root + QStringLiteral("/update.zip"), rawZip({topFolder, program}));
+        try {
+            unpackUpdateArchive(box.root + QStringLiteral("/update.zip"), box.staging, library);
+            ADD_FAILURE() << "unpacked without the library";
+        } catch (const CompanionError &error) {
+            EXPECT_EQ(error.message(), unreadable);
+        }
+        EXPECT_TRUE(QDir(box.staging).isEmpty());
+        box.expectNothingOutside();
+    }
+}
+
 } // namespace
