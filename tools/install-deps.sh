@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-websockets-dev libqt6svg6 qt6-translations-l10n qcoro-qt6-dev qtkeychain-qt6-dev libqrencode-dev libarchive-dev
     libcpp-httplib-dev libsqlite3-dev libssl-dev nlohmann-json3-dev uuid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libsecret-1-0 fonts-dejavu-core xvfb xauth dbus gnome-keyring openssl
+    libsecret-1-0 fonts-dejavu-core xvfb xauth dbus at-spi2-core gnome-keyring openssl
     zip unzip curl time sqlite3 python3
     dpkg-dev desktop-file-utils appstream file zbar-tools imagemagick
     clang libfuzzer-14-dev clang-format clang-tidy

@@ -7,7 +7,6 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
-#include <QAccessible>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -29,15 +28,12 @@ QLabel *label(const QString &text, const QFont &font, const QColor &colour, QWid
     return result;
 }
 
-// A changed status or error is told to screen readers: a label's accessible name is its text, and
-// the label alone does not say when that changes.
+// A changed status or error is told to screen readers: a label's accessible name is its text, and a
+// label with no name of its own announces each new text itself, so a name set on one would silence it.
 void setAnnouncedText(QLabel *label, const QString &text)
 {
-    if (label->text() == text)
-        return;
+    Q_ASSERT(label->accessibleName().isEmpty());
     label->setText(text);
-    QAccessibleEvent event(label, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
 }
 
 QVBoxLayout *column(int spacing, QWidget *owner = nullptr)
