@@ -2,6 +2,7 @@
 
 #include "platform/linux/QtKeychainSecretStore.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroProcess>
 #include <QCoro/QCoroSignal>
 #include <QDeadlineTimer>
@@ -67,8 +68,8 @@ QCoro::Task<> ChildProcessSecretStore::remove(QString service, QString account)
     co_await run(Remove, std::move(service), std::move(account), {});
 }
 
-QCoro::Task<std::optional<QByteArray>> ChildProcessSecretStore::run(QString operation, QString service,
-    QString account, QByteArray input)
+QCoro::Task<std::optional<QByteArray>> ChildProcessSecretStore::run(
+    QString operation, QString service, QString account, QByteArray input)
 {
     // Copied before the first wait: the store may be gone by the time this operation's turn comes.
     const std::shared_ptr<Queue> queue = m_queue;
@@ -119,14 +120,13 @@ void ChildProcessSecretStore::finishPendingWork()
 
 int ChildProcessSecretStore::runHelper(int argc, char *argv[])
 {
+    if (argc != 5)
+        return NothingOrFailed;
+    const QString operation = QString::fromLocal8Bit(argv[2]);
+    const QString service = QString::fromLocal8Bit(argv[3]);
+    const QString account = QString::fromLocal8Bit(argv[4]);
     // No display and no user interface: the child must stay as small and as quick as it can.
     const QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() != 5)
-        return NothingOrFailed;
-    const QString &operation = arguments[2];
-    const QString &service = arguments[3];
-    const QString &account = arguments[4];
 
     QtKeychainSecretStore store;
     if (operation == Load) {

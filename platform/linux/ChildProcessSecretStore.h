@@ -2,7 +2,7 @@
 
 #include "platform/SecretStore.h"
 
-#include <QCoreApplication>
+#include <QString>
 
 #include <chrono>
 #include <memory>
@@ -15,7 +15,9 @@
 class ChildProcessSecretStore : public SecretStore
 {
 public:
-    explicit ChildProcessSecretStore(QString helper = QCoreApplication::applicationFilePath(),
+    // The default is the running program's own image, which outlives a package upgrade or removal
+    // that replaces or deletes its file: the child always speaks the parent's protocol.
+    explicit ChildProcessSecretStore(QString helper = QStringLiteral("/proc/self/exe"),
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     QCoro::Task<> save(QString service, QString account, QByteArray data) override;
@@ -33,8 +35,8 @@ public:
 
 private:
     struct Queue;
-    QCoro::Task<std::optional<QByteArray>> run(QString operation, QString service, QString account,
-        QByteArray input);
+    QCoro::Task<std::optional<QByteArray>> run(
+        QString operation, QString service, QString account, QByteArray input);
 
     QString m_helper;
     std::chrono::milliseconds m_timeout;
