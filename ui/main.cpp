@@ -1,5 +1,6 @@
 // The program's entry point: the one place that knows which platform it runs on.
 #include "app/AppModel.h"
+#include "platform/linux/ChildProcessSecretStore.h"
 #include "platform/linux/DesktopId.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/DialogFolderChooser.h"
@@ -11,7 +12,6 @@
 #include "platform/linux/PortalColourScheme.h"
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtHttpClient.h"
-#include "platform/linux/QtKeychainSecretStore.h"
 #include "platform/linux/QtTranslations.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -32,10 +32,15 @@
 #include <QThreadPool>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 int main(int argc, char *argv[])
 {
+    // The secret store's child is this program too; it must start nothing of the program's own.
+    if (argc > 1 && std::strcmp(argv[1], ChildProcessSecretStore::helperArgument) == 0)
+        return ChildProcessSecretStore::runHelper(argc, argv);
+
     // Taken before Qt starts: its platform plugins consume them from the environment.
     InstanceGuard::Launch launch{
         {}, qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), qEnvironmentVariable("DESKTOP_STARTUP_ID")};
@@ -71,7 +76,7 @@ int main(int argc, char *argv[])
     }
 
     QSettingsStore settings;
-    QtKeychainSecretStore secrets;
+    ChildProcessSecretStore secrets;
     SystemClock clock;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     try {

@@ -2,9 +2,7 @@
 
 #include <qt6keychain/keychain.h>
 
-#include <QCoreApplication>
 #include <QCoro/QCoroSignal>
-#include <QDeadlineTimer>
 
 namespace {
 
@@ -30,23 +28,6 @@ template <typename JobType> QCoro::Task<bool> run(JobType *job, std::chrono::mil
     co_return result.has_value() && guard && guard->error() == QKeychain::NoError;
 }
 
-// Counts an operation as under way for as long as it lives.
-class Pending
-{
-public:
-    explicit Pending(std::shared_ptr<int> count)
-        : m_count(std::move(count))
-    {
-        ++*m_count;
-    }
-    ~Pending() { --*m_count; }
-    Pending(const Pending &) = delete;
-    Pending &operator=(const Pending &) = delete;
-
-private:
-    std::shared_ptr<int> m_count;
-};
-
 } // namespace
 
 QtKeychainSecretStore::QtKeychainSecretStore(std::chrono::milliseconds timeout)
@@ -56,10 +37,14 @@ QtKeychainSecretStore::QtKeychainSecretStore(std::chrono::milliseconds timeout)
 
 QCoro::Task<> QtKeychainSecretStore::save(QString service, QString account, QByteArray data)
 {
-    const Pending pending(m_pending);
+    co_await write(std::move(service), std::move(account), std::move(data));
+}
+
+QCoro::Task<bool> QtKeychainSecretStore::write(QString service, QString account, QByteArray data)
+{
     auto *job = makeJob<QKeychain::WritePasswordJob>(service, account);
     job->setBinaryData(data);
-    co_await run(job, m_timeout);
+    co_return co_await run(job, m_timeout);
 }
 
 QCoro::Task<std::optional<QByteArray>> QtKeychainSecretStore::load(QString service, QString account)
@@ -73,14 +58,10 @@ QCoro::Task<std::optional<QByteArray>> QtKeychainSecretStore::load(QString servi
 
 QCoro::Task<> QtKeychainSecretStore::remove(QString service, QString account)
 {
-    const Pending pending(m_pending);
-    co_await run(makeJob<QKeychain::DeletePasswordJob>(service, account), m_timeout);
+    co_await erase(std::move(service), std::move(account));
 }
 
-void QtKeychainSecretStore::finishPendingWork()
+QCoro::Task<bool> QtKeychainSecretStore::erase(QString service, QString account)
 {
-    // Every operation ends by itself within the time-out, so this wait does too.
-    const QDeadlineTimer deadline(m_timeout + std::chrono::seconds(1));
-    while (*m_pending > 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    co_return co_await run(makeJob<QKeychain::DeletePasswordJob>(service, account), m_timeout);
 }

@@ -3,11 +3,11 @@
 #include "core/KeychainStore.h"
 #include "core/Settings.h"
 #include "platform/PlatformError.h"
+#include "platform/linux/ChildProcessSecretStore.h"
 #include "platform/linux/DesktopWorkspace.h"
 #include "platform/linux/LinuxApplicationHost.h"
 #include "platform/linux/PathFolderBookmarks.h"
 #include "platform/linux/QSettingsStore.h"
-#include "platform/linux/QtKeychainSecretStore.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QCoro/QCoroTask>
@@ -131,7 +131,7 @@ TEST(SecretStore, FailsSilentlyAndQuicklyWithoutASessionBus)
 {
     // The test environment disables the session bus. A store that waited for it would sit out the
     // hour and meet the test's own timeout instead.
-    QtKeychainSecretStore store(std::chrono::hours(1));
+    ChildProcessSecretStore store(QStringLiteral(TARVOLIN_PROGRAM), std::chrono::hours(1));
     KeychainStore keychain(store);
     QCoro::waitFor(keychain.save(QByteArray("{}"), QStringLiteral("cloud-session")));
     EXPECT_EQ(QCoro::waitFor(keychain.load(QStringLiteral("cloud-session"))), std::nullopt);
