@@ -13,8 +13,9 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
     Options options, QObject *parent)
     : QObject(parent)
     , m_model(model)
+    , m_openWindow(std::move(openWindow))
+    , m_quit(std::move(quit))
     , m_options(std::move(options))
-    , m_menu(new QMenu)
     , m_icon(new QSystemTrayIcon(this))
 {
     if (!m_options.palette)
@@ -22,14 +23,35 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
     if (!m_options.currentDesktop)
         m_options.currentDesktop = [] { return qEnvironmentVariable("XDG_CURRENT_DESKTOP"); };
 
-    m_statusLine = m_menu->addAction(model.status());
+    connect(&model, &AppModel::statusChanged, this, &TrayMenu::refresh);
+    connect(&model, &AppModel::lastErrorChanged, this, &TrayMenu::refresh);
+    connect(&model, &AppModel::notificationsEnabledChanged, this, &TrayMenu::refresh);
+    // The panel may change colours with the desktop's theme while the program runs.
+    qApp->installEventFilter(this);
+
+    // A plain click on the icon is the usual way back to the window on Linux desktops.
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            m_openWindow();
+    });
+    refresh();
+}
+
+QMenu *TrayMenu::menu()
+{
+    // Built with the icon: a menu is the first widget, and with it the style and its code, which a
+    // program with no tray host to show them in would carry for nothing.
+    if (m_menu)
+        return m_menu;
+    m_menu = new QMenu;
+    m_statusLine = m_menu->addAction(m_model.status());
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setEnabled(false); // a line of text, not a command
     m_menu->addSeparator();
 
     QAction *open = m_menu->addAction(QStringLiteral("Tarvolin Masaüstü'nü Aç"));
     open->setObjectName(QStringLiteral("openWindow"));
-    connect(open, &QAction::triggered, this, [openWindow] { openWindow(); });
+    connect(open, &QAction::triggered, this, [this] { m_openWindow(); });
 
     // Never disabled: the pass itself returns at once when it cannot or need not run.
     QAction *sync = m_menu->addAction(QStringLiteral("Şimdi Kontrol Et"));
@@ -50,27 +72,16 @@ TrayMenu::TrayMenu(AppModel &model, std::function<void()> openWindow, std::funct
 
     QAction *quitAction = m_menu->addAction(QStringLiteral("Tamamen Çık"));
     quitAction->setObjectName(QStringLiteral("quit"));
-    connect(quitAction, &QAction::triggered, this, [quit] { quit(); });
-
-    connect(&model, &AppModel::statusChanged, this, &TrayMenu::refresh);
-    connect(&model, &AppModel::lastErrorChanged, this, &TrayMenu::refresh);
-    connect(&model, &AppModel::notificationsEnabledChanged, this, &TrayMenu::refresh);
-    // The panel may change colours with the desktop's theme while the program runs.
-    qApp->installEventFilter(this);
+    connect(quitAction, &QAction::triggered, this, [this] { m_quit(); });
 
     m_icon->setContextMenu(m_menu);
-    // A plain click on the icon is the usual way back to the window on Linux desktops.
-    connect(
-        m_icon, &QSystemTrayIcon::activated, this, [openWindow](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                openWindow();
-        });
     refresh();
+    return m_menu;
 }
 
 TrayMenu::~TrayMenu()
 {
-    delete m_menu; // a menu with no parent widget is not owned by anyone else
+    delete m_menu; // a menu with no parent widget is not owned by anyone else (none before the icon showed)
 }
 
 bool TrayMenu::eventFilter(QObject *watched, QEvent *event)
@@ -83,17 +94,16 @@ bool TrayMenu::eventFilter(QObject *watched, QEvent *event)
 void TrayMenu::refresh()
 {
     // The status line carries the pass's progress ("2/5 evrak indiriliyor…"), so both follow it.
-    m_statusLine->setText(m_model.status());
+    if (m_menu) {
+        m_statusLine->setText(m_model.status());
+        const QSignalBlocker quiet(m_notifications);
+        m_notifications->setChecked(m_model.notificationsEnabled());
+    }
     QString tip = QStringLiteral("Tarvolin Masaüstü\n") + m_model.status();
     if (m_model.lastError())
         tip += QLatin1Char('\n') + *m_model.lastError();
     // A tooltip that looks like markup is shown as markup; a file name in the error must not be.
     m_icon->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
-
-    {
-        const QSignalBlocker quiet(m_notifications);
-        m_notifications->setChecked(m_model.notificationsEnabled());
-    }
 
     m_look = TrayIcon::Look{
         TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()), m_model.lastError().has_value()};
@@ -105,6 +115,7 @@ void TrayMenu::refresh()
 
 void TrayMenu::show()
 {
+    menu();
     m_shown = true;
     refresh();
     m_icon->show();

@@ -29,7 +29,8 @@ public:
         Options options = {}, QObject *parent = nullptr);
     ~TrayMenu() override;
 
-    QMenu *menu() const { return m_menu; }
+    // The icon's menu, built the first time it is asked for (at the latest when the icon is shown).
+    QMenu *menu();
     QSystemTrayIcon *icon() const { return m_icon; }
     // The look the icon has, or will have once it is shown.
     TrayIcon::Look look() const { return m_look.value_or(TrayIcon::Look{}); }
@@ -43,10 +44,12 @@ private:
     void refresh();
 
     AppModel &m_model;
+    std::function<void()> m_openWindow;
+    std::function<void()> m_quit;
     Options m_options;
-    QMenu *m_menu;
-    QAction *m_statusLine;
-    QAction *m_notifications;
+    QMenu *m_menu = nullptr;
+    QAction *m_statusLine = nullptr;
+    QAction *m_notifications = nullptr;
     QSystemTrayIcon *m_icon;
     std::optional<TrayIcon::Look> m_look; // nothing until the first refresh
     // Drawing the icon pulls in the painting code and its buffers; with no tray host to show it (the
