@@ -20,7 +20,8 @@ void recordNameChanges(QAccessibleEvent *event)
 
 TEST(AccessibilityEvents, StatusAndErrorChangesAreAnnounced)
 {
-    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "run under with-accessibility-bus.sh";
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"))
+        << "run under with-accessibility-bus.sh";
     UiFixture f(true);
     MainWindow window(*f.model, MainWindow::Hooks{[] {}, [] { return true; }});
     window.show();
@@ -36,7 +37,8 @@ TEST(AccessibilityEvents, StatusAndErrorChangesAreAnnounced)
 
     // Once each: a screen reader says twice what it is told twice.
     EXPECT_EQ(announced,
-        QStringList({QStringLiteral("statusLine"), QStringLiteral("errorBoxText"), QStringLiteral("errorBannerText")}));
+        QStringList({QStringLiteral("statusLine"), QStringLiteral("errorBoxText"),
+            QStringLiteral("errorBannerText")}));
 }
 
 } // namespace
