@@ -66,6 +66,7 @@ QMenu *TrayMenu::menu()
     m_notifications = m_menu->addAction(QStringLiteral("Bildirimleri Göster"));
     m_notifications->setObjectName(QStringLiteral("showNotifications"));
     m_notifications->setCheckable(true);
+    m_notifications->setChecked(m_model.notificationsEnabled());
     connect(
         m_notifications, &QAction::toggled, this, [this](bool on) { m_model.setNotificationsEnabled(on); });
     m_menu->addSeparator();
@@ -75,7 +76,6 @@ QMenu *TrayMenu::menu()
     connect(quitAction, &QAction::triggered, this, [this] { m_quit(); });
 
     m_icon->setContextMenu(m_menu);
-    refresh();
     return m_menu;
 }
 
@@ -107,16 +107,21 @@ void TrayMenu::refresh()
 
     m_look = TrayIcon::Look{
         TrayIcon::panelFor(m_options.palette(), m_options.currentDesktop()), m_model.lastError().has_value()};
-    if (m_shown && m_look != m_drawnLook) {
-        m_drawnLook = m_look;
-        m_icon->setIcon(TrayIcon::icon(*m_look));
-    }
+    if (m_drawnLook)
+        drawIcon();
+}
+
+void TrayMenu::drawIcon()
+{
+    if (m_look == m_drawnLook)
+        return;
+    m_drawnLook = m_look;
+    m_icon->setIcon(TrayIcon::icon(*m_look));
 }
 
 void TrayMenu::show()
 {
     menu();
-    m_shown = true;
-    refresh();
+    drawIcon();
     m_icon->show();
 }

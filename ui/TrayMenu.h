@@ -42,6 +42,7 @@ protected:
 
 private:
     void refresh();
+    void drawIcon();
 
     AppModel &m_model;
     std::function<void()> m_openWindow;
@@ -51,9 +52,8 @@ private:
     QAction *m_statusLine = nullptr;
     QAction *m_notifications = nullptr;
     QSystemTrayIcon *m_icon;
-    std::optional<TrayIcon::Look> m_look; // nothing until the first refresh
-    // Drawing the icon pulls in the painting code and its buffers; with no tray host to show it (the
-    // usual case on some desktops) a tray program would carry them for nothing.
-    bool m_shown = false;
+    std::optional<TrayIcon::Look> m_look; // set by the first refresh, in the constructor
+    // Nothing until the icon is shown: drawing it pulls in the painting code and its buffers, which
+    // with no tray host to show it (the usual case on some desktops) would be carried for nothing.
     std::optional<TrayIcon::Look> m_drawnLook;
 };

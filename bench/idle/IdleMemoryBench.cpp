@@ -172,7 +172,6 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (readAll(work / "system.log").find("ready") == std::string::npos)
         fail("the stand-in system services did not start; see " + (work / "system.log").string());
-    std::vector<std::string> programEnvironment = desktop;
 
     int result = 0;
     {
@@ -191,6 +190,7 @@ int main(int argc, char **argv)
             std::vector<std::string> wrapper{std::istream_iterator<std::string>(words), {}};
             programCommand.insert(programCommand.begin(), wrapper.begin(), wrapper.end());
         }
+        std::vector<std::string> programEnvironment = desktop;
         programEnvironment.insert(programEnvironment.end(),
             {"XDG_CONFIG_HOME=" + (work / "config").string(), "XDG_CACHE_HOME=" + (work / "cache").string(),
                 "QT_LOGGING_RULES=*.debug=false"});

@@ -36,22 +36,23 @@ QNetworkInformation::Reachability reachabilityOf(uint state)
 LinuxWakeEvents::LinuxWakeEvents(QDBusConnection bus, QObject *parent)
     : QObject(parent)
 {
-    // A missing bus is the normal case in containers and some sessions: nothing to report.
-    if (!bus.isConnected()) {
-        followReachability();
-        return;
-    }
-    bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
-        SLOT(prepareForSleep(bool)));
+    // A missing bus is the normal case in containers and some sessions: no resume to report.
+    if (bus.isConnected())
+        bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+            SLOT(prepareForSleep(bool)));
 
     // Qt's reachability would do, but loading it loads every backend it has, GIO's among them: over a
     // MiB that a tray program then carries for as long as it runs. NetworkManager says the same over
     // the bus the program already holds.
-    if (!bus.interface() || !bus.interface()->isServiceRegistered(networkManager)) {
+    if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(networkManager))
+        followNetworkManager(bus);
+    else
         followReachability();
-        return;
-    }
+}
+
+void LinuxWakeEvents::followNetworkManager(QDBusConnection &bus)
+{
     bus.connect(networkManager, networkManagerPath, networkManager, QStringLiteral("StateChanged"), this,
         SLOT(networkManagerStateChanged(uint)));
     QDBusMessage stateNow = QDBusMessage::createMethodCall(networkManager, networkManagerPath,

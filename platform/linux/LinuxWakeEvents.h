@@ -24,6 +24,7 @@ private Q_SLOTS:
     void networkManagerStateChanged(uint state);
 
 private:
+    void followNetworkManager(QDBusConnection &bus);
     void followReachability();
     void reachabilityChanged(QNetworkInformation::Reachability reachability);
     void fire(Reason reason);
